@@ -1,0 +1,37 @@
+#pragma once
+// The configuration file "тп.ini" beside the executable: the serial port
+// number ("PC config"/"COM") and the last confirmed slave address
+// ("VRE config"/"MBSLAD", written only).
+
+#include <QString>
+
+#include <cstdint>
+
+// What the configuration routines need from the main window.
+class ConfigView {
+public:
+    virtual ~ConfigView() = default;
+    // Sets the status line and repaints it at once.
+    virtual void show_status_now(const QString &text) = 0;
+    // Selected index of the slave-address list, -1 when none.
+    virtual int selected_address() const = 0;
+    // Modal box with the stop icon and Retry/Cancel; true for Retry.
+    virtual bool ask_retry(const QString &title, const QString &text) = 0;
+};
+
+// "тп.ini" in the folder of the executable.
+QString config_path();
+
+// Profile-file access. Missing file, section or key gives the default; at
+// most 254 characters are returned. A write changes or adds one key and
+// leaves every other line alone; CR and LF in the value become blanks.
+// Returns false when the write was refused (read-only file or folder).
+QString read_ini_string(const QString &file, const QString &section, const QString &key,
+                        const QString &def);
+bool write_ini_string(const QString &file, const QString &section, const QString &key,
+                      const QString &value);
+
+// Sets com_port to 1, then to the configured number; creates the file when
+// it is missing. Always returns; failures are handled with a Retry/Cancel box.
+void read_config(const QString &path, uint8_t &com_port, ConfigView &view);
+void save_config(const QString &path, uint8_t com_port, ConfigView &view);

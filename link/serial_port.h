@@ -1,0 +1,42 @@
+#pragma once
+// The serial port as the program uses it: a port number, open and close, a
+// count of waiting bytes, one byte read at a time and whole frames written.
+// Line settings (115200 8N1, no flow control) belong to the implementation.
+
+#include <QString>
+
+#include <cstdint>
+#include <span>
+
+enum class PortError {
+    None,
+    Busy,         // already open here, or held or locked by another process
+    NotAvailable, // missing device, no permission, I/O error
+    BadNumber,    // a number the layer refuses (0, above 16)
+};
+
+constexpr int first_port_number = 1;
+constexpr int last_port_number = 16;
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // Chooses the port the next open uses. Fails with Busy while open.
+    virtual PortError set_port_number(int n) = 0;
+    virtual int port_number() const = 0;
+    // The device the given number maps to (for tooltips and messages).
+    virtual QString device_name(int n) const = 0;
+
+    // Fails with Busy when already open.
+    virtual PortError open() = 0;
+    virtual void close() = 0;
+    virtual bool is_open() const = 0;
+
+    // Received bytes waiting to be read; 0 when closed. Never blocks.
+    virtual int bytes_waiting() = 0;
+    // Removes and returns the oldest waiting byte (0 when there is none).
+    virtual uint8_t read_byte() = 0;
+    // Sends the whole frame; does not wait for a reply. Nothing when closed.
+    virtual void write_frame(std::span<const uint8_t> frame) = 0;
+};
