@@ -1,0 +1,39 @@
+#pragma once
+// In-memory serial port for tests: which numbers open is configured per
+// number, received bytes are fed in by the test, written frames are recorded.
+
+#include "serial_port.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <map>
+
+class FakeSerialPort : public SerialPort {
+public:
+    // Result of open() per port number; numbers not listed are NotAvailable.
+    std::map<int, PortError> open_result;
+    // Bytes the "device" has sent and the program has not yet read.
+    QByteArray incoming;
+    // Every frame written while open, in order.
+    QList<QByteArray> written;
+    // Port numbers in the order open() was attempted.
+    QList<int> open_attempts;
+
+    void make_free(std::initializer_list<int> numbers);
+
+    PortError set_port_number(int n) override;
+    int port_number() const override { return m_number; }
+    QString device_name(int n) const override;
+    PortError open() override;
+    void close() override { m_open = false; }
+    bool is_open() const override { return m_open; }
+    int bytes_waiting() override;
+    uint8_t read_byte() override;
+    void write_frame(std::span<const uint8_t> frame) override;
+
+private:
+    int m_number = 1;
+    bool m_open = false;
+};
