@@ -1,0 +1,36 @@
+#pragma once
+// First-in, first-out ring of outgoing requests. A slot holds byte 0 (always
+// 0, replaced by the slave address when the frame is built), the function
+// code at byte 1 and the rest of the PDU from byte 2; req_len counts the PDU
+// bytes from byte 1. Empty when both indices are equal; at most 511 pending.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+constexpr int ring_slots = 512;
+constexpr int slot_bytes = 261;
+
+struct RequestRing {
+    std::array<std::array<uint8_t, slot_bytes>, ring_slots> req_queue{};
+    std::array<int32_t, ring_slots> req_len{};
+    int16_t req_write_idx = 0;
+    int16_t req_read_idx = 0;
+
+    bool empty() const { return req_read_idx == req_write_idx; }
+    int pending() const { return (req_write_idx - req_read_idx + ring_slots) % ring_slots; }
+    bool full() const { return pending() == ring_slots - 1; }
+    // The slot a producer fills before calling advance_write_idx.
+    std::array<uint8_t, slot_bytes> &write_slot() { return req_queue[size_t(req_write_idx)]; }
+};
+
+// Publishes the slot at the write index. With 511 requests pending the ring
+// refuses: the new request is dropped and false returned, so nothing pending
+// is ever overwritten.
+bool advance_write_idx(RequestRing &ring);
+// Removes the head request; does nothing on an empty ring.
+void advance_read_idx(RequestRing &ring);
+
+// Byte n (0 = least significant) of value's 32-bit two's-complement form;
+// 0 for n above 3.
+uint8_t byte_of(int32_t value, uint8_t n);
