@@ -1,0 +1,228 @@
+#include "config.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+namespace {
+
+const QString reading = QStringLiteral("Чтение конфигурации");
+const QString saving = QStringLiteral("Сохранение конфигурации");
+
+struct FakeView : ConfigView {
+    QStringList statuses;
+    QStringList boxes; // title + text of every box asked
+    int address = -1;
+    std::function<bool()> answer = [] { return false; };
+
+    void show_status_now(const QString &text) override { statuses << text; }
+    int selected_address() const override { return address; }
+    bool ask_retry(const QString &title, const QString &text) override
+    {
+        boxes << title + text;
+        return answer();
+    }
+};
+
+QByteArray load(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void store(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+}
+
+} // namespace
+
+class TestConfig : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString ini;
+
+private slots:
+    void init() { ini = dir.filePath(QStringLiteral("тп.ini")); QFile::remove(ini); }
+    void cleanup() { QLocale::setDefault(QLocale::c()); }
+
+    void missingFileIsCreated()
+    {
+        FakeView view;
+        uint8_t port = 9;
+        read_config(ini, port, view);
+        QCOMPARE(port, uint8_t(1));
+        QCOMPARE(load(ini), QByteArray("[PC config]\r\nCOM=1\r\n[VRE config]\r\nMBSLAD=-1\r\n"));
+        QCOMPARE(view.statuses, QStringList({saving, QString(), QString()}));
+        QVERIFY(view.boxes.isEmpty());
+    }
+
+    void portValue_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<int>("expected"); // -1: the read-error box
+        QTest::newRow("blanks") << QByteArray("[PC config]\nCOM= 3 \n") << "C" << 3;
+        QTest::newRow("16") << QByteArray("[PC config]\r\nCOM=16\r\n") << "C" << 16;
+        QTest::newRow("0") << QByteArray("[PC config]\nCOM=0") << "C" << 0;
+        QTest::newRow("half down to even") << QByteArray("[PC config]\nCOM=2,5\n") << "ru_RU" << 2;
+        QTest::newRow("half up to even") << QByteArray("[PC config]\nCOM=3,5\n") << "ru_RU" << 4;
+        QTest::newRow("254.5 stays") << QByteArray("[PC config]\nCOM=254.5\n") << "C" << 254;
+        QTest::newRow("no section") << QByteArray("[Ports]\nCOM=5\n") << "C" << 1;
+        QTest::newRow("no key") << QByteArray("[PC config]\n;COM=5\n[x]\nCOM=5\n") << "C" << 1;
+        QTest::newRow("empty") << QByteArray("[PC config]\nCOM=\n") << "C" << -1;
+        QTest::newRow("abc") << QByteArray("[PC config]\nCOM=abc\n") << "C" << -1;
+        QTest::newRow("256") << QByteArray("[PC config]\nCOM=256\n") << "C" << -1;
+        QTest::newRow("255.5 rounds out") << QByteArray("[PC config]\nCOM=255.5\n") << "C" << -1;
+        QTest::newRow("-1") << QByteArray("[PC config]\nCOM=-1\n") << "C" << -1;
+        QTest::newRow("70000") << QByteArray("[PC config]\nCOM=70000\n") << "C" << -1;
+        QTest::newRow("nan") << QByteArray("[PC config]\nCOM=nan\n") << "C" << -1;
+        QTest::newRow("foreign separator") << QByteArray("[PC config]\nCOM=2.5\n") << "ru_RU" << -1;
+    }
+    void portValue()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, locale);
+        QFETCH(int, expected);
+        QLocale::setDefault(QLocale(locale));
+        store(ini, file);
+        FakeView view;
+        uint8_t port = 200;
+        read_config(ini, port, view);
+        QCOMPARE(load(ini), file);
+        if (expected < 0) {
+            QCOMPARE(port, uint8_t(1));
+            QCOMPARE(view.statuses, QStringList{reading});
+            QCOMPARE(view.boxes, QStringList{QStringLiteral(
+                         "Ошибка открытия файла Ошибка открытия файла тп.ini для чтения\r\n")});
+        } else {
+            QCOMPARE(int(port), expected);
+            QCOMPARE(view.statuses, QStringList({reading, QString()}));
+            QVERIFY(view.boxes.isEmpty());
+        }
+    }
+
+    void retryRereadsFile()
+    {
+        store(ini, "[PC config]\nCOM=abc\n");
+        FakeView view;
+        view.answer = [&] {
+            if (view.boxes.size() == 2)
+                store(ini, "[PC config]\nCOM=7\n");
+            return true;
+        };
+        uint8_t port = 0;
+        read_config(ini, port, view);
+        QCOMPARE(port, uint8_t(7));
+        QCOMPARE(view.boxes.size(), 2);
+        QCOMPARE(view.statuses, QStringList({reading, QString()}));
+    }
+
+    void readValue_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("expected");
+        const QByteArray longValue(300, 'x');
+        QTest::newRow("names any case, blanks") << QByteArray("[a]\r\n [ Pc Config ] \r\n\tcom = 5 x \r\n") << "5 x";
+        QTest::newRow("first occurrence") << QByteArray("[pc config]\nCOM=1\n[PC CONFIG]\nCOM=2\nCOM=3") << "1";
+        QTest::newRow("comment skipped") << QByteArray("[PC config]\n; COM=2\nCOM=4") << "4";
+        QTest::newRow("equals in value") << QByteArray("[PC config]\nCOM=a=b\n") << "a=b";
+        QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF[PC config]\nCOM=6\n") << "6";
+        QTest::newRow("cap 254") << "[PC config]\nCOM=" + longValue + "\n" << QString(254, 'x');
+        QTest::newRow("missing key") << QByteArray("[PC config]\nCOMX=1\n") << "def";
+    }
+    void readValue()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, expected);
+        store(ini, file);
+        QCOMPARE(read_ini_string(ini, QStringLiteral("PC config"), QStringLiteral("COM"), QStringLiteral("def")),
+                 expected);
+    }
+
+    void writeValue_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("after");
+        const QByteArray ports = "; порты\r\n[Ports]\r\nCOM5=/dev/ttyUSB3\r\n";
+        QTest::newRow("change in place, CRLF")
+            << ports + "[pc CONFIG]\r\n  com = 3\r\n\r\n[x]\r\nCOM=9" << "PC config" << "12"
+            << ports + "[pc CONFIG]\r\n  com =12\r\n\r\n[x]\r\nCOM=9";
+        QTest::newRow("add after last key, LF")
+            << QByteArray("[PC config]\nA=1\nB=2\n; tail\n\n[Ports]\nCOM5=/dev/ttyUSB3\n") << "PC config" << "4"
+            << QByteArray("[PC config]\nA=1\nB=2\nCOM=4\n; tail\n\n[Ports]\nCOM5=/dev/ttyUSB3\n");
+        QTest::newRow("add to empty section at end without newline")
+            << QByteArray("[a]\nk=v\n[PC config]") << "PC config" << "4"
+            << QByteArray("[a]\nk=v\n[PC config]\nCOM=4\n");
+        QTest::newRow("new section, LF") << QByteArray("[a]\nk=v") << "PC config" << "4"
+                                          << QByteArray("[a]\nk=v\n[PC config]\nCOM=4\n");
+        QTest::newRow("new section, CRLF") << ports << "VRE config" << "-1"
+                                            << ports + "[VRE config]\r\nCOM=-1\r\n";
+        QTest::newRow("empty file") << QByteArray() << "s" << "1" << QByteArray("[s]\r\nCOM=1\r\n");
+        QTest::newRow("line breaks become blanks")
+            << QByteArray("[s]\r\nCOM=1\r\n") << "s" << "a\r\nb\rc\n"
+            << QByteArray("[s]\r\nCOM=a  b c \r\n");
+        QTest::newRow("missing file") << QByteArray("<missing>") << "s" << "1"
+                                      << QByteArray("[s]\r\nCOM=1\r\n");
+    }
+    void writeValue()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, section);
+        QFETCH(QString, value);
+        QFETCH(QByteArray, after);
+        if (before != "<missing>")
+            store(ini, before);
+        QVERIFY(write_ini_string(ini, section, QStringLiteral("COM"), value));
+        QCOMPARE(load(ini), after);
+    }
+
+    void saveUpdatesBothKeys()
+    {
+        store(ini, "[VRE config]\nMBSLAD=5\n[PC config]\nCOM=3\n");
+        FakeView view;
+        view.address = 42;
+        save_config(ini, 12, view);
+        QCOMPARE(load(ini), QByteArray("[VRE config]\nMBSLAD=42\n[PC config]\nCOM=12\n"));
+        QCOMPARE(view.statuses, QStringList({saving, QString()}));
+    }
+
+    void readOnlyIsRefusedSilently_data()
+    {
+        QTest::addColumn<bool>("lockFolder");
+        QTest::newRow("file") << false;
+        QTest::newRow("folder") << true;
+    }
+    void readOnlyIsRefusedSilently()
+    {
+        QFETCH(bool, lockFolder);
+        QTemporaryDir sub(dir.filePath(QStringLiteral("ro-XXXXXX")));
+        const QString path = sub.filePath(QStringLiteral("тп.ini"));
+        const QByteArray original = "[PC config]\r\nCOM=3\r\n";
+        const auto readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner;
+        if (lockFolder) {
+            QVERIFY(QFile::setPermissions(sub.path(), readOnly));
+        } else {
+            store(path, original);
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        }
+        FakeView view;
+        save_config(path, 8, view);
+        QVERIFY(!write_ini_string(path, QStringLiteral("PC config"), QStringLiteral("COM"), QStringLiteral("9")));
+        QCOMPARE(load(path), lockFolder ? QByteArray("<missing>") : original);
+        QCOMPARE(view.statuses, QStringList({saving, QString()}));
+        QVERIFY(view.boxes.isEmpty());
+        QFile::setPermissions(sub.path(), readOnly | QFile::WriteOwner);
+    }
+};
+
+QTEST_MAIN(TestConfig)
+#include "tst_config.moc"
