@@ -36,7 +36,8 @@ int32_t rx_value(const RxBuf &rx_buf, int start, uint8_t n);
 
 // Leading number of operator text: first "," becomes the point, "%" cuts the
 // rest, blanks anywhere are skipped; sign, digits, one point, optional E
-// exponent. No digit read gives 0.
+// exponent. No digit read gives 0; a number beyond the double range gives an
+// infinity of its sign, which round_to_int saturates.
 double text_to_number(const QString &text);
 // Halves away from zero; values beyond the 32-bit range saturate.
 int32_t round_to_int(double x);
