@@ -1,0 +1,190 @@
+// Widgets of the main window at fixed positions. Positions are kept in twips
+// (1/1440 inch) as designed and divided by 15 for pixels at 96 DPI; Qt scales
+// the whole window on high-DPI screens.
+#include "frm_main.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+QRect twips(int left, int top, int width, int height)
+{
+    return {left / 15, top / 15, width / 15, height / 15};
+}
+
+QFont sans(double points)
+{
+    QFont f;
+    // The Cyrillic faces first; anything sans-serif will do where they are missing.
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                   QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSizeF(points);
+    return f;
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &text, QRect where,
+              Qt::Alignment align, double points = 0)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(QString::fromUtf8(name));
+    l->setGeometry(where);
+    l->setAlignment(align | Qt::AlignTop);
+    if (points > 0)
+        l->setFont(sans(points));
+    return l;
+}
+
+QGroupBox *frame(QWidget *parent, const char *name, const QString &title, QRect where)
+{
+    auto *g = new QGroupBox(title, parent);
+    g->setObjectName(QString::fromUtf8(name));
+    g->setGeometry(where);
+    g->setFont(sans(13.5));
+    return g;
+}
+
+constexpr auto left = Qt::AlignLeft;
+constexpr auto right = Qt::AlignRight;
+constexpr auto centre = Qt::AlignHCenter;
+
+} // namespace
+
+void FrmMain::build_ui()
+{
+    setObjectName(QStringLiteral("frm_main"));
+    setWindowTitle(QStringLiteral("RZT-604Д. Тест протокола Modbus"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFont(sans(8.25));
+
+    QAction *settings = menuBar()->addAction(QStringLiteral("&Настройка порта"));
+    settings->setObjectName(QStringLiteral("mnu_settings"));
+    connect(settings, &QAction::triggered, this, [this] { mnu_settings_Click(); });
+
+    auto *area = new QWidget(this);
+    area->setObjectName(QStringLiteral("client_area"));
+    area->setFixedSize(9810 / 15, 4755 / 15);
+    setCentralWidget(area);
+    build_frames(area);
+    build_parameters(area);
+    build_bottom(area);
+    setFixedSize(area->width(), area->height() + menuBar()->sizeHint().height());
+
+    m_timer = new QTimer(this);
+    m_timer->setObjectName(QStringLiteral("Timer1"));
+    m_timer->setInterval(150);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+}
+
+void FrmMain::build_frames(QWidget *area)
+{
+    const QString dash = QStringLiteral("-");
+    auto *currents = frame(area, "Frame2_0", QStringLiteral("Дифференциальные токи"),
+                           twips(240, 240, 6615, 1575));
+    label(currents, "lblc_phA_0", QStringLiteral("Фаза A"), twips(1320, 360, 975, 375), left, 12);
+    label(currents, "lblc_PhB_0", QStringLiteral("Фаза B"), twips(2400, 360, 975, 375), left, 12);
+    label(currents, "lblc_phC_0", QStringLiteral("Фаза C"), twips(3480, 360, 975, 375), left, 12);
+    label(currents, "lblc_fr_0", QStringLiteral("Частота, Гц"), twips(4680, 360, 1695, 375), left,
+          12);
+    label(currents, "lblc_U_1", QStringLiteral("I, А"), twips(600, 960, 855, 375), left, 12);
+    m_captions[Caption::phAI] =
+        label(currents, "lbl_phAI", dash, twips(1200, 960, 1095, 375), centre, 12);
+    m_captions[Caption::phBI] =
+        label(currents, "lbl_phBI", dash, twips(2280, 960, 975, 375), centre, 12);
+    m_captions[Caption::phCI] =
+        label(currents, "lbl_phCI", dash, twips(3360, 960, 1095, 375), centre, 12);
+    m_captions[Caption::fr] = label(currents, "lbl_fr", dash, twips(4680, 960, 1455, 375), centre, 12);
+
+    auto *ain = frame(area, "Frame2_2", QStringLiteral("AIN"), twips(240, 2160, 2535, 1095));
+    label(ain, "lblc_ain_0", QStringLiteral("1"), twips(960, 240, 615, 255), centre, 8.25);
+    label(ain, "lblc_ain_1", QStringLiteral("2"), twips(1680, 240, 615, 255), centre, 8.25);
+    label(ain, "lblc_U_2", QStringLiteral("U, В"), twips(120, 480, 975, 375), left, 12);
+    m_captions[Caption::ain_0] = label(ain, "lbl_ain_0", dash, twips(720, 480, 1095, 375), centre, 12);
+    m_captions[Caption::ain_1] = label(ain, "lbl_ain_1", dash, twips(1440, 480, 1095, 375), centre, 12);
+}
+
+void FrmMain::build_parameters(QWidget *area)
+{
+    struct Row {
+        int top;
+        int label1;
+        const char *caption;
+        int caption_left;
+    };
+    static const Row rows[par_count] = {
+        {480, 3, "Подстр.IA, %", 7320},        {840, 4, "Подстр.IB, %", 7320},
+        {1200, 5, "Подстр.IC, %", 7320},       {1800, 12, "Макс I (тмр), А", 6960},
+        {2160, 11, "Таймер, с", 6960},         {2520, 10, "Макс I (мгн), А", 6960},
+        {2880, 15, "Тр-р тока, А", 6960},      {3240, 14, "Смещение тока, А", 6960},
+        {3600, 0, "Реле(0-АПС, 1-Упр)", 6600},
+    };
+    for (int i = 0; i < par_count; ++i) {
+        const Row &row = rows[i];
+        // Captions end at 8775, just left of the boxes at 8880.
+        const QByteArray name = "Label1_" + QByteArray::number(row.label1);
+        label(area, name.constData(), QString::fromUtf8(row.caption),
+              twips(row.caption_left, row.top, 8775 - row.caption_left, 375), right, 9.75);
+        auto *edit = new QLineEdit(QStringLiteral("-"), area);
+        edit->setObjectName(QStringLiteral("txt_par_%1").arg(i));
+        edit->setGeometry(twips(8880, row.top, 735, 375));
+        m_boxes[size_t(i)] = LineEditBox(edit);
+        connect(edit, &QLineEdit::textChanged, this, [this, i] { txt_par_Change(i); });
+        connect(edit, &QLineEdit::returnPressed, this, [this, i] { txt_par_KeyPress(i, 13); });
+    }
+}
+
+void FrmMain::build_bottom(QWidget *area)
+{
+    auto *readall = new QPushButton(QStringLiteral("Прочитать всё из ЭСППЗУ"), area);
+    readall->setObjectName(QStringLiteral("cmd_readall"));
+    readall->setGeometry(twips(4920, 2040, 1695, 735));
+    auto *writeall = new QPushButton(QStringLiteral("Записать всё в ЭСППЗУ"), area);
+    writeall->setObjectName(QStringLiteral("cmd_writeall"));
+    writeall->setGeometry(twips(4920, 2880, 1695, 735));
+    for (QPushButton *b : {readall, writeall}) {
+        b->setFont(sans(9.75));
+        b->setAutoDefault(false);
+    }
+    connect(readall, &QPushButton::clicked, this, [this] { cmd_readall_Click(); });
+    connect(writeall, &QPushButton::clicked, this, [this] { cmd_writeall_Click(); });
+
+    const QString dash = QStringLiteral("-");
+    label(area, "lblc_pr_ver", QStringLiteral("Версия протокола:"), twips(0, 3720, 1935, 255),
+          right, 9.75);
+    m_captions[Caption::pr_ver] =
+        label(area, "lbl_pr_ver", dash, twips(2040, 3720, 1095, 255), left, 9.75);
+    label(area, "lblc_sw_ver", QStringLiteral("Версия ПО:"), twips(3360, 3720, 1335, 255), right,
+          9.75);
+    m_captions[Caption::sw_ver] =
+        label(area, "lbl_sw_ver", dash, twips(4800, 3720, 1335, 255), left, 9.75);
+
+    auto *line = new QFrame(area);
+    line->setObjectName(QStringLiteral("Line4"));
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setGeometry(0, 4200 / 15, 9480 / 15, 1);
+
+    label(area, "lblc_slad", QStringLiteral("Адрес устройства"), twips(120, 4320, 2055, 255),
+          right, 9.75);
+    m_cmb_slad = new QComboBox(area);
+    m_cmb_slad->setObjectName(QStringLiteral("cmb_slad"));
+    m_cmb_slad->setGeometry(twips(2400, 4320, 855, 315));
+    m_lbl_sys_mes = label(area, "lbl_sys_mes", QString(), twips(3480, 4320, 5760, 315), left);
+
+    QWidget *order[] = {m_cmb_slad, m_boxes[0].edit(), writeall, readall};
+    for (size_t k = 0; k + 1 < std::size(order); ++k)
+        setTabOrder(order[k], order[k + 1]);
+    setTabOrder(readall, m_boxes[1].edit());
+    for (int i = 1; i + 1 < par_count; ++i)
+        setTabOrder(m_boxes[size_t(i)].edit(), m_boxes[size_t(i) + 1].edit());
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Every message box of the program goes through here, so that tests can
+// answer them without a person clicking.
+
+#include <QMessageBox>
+
+#include <functional>
+
+using MessageBoxFn = std::function<QMessageBox::StandardButton(
+    QWidget *parent, const QString &text, const QString &title,
+    QMessageBox::StandardButtons buttons, QMessageBox::Icon icon)>;
+
+// The function in use; tests replace it.
+MessageBoxFn &message_box_fn();
+
+QMessageBox::StandardButton message_box(QWidget *parent, const QString &text,
+                                        const QString &title,
+                                        QMessageBox::StandardButtons buttons,
+                                        QMessageBox::Icon icon);
