@@ -1,0 +1,203 @@
+#include "rtu_slave.h"
+
+namespace sim {
+
+quint16 crc16(const QByteArray &bytes)
+{
+    quint16 crc = 0xFFFF;
+    for (char c : bytes) {
+        crc ^= quint8(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
+    }
+    return crc;
+}
+
+QByteArray withCrc(QByteArray frame)
+{
+    const quint16 crc = crc16(frame);
+    frame.append(char(crc & 0xFF));
+    frame.append(char(crc >> 8));
+    return frame;
+}
+
+QString hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' '));
+}
+
+namespace {
+
+bool crcOk(const QByteArray &frame)
+{
+    const qsizetype n = frame.size();
+    if (n < 4)
+        return false;
+    const quint16 got = quint16(quint8(frame[n - 1]) << 8 | quint8(frame[n - 2]));
+    return crc16(frame.left(n - 2)) == got;
+}
+
+} // namespace
+
+RtuSlave::RtuSlave(Controller &controller, quint8 address, const Faults &faults, quint32 seed)
+    : m_ctl(controller)
+    , m_address(address)
+    , m_faults(faults)
+    , m_rng(seed ^ 0x5EED5EEDu)
+{
+}
+
+void RtuSlave::log(const QString &text, Level level) const
+{
+    if (m_log)
+        m_log(level, text);
+}
+
+QList<Reply> RtuSlave::feed(const QByteArray &bytes, qint64 nowMs)
+{
+    QList<Reply> out = poll(nowMs);
+    if (bytes.isEmpty())
+        return out;
+    m_buf += bytes;
+    m_lastByteMs = nowMs;
+    extractFrames(out);
+    return out;
+}
+
+// Silence ends whatever is buffered. A frame of a function we cannot size
+// is judged as it stands; anything else left over, or a frame failing its
+// CRC, may be noise in front of a real frame, so step over one byte and
+// look again until the buffer is used up.
+QList<Reply> RtuSlave::poll(qint64 nowMs)
+{
+    QList<Reply> out;
+    if (m_buf.isEmpty() || nowMs - m_lastByteMs < SilenceMs)
+        return out;
+    while (!m_buf.isEmpty()) {
+        if (expectedLength() == 0 && crcOk(m_buf)) {
+            judge(m_buf, out);
+            m_buf.clear();
+        } else {
+            skipByte();
+            extractFrames(out);
+        }
+    }
+    flushSkipped();
+    return out;
+}
+
+// Frame length told by the function code: > 0 known, -1 not known yet,
+// 0 not derivable (only silence ends the frame).
+int RtuSlave::expectedLength() const
+{
+    if (m_buf.size() < 2)
+        return -1;
+    switch (quint8(m_buf[1])) {
+    case FnReadHolding: return 8;  // addr fc start(2) quantity(2) crc(2)
+    case FnReadParams: return 7;   // addr fc start(2) n crc(2)
+    case FnWriteParams:            // addr fc start(2) n data(n) crc(2)
+        return m_buf.size() < 5 ? -1 : 7 + quint8(m_buf[4]);
+    default: return 0;
+    }
+}
+
+void RtuSlave::extractFrames(QList<Reply> &out)
+{
+    for (;;) {
+        const int len = expectedLength();
+        if (len > MaxFrame) {
+            skipByte();
+            continue;
+        }
+        if (len <= 0 || m_buf.size() < len)
+            break;
+        const QByteArray frame = m_buf.left(len);
+        // A bad CRC may mean noise in front of a real frame.
+        if (crcOk(frame)) {
+            judge(frame, out);
+            m_buf.remove(0, len);
+        } else {
+            skipByte();
+        }
+    }
+    while (m_buf.size() > MaxFrame)
+        skipByte();
+}
+
+void RtuSlave::skipByte()
+{
+    if (m_skipped.size() >= MaxFrame)
+        flushSkipped();
+    m_skipped.append(m_buf[0]);
+    m_buf.remove(0, 1);
+}
+
+void RtuSlave::flushSkipped()
+{
+    if (!m_skipped.isEmpty())
+        log(QStringLiteral("ignored %1").arg(hex(m_skipped)));
+    m_skipped.clear();
+}
+
+void RtuSlave::judge(const QByteArray &frame, QList<Reply> &out)
+{
+    flushSkipped();
+    log(QStringLiteral("rx %1").arg(hex(frame)));
+    const quint8 address = quint8(frame[0]);
+    const QByteArray pdu = frame.mid(1, frame.size() - 3);
+    if (address == 0) {
+        if (quint8(pdu[0]) == FnWriteParams && m_faults.exceptionCode == 0)
+            m_ctl.handle(pdu);
+        log(QStringLiteral("broadcast, no reply"));
+        return;
+    }
+    if (address != m_address) {
+        log(QStringLiteral("for slave %1, no reply").arg(address));
+        return;
+    }
+    const QByteArray reply = m_faults.exceptionCode
+        ? Controller::exception(quint8(pdu[0]), quint8(m_faults.exceptionCode))
+        : m_ctl.handle(pdu);
+    if (quint8(pdu[0]) == FnWriteParams && !m_ctl.lastSaveError().isEmpty())
+        log(QStringLiteral("memory not saved: %1").arg(m_ctl.lastSaveError()), Level::Warning);
+    QByteArray frameOut(1, char(m_address));
+    frameOut += reply;
+    frameOut = withCrc(frameOut);
+    if (m_faults.drop > 0 && std::bernoulli_distribution(m_faults.drop)(m_rng)) {
+        log(QStringLiteral("drop"));
+        return;
+    }
+    out.append(makeReply(frameOut));
+}
+
+Reply RtuSlave::makeReply(QByteArray frame)
+{
+    Reply r;
+    r.delayMs = m_faults.delayMs;
+    if (m_faults.corrupt > 0 && std::bernoulli_distribution(m_faults.corrupt)(m_rng)) {
+        frame[frame.size() - 1] = char(~quint8(frame[frame.size() - 1]));
+        log(QStringLiteral("corrupt"));
+    }
+    if (m_faults.split > 0 && std::bernoulli_distribution(m_faults.split)(m_rng)) {
+        const int cut = std::uniform_int_distribution<int>(1, int(frame.size()) - 1)(m_rng);
+        r.first = frame.left(cut);
+        r.second = frame.mid(cut);
+        r.pauseMs = m_faults.splitPauseMs;
+        log(QStringLiteral("split %1+%2").arg(r.first.size()).arg(r.second.size()));
+    } else {
+        r.first = frame;
+    }
+    return r;
+}
+
+QByteArray RtuSlave::garbage()
+{
+    std::uniform_int_distribution<int> count(1, 4);
+    std::uniform_int_distribution<int> byte(0, 255);
+    QByteArray g;
+    for (int n = count(m_rng); n > 0; --n)
+        g.append(char(byte(m_rng)));
+    return g;
+}
+
+} // namespace sim

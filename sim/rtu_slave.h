@@ -1,0 +1,85 @@
+#pragma once
+
+#include "sim_controller.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <random>
+
+namespace sim {
+
+quint16 crc16(const QByteArray &bytes);
+QByteArray withCrc(QByteArray frame); // appends CRC low byte, then high byte
+QString hex(const QByteArray &bytes);
+
+struct Faults
+{
+    double drop = 0;      // share of replies not sent
+    double corrupt = 0;   // share of replies sent with a wrong CRC
+    double split = 0;     // share of replies sent in two parts
+    int splitPauseMs = 200;
+    int delayMs = 0;      // every reply
+    int exceptionCode = 0; // non-zero: answer every request with it
+};
+
+// One reply on its way out: first is sent delayMs after the request, second
+// (if any) pauseMs after first.
+struct Reply
+{
+    QByteArray first;
+    QByteArray second;
+    int delayMs = 0;
+    int pauseMs = 0;
+
+    QByteArray bytes() const { return first + second; }
+};
+
+// Modbus RTU framing for the controller: collects request bytes, finds frame
+// ends, answers frames for its address. Time comes in from the caller.
+class RtuSlave
+{
+public:
+    static constexpr int SilenceMs = 20;
+    static constexpr int MaxFrame = 256;
+
+    enum class Level { Trace, Warning };
+    using Logger = std::function<void(Level, const QString &)>;
+
+    RtuSlave(Controller &controller, quint8 address, const Faults &faults = {},
+             quint32 seed = 1);
+
+    void setLogger(Logger logger) { m_log = std::move(logger); }
+
+    // Bytes received at nowMs (any monotonic millisecond clock).
+    QList<Reply> feed(const QByteArray &bytes, qint64 nowMs);
+    // To be called when the line has been quiet; judges or drops what is
+    // buffered once SilenceMs have passed since the last byte.
+    QList<Reply> poll(qint64 nowMs);
+
+    bool pending() const { return !m_buf.isEmpty(); }
+    // A few random bytes for unsolicited line noise.
+    QByteArray garbage();
+
+private:
+    int expectedLength() const;
+    void extractFrames(QList<Reply> &out);
+    void skipByte();
+    void flushSkipped();
+    void judge(const QByteArray &frame, QList<Reply> &out);
+    Reply makeReply(QByteArray frame);
+    void log(const QString &text, Level level = Level::Trace) const;
+
+    Controller &m_ctl;
+    quint8 m_address;
+    Faults m_faults;
+    std::mt19937 m_rng;
+    QByteArray m_buf;
+    QByteArray m_skipped; // bytes stepped over while looking for a frame
+    qint64 m_lastByteMs = 0;
+    Logger m_log;
+};
+
+} // namespace sim

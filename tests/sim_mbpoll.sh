@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# mbpoll, an independent Modbus RTU master, reads registers 200..209 from the
+# simulator over a pseudo-terminal; the values must be the simulated
+# controller's. Also checks an exception reply, silence towards another slave
+# address, and that SIGTERM ends the simulator cleanly and removes its link.
+# Usage: sim_mbpoll.sh path/to/rzt604-sim
+set -euo pipefail
+
+sim=${1:?usage: $0 path/to/rzt604-sim}
+if ! command -v mbpoll >/dev/null 2>&1; then
+    echo "FAIL: mbpoll is not installed (scripts/deps installs it)" >&2
+    exit 1
+fi
+
+work=$(mktemp -d)
+pid=
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; echo "--- simulator log:" >&2; cat "$work/sim.err" >&2; exit 1; }
+
+link=$work/ttyRZT
+"$sim" --seed 5 --link "$link" -v >"$work/sim.out" 2>"$work/sim.err" &
+pid=$!
+for _ in $(seq 50); do
+    [ -s "$work/sim.out" ] && break
+    sleep 0.1
+done
+dev=$(head -n 1 "$work/sim.out")
+[ -c "$dev" ] || fail "no device path on the first line: '$dev'"
+[ "$(readlink "$link")" = "$dev" ] || fail "--link does not point at $dev"
+
+poll() { mbpoll -m rtu -b 115200 -P none -t 4 -1 -o 0.5 "$@" 2>&1; }
+
+# -r is 1-based: reference 201 is register 200.
+out=$(poll -a 1 -r 201 -c 10 "$link") || fail "mbpoll read failed: $out"
+declare -A reg
+while read -r ref value; do
+    reg[$ref]=$value
+done < <(sed -n 's/^\[\([0-9]*\)\]:[[:space:]]*\(-\?[0-9]*\)$/\1 \2/p' <<<"$out")
+[ "${#reg[@]}" -eq 10 ] || fail "expected 10 values, got: $out"
+
+expect_eq() { [ "${reg[$1]}" -eq "$2" ] || fail "register $(($1 - 1)) = ${reg[$1]}, want $2"; }
+expect_in() { [ "${reg[$1]}" -ge "$2" ] && [ "${reg[$1]}" -le "$3" ] \
+    || fail "register $(($1 - 1)) = ${reg[$1]}, want $2..$3"; }
+expect_eq 202 $((0x0205))   # protocol 2.05
+expect_eq 203 $((0x010C))   # software 1.12
+expect_in 205 1100 1300     # phase currents, mA
+expect_in 206 1100 1300
+expect_in 207 1100 1300
+expect_in 208 4950 5050     # frequency, 0.01 Hz
+
+# The simulator's own log of that reply must carry the same words.
+txline=$(grep -m1 ' tx 01 03 14 ' "$work/sim.err") || fail "no reply in the simulator log"
+read -r -a f <<<"$txline"   # time, tx, address, function, count, data...
+words=$(for ((i = 5; i < 25; i += 2)); do printf '%d ' $((16#${f[i]}${f[i + 1]})); done)
+mbwords=$(for r in $(seq 201 210); do printf '%d ' "${reg[$r]}"; done)
+[ "$words" = "$mbwords" ] || fail "mbpoll read '$mbwords', simulator sent '$words'"
+
+out=$(poll -a 1 -0 -r 210 -c 1 "$dev") && fail "register 210 was answered: $out"
+grep -q 'Illegal data address' <<<"$out" || fail "no illegal-address exception: $out"
+
+out=$(poll -a 2 -0 -r 200 -c 1 "$dev") && fail "slave 2 was answered: $out"
+grep -q 'timed out' <<<"$out" || fail "slave 2: expected a time-out: $out"
+
+kill -TERM "$pid"
+status=0
+wait "$pid" || status=$?
+pid=
+[ "$status" -eq 0 ] || fail "simulator exit status $status after SIGTERM"
+[ ! -e "$link" ] && [ ! -L "$link" ] || fail "link $link left behind"
+echo "PASS: mbpoll read ${mbwords}"

@@ -1,0 +1,301 @@
+#include "rtu_slave.h"
+#include "sim_controller.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <optional>
+
+using namespace sim;
+
+Q_DECLARE_METATYPE(sim::Faults)
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> list)
+{
+    QByteArray b;
+    for (int v : list)
+        b.append(char(v));
+    return b;
+}
+
+QByteArray request(int address, const QByteArray &pdu)
+{
+    return withCrc(QByteArray(1, char(address)) + pdu);
+}
+
+QByteArray readParams(int start, int n) { return request(1, bytes({100, start >> 8, start & 0xFF, n})); }
+
+QByteArray writeParams(int start, const QByteArray &data)
+{
+    return request(1, bytes({101, start >> 8, start & 0xFF, int(data.size())}) + data);
+}
+
+quint16 word(const QByteArray &b, int at) { return quint16(quint8(b[at]) << 8 | quint8(b[at + 1])); }
+
+bool crcGood(const QByteArray &f) { return f.size() >= 4 && withCrc(f.left(f.size() - 2)) == f; }
+
+// One request into a fresh feed, the reply frame (empty when none) out.
+QByteArray exchange(RtuSlave &slave, const QByteArray &req, qint64 &now)
+{
+    now += 150;
+    QList<Reply> replies = slave.feed(req, now);
+    replies += slave.poll(now + RtuSlave::SilenceMs);
+    return replies.isEmpty() ? QByteArray() : replies.first().bytes();
+}
+
+const QByteArray DefaultPoll = bytes({0x01, 0x03, 0x00, 0xC8, 0x00, 0x0A, 0x44, 0x33});
+
+} // namespace
+
+class TstSim : public QObject
+{
+    Q_OBJECT
+
+    Controller ctl{7};
+    std::optional<RtuSlave> slave;
+    qint64 now = 0;
+
+    QByteArray ask(const QByteArray &req) { return exchange(*slave, req, now); }
+
+private slots:
+    void init()
+    {
+        ctl = Controller(7);
+        slave.emplace(ctl, 1);
+    }
+
+    void defaultPollAnswersAllTenRegisters()
+    {
+        QSet<quint16> phaseA;
+        for (int round = 0; round < 200; ++round) {
+            const QByteArray r = ask(DefaultPoll);
+            QCOMPARE(r.size(), 25);
+            QCOMPARE(r.left(3), bytes({1, 3, 20}));
+            QVERIFY(crcGood(r));
+            QCOMPARE(word(r, 3 + 2), quint16(0x0205));
+            QCOMPARE(word(r, 3 + 4), quint16(0x010C));
+            for (int phase = 0; phase < 3; ++phase) {
+                const int mA = word(r, 3 + 8 + 2 * phase);
+                QVERIFY2(mA > 1100 && mA < 1300, qPrintable(QString::number(mA)));
+            }
+            const int freq = word(r, 3 + 14);
+            QVERIFY2(freq > 4950 && freq < 5050, qPrintable(QString::number(freq)));
+            phaseA.insert(word(r, 3 + 8));
+        }
+        QVERIFY(phaseA.size() > 1); // the values do move
+    }
+
+    void partialRegisterRead()
+    {
+        QCOMPARE(ask(request(1, bytes({3, 0, 201, 0, 2}))), withCrc(bytes({1, 3, 4, 2, 5, 1, 12})));
+        QCOMPARE(ask(request(1, bytes({3, 0, 209, 0, 1}))).mid(3, 2), bytes({0, 3}));
+    }
+
+    void readParameterMemory_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("trims and imax_timed") << 257 << bytes({100, 100, 100, 0x13, 0x88});
+        QTest::newRow("timer 12.5 s") << 262 << bytes({0x00, 0x7D});
+        QTest::newRow("imax_instant, ct_amps") << 264 << bytes({0x4E, 0x20, 0x03, 0xE8});
+        QTest::newRow("relay_mode, last byte") << 270 << bytes({0});
+        QTest::newRow("whole memory") << 257 << Controller::defaultMemory();
+    }
+
+    void readParameterMemory()
+    {
+        QFETCH(int, start);
+        QFETCH(QByteArray, expected);
+        const QByteArray r = ask(readParams(start, int(expected.size())));
+        QCOMPARE(r, withCrc(bytes({1, 100, start >> 8, start & 0xFF, int(expected.size())}) + expected));
+    }
+
+    void writeParameterMemory_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QByteArray>("data");
+        QTest::newRow("timer 12.5 s") << 262 << bytes({0x00, 0x7D});
+        QTest::newRow("first byte") << 257 << bytes({0x55});
+        QTest::newRow("last byte") << 270 << bytes({0x01});
+        QTest::newRow("all 14") << 257 << bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14});
+    }
+
+    // Starts from zeroed memory so that neither a stale default nor a write
+    // spilling into a neighbour can pass for the expected contents.
+    void writeParameterMemory()
+    {
+        QFETCH(int, start);
+        QFETCH(QByteArray, data);
+        ctl.setMemory(QByteArray(Controller::MemSize, 0));
+        const QByteArray req = writeParams(start, data);
+        QCOMPARE(ask(req), req); // the answer carries the written data
+        QByteArray expected(Controller::MemSize, 0);
+        expected.replace(start - Controller::MemFirst, data.size(), data);
+        QCOMPARE(ctl.memory(), expected);
+        QCOMPARE(ask(readParams(start, int(data.size()))).mid(5, data.size()), data);
+    }
+
+    void exceptionReplies_data()
+    {
+        QTest::addColumn<QByteArray>("pdu");
+        QTest::addColumn<int>("code");
+        QTest::newRow("function 5") << bytes({5, 0, 1, 0xFF, 0}) << 1;
+        QTest::newRow("function 16") << bytes({16, 0, 200, 0, 1, 2, 0, 0}) << 1;
+        QTest::newRow("read below memory") << bytes({100, 0, 250, 1}) << 2;
+        QTest::newRow("read past 270") << bytes({100, 1, 14, 2}) << 2;
+        QTest::newRow("read zero bytes") << bytes({100, 1, 1, 0}) << 2;
+        QTest::newRow("write at 256") << bytes({101, 1, 0, 1, 9}) << 2;
+        QTest::newRow("write past 270") << bytes({101, 1, 13, 3, 1, 2, 3}) << 2;
+        QTest::newRow("registers below 200") << bytes({3, 0, 199, 0, 2}) << 2;
+        QTest::newRow("registers past 209") << bytes({3, 0, 209, 0, 2}) << 2;
+        QTest::newRow("zero registers") << bytes({3, 0, 200, 0, 0}) << 3;
+        QTest::newRow("126 registers") << bytes({3, 0, 200, 0, 126}) << 3;
+    }
+
+    void exceptionReplies()
+    {
+        QFETCH(QByteArray, pdu);
+        QFETCH(int, code);
+        const QByteArray memBefore = ctl.memory();
+        const QByteArray r = ask(request(1, pdu));
+        QCOMPARE(r, withCrc(bytes({1, quint8(pdu[0]) | 0x80, code})));
+        QCOMPARE(ctl.memory(), memBefore);
+    }
+
+    void noReply_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("other slave") << request(2, DefaultPoll.mid(1, 5));
+        QTest::newRow("broadcast") << request(0, DefaultPoll.mid(1, 5));
+        QTest::newRow("bad crc poll") << bytes({0x01, 0x03, 0x00, 0xC8, 0x00, 0x0A, 0x44, 0x34});
+        QByteArray badWrite = writeParams(262, bytes({0, 1}));
+        badWrite[badWrite.size() - 2] = char(badWrite[badWrite.size() - 2] ^ 1);
+        QTest::newRow("bad crc write") << badWrite;
+        QTest::newRow("unknown function, bad crc") << bytes({1, 5, 0, 1, 0xFF, 0, 0, 0});
+    }
+
+    void noReply()
+    {
+        QFETCH(QByteArray, frame);
+        const QByteArray memBefore = ctl.memory();
+        QCOMPARE(ask(frame), QByteArray());
+        QCOMPARE(ctl.memory(), memBefore);
+        QVERIFY(!slave->pending());
+        QCOMPARE(ask(DefaultPoll).size(), 25); // and the next request is served
+    }
+
+    void broadcastWriteIsStoredSilently()
+    {
+        QCOMPARE(ask(request(0, bytes({101, 1, 14, 1, 1}))), QByteArray());
+        QCOMPARE(int(ctl.memory().back()), 1);
+    }
+
+    void requestInPiecesIsAssembled_data()
+    {
+        QTest::addColumn<QByteArray>("req");
+        QTest::addColumn<int>("cut");
+        QTest::newRow("poll after address") << DefaultPoll << 1;
+        QTest::newRow("poll before crc") << DefaultPoll << 6;
+        QTest::newRow("poll before last") << DefaultPoll << 7;
+        QTest::newRow("write before count") << writeParams(257, bytes({1, 2, 3})) << 4;
+        QTest::newRow("write inside data") << writeParams(257, bytes({1, 2, 3})) << 6;
+        QTest::newRow("unknown function") << request(1, bytes({5, 0, 1, 0xFF, 0})) << 3;
+    }
+
+    void requestInPiecesIsAssembled()
+    {
+        QFETCH(QByteArray, req);
+        QFETCH(int, cut);
+        QVERIFY(slave->feed(req.left(cut), 1000).isEmpty());
+        QList<Reply> out = slave->feed(req.mid(cut), 1000 + RtuSlave::SilenceMs - 1);
+        out += slave->poll(1000 + 2 * RtuSlave::SilenceMs);
+        QCOMPARE(out.size(), 1);
+        QVERIFY(crcGood(out.first().bytes()));
+        QCOMPARE(quint8(out.first().bytes()[1]) & 0x7F, quint8(req[1]));
+    }
+
+    void noiseIsSkipped_data()
+    {
+        QTest::addColumn<QByteArray>("noise");
+        QTest::addColumn<int>("gapMs");
+        const int later = RtuSlave::SilenceMs + 1;
+        QTest::newRow("partial poll, then silence") << DefaultPoll.left(5) << later;
+        QTest::newRow("partial write, then silence") << bytes({1, 101, 1, 1, 200, 7}) << later;
+        QTest::newRow("unknown function, then silence") << bytes({1, 7, 7}) << later;
+        QTest::newRow("one byte, no gap") << bytes({0xFF}) << 0;
+        QTest::newRow("looks like a read, no gap") << bytes({1, 100, 1}) << 0;
+        QTest::newRow("huge write count, no gap") << bytes({1, 101, 1, 1, 250}) << 0;
+    }
+
+    void noiseIsSkipped()
+    {
+        QFETCH(QByteArray, noise);
+        QFETCH(int, gapMs);
+        QList<Reply> out = slave->feed(noise, 5000);
+        out += slave->feed(DefaultPoll, 5000 + gapMs);
+        out += slave->poll(5000 + gapMs + RtuSlave::SilenceMs);
+        QCOMPARE(out.size(), 1);
+        QCOMPARE(out.first().bytes().size(), 25);
+        QVERIFY(!slave->pending());
+    }
+
+    void faults_data()
+    {
+        QTest::addColumn<Faults>("f");
+        QTest::addColumn<int>("replies");
+        QTest::addColumn<bool>("crcOk");
+        QTest::newRow("corrupt") << Faults{0, 1} << 1 << false;
+        QTest::newRow("drop") << Faults{1} << 0 << true;
+        QTest::newRow("split, delayed") << Faults{0, 0, 1, 200, 40} << 1 << true;
+    }
+
+    void faults()
+    {
+        QFETCH(Faults, f);
+        QFETCH(int, replies);
+        QFETCH(bool, crcOk);
+        RtuSlave faulty(ctl, 1, f, 3);
+        const QList<Reply> out = faulty.feed(DefaultPoll, 0);
+        QCOMPARE(out.size(), replies);
+        for (const Reply &r : out) {
+            QCOMPARE(r.bytes().size(), 25);
+            QCOMPARE(crcGood(r.bytes()), crcOk);
+            QCOMPARE(r.delayMs, f.delayMs);
+            QCOMPARE(!r.first.isEmpty() && !r.second.isEmpty(), f.split > 0);
+            if (f.split > 0)
+                QCOMPARE(r.pauseMs, f.splitPauseMs);
+        }
+    }
+
+    void forcedException()
+    {
+        Faults f;
+        f.exceptionCode = 6;
+        RtuSlave busy(ctl, 1, f);
+        QCOMPARE(exchange(busy, DefaultPoll, now), bytes({1, 0x83, 6, 0xC1, 0x32}));
+        QCOMPARE(exchange(busy, writeParams(257, bytes({9})), now), withCrc(bytes({1, 0xE5, 6})));
+        QCOMPARE(int(ctl.memory()[0]), 100);
+    }
+
+    void memoryFilePersists()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("mem.bin"));
+        QString error;
+        QVERIFY(ctl.attachFile(path, &error)); // absent: defaults, nothing written yet
+        ask(writeParams(262, bytes({0x01, 0xF4})));
+        QVERIFY(ctl.lastSaveError().isEmpty());
+
+        Controller reborn(1);
+        QVERIFY(reborn.attachFile(path, &error));
+        QByteArray expected = Controller::defaultMemory();
+        expected[5] = 0x01;
+        expected[6] = char(0xF4);
+        QCOMPARE(reborn.memory(), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstSim)
+#include "tst_sim.moc"
