@@ -1,0 +1,25 @@
+#include "port_map.h"
+
+#include "config.h"
+#include "serial_port.h"
+
+QString port_device_path(int n, const QString &ini_path)
+{
+    if (n < first_port_number || n > last_port_number)
+        return {};
+    const QString com = QStringLiteral("COM%1").arg(n);
+#ifdef Q_OS_WIN
+    Q_UNUSED(ini_path);
+    return com;
+#else
+    const QString mapped = read_ini_string(ini_path, QStringLiteral("Ports"), com, QString());
+    if (!mapped.isEmpty())
+        return mapped;
+    // USB adapters first, so the usual one is COM1 with no editing.
+    if (n <= 8)
+        return QStringLiteral("/dev/ttyUSB%1").arg(n - 1);
+    if (n <= 12)
+        return QStringLiteral("/dev/ttyACM%1").arg(n - 9);
+    return QStringLiteral("/dev/ttyS%1").arg(n - 13);
+#endif
+}

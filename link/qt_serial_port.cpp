@@ -1,0 +1,151 @@
+#include "qt_serial_port.h"
+
+#include "port_map.h"
+
+#include <QFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
+QtSerialPort::QtSerialPort(QString ini_path)
+    : m_ini_path(std::move(ini_path)), m_device(port_device_path(m_number, m_ini_path))
+{
+    m_port.setPortName(m_device);
+    QObject::connect(&m_port, &QSerialPort::errorOccurred, &m_port,
+                     [this](QSerialPort::SerialPortError error) { on_error(error); });
+}
+
+PortError QtSerialPort::set_port_number(int n)
+{
+    if (still_open())
+        return PortError::Busy;
+    if (n < first_port_number || n > last_port_number)
+        return PortError::BadNumber;
+    m_number = n;
+    m_device = port_device_path(n, m_ini_path);
+    m_port.setPortName(m_device);
+    return PortError::None;
+}
+
+QString QtSerialPort::device_name(int n) const
+{
+    return port_device_path(n, m_ini_path);
+}
+
+PortError QtSerialPort::open()
+{
+    if (still_open())
+        return PortError::Busy;
+    m_port.setBaudRate(QSerialPort::Baud115200);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    m_port.clearError();
+    if (m_port.open(QIODevice::ReadWrite))
+        return PortError::None;
+    return open_failure(m_port.error());
+}
+
+PortError QtSerialPort::open_failure(QSerialPort::SerialPortError error) const
+{
+    switch (error) {
+    case QSerialPort::OpenError: // already open through this object
+        return PortError::Busy;
+    case QSerialPort::PermissionError: {
+        // Qt reports a device held by someone else (its lock file, EBUSY from
+        // TIOCEXCL, access denied on Windows) as a permission error too; a
+        // device we may read and write can only be refused for being held.
+#ifdef Q_OS_WIN
+        return PortError::Busy;
+#else
+        const QByteArray path = QFile::encodeName(m_device);
+        return ::access(path.constData(), R_OK | W_OK) == 0 ? PortError::Busy
+                                                           : PortError::NotAvailable;
+#endif
+    }
+    case QSerialPort::DeviceNotFoundError:
+    default:
+        return PortError::NotAvailable;
+    }
+}
+
+void QtSerialPort::close()
+{
+    m_lost = false;
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool QtSerialPort::is_open() const
+{
+    return m_port.isOpen() && !m_lost;
+}
+
+int QtSerialPort::bytes_waiting()
+{
+    if (!still_open())
+        return 0;
+    take_in_received();
+    if (!still_open())
+        return 0;
+    return int(std::min<qint64>(m_port.bytesAvailable(), INT_MAX));
+}
+
+uint8_t QtSerialPort::read_byte()
+{
+    if (!still_open())
+        return 0;
+    if (m_port.bytesAvailable() == 0) {
+        take_in_received();
+        if (!still_open())
+            return 0;
+    }
+    char c = 0;
+    return m_port.getChar(&c) ? uint8_t(c) : 0;
+}
+
+void QtSerialPort::write_frame(std::span<const uint8_t> frame)
+{
+    if (!still_open() || frame.empty())
+        return;
+    m_port.write(reinterpret_cast<const char *>(frame.data()), qint64(frame.size()));
+    // Hands the bytes to the driver now rather than from the event loop.
+    m_port.flush();
+    still_open();
+}
+
+void QtSerialPort::take_in_received()
+{
+    // Moves what the driver already holds into QSerialPort's buffer without
+    // waiting; with no event loop running (or not yet) nothing else does.
+    m_port.waitForReadyRead(0);
+}
+
+void QtSerialPort::on_error(QSerialPort::SerialPortError error)
+{
+    // A pulled adapter or a closed pseudo-terminal master hangs the tty up: a
+    // write then fails with EIO (ResourceError) and a read gets end of file,
+    // which Qt reports as ReadError, again at every read notification.
+    const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    if (!gone || m_lost || !m_port.isOpen())
+        return;
+    m_lost = true;
+    // QSerialPort does not promise that closing from inside the call that
+    // reported the error is safe, so close right after that call returns, or
+    // from the event loop when the error came from there.
+    QTimer::singleShot(0, &m_port, [this] { still_open(); });
+}
+
+bool QtSerialPort::still_open()
+{
+    if (m_lost)
+        close();
+    return m_port.isOpen();
+}

@@ -1,0 +1,40 @@
+#pragma once
+// The serial port over QSerialPort, always 115200 baud, 8N1, no flow control.
+// The device of a port number is looked up each time the number is set, so
+// an edited "Ports" entry takes effect without a restart.
+
+#include "serial_port.h"
+
+#include <QSerialPort>
+#include <QString>
+
+class QtSerialPort : public SerialPort {
+public:
+    explicit QtSerialPort(QString ini_path);
+
+    PortError set_port_number(int n) override;
+    int port_number() const override { return m_number; }
+    QString device_name(int n) const override;
+    PortError open() override;
+    void close() override;
+    bool is_open() const override;
+    int bytes_waiting() override;
+    uint8_t read_byte() override;
+    void write_frame(std::span<const uint8_t> frame) override;
+
+private:
+    void on_error(QSerialPort::SerialPortError error);
+    // Closes a port whose device went away; true when the port is open.
+    bool still_open();
+    void take_in_received();
+    PortError open_failure(QSerialPort::SerialPortError error) const;
+
+    QString m_ini_path;
+    QString m_device;
+    int m_number = first_port_number;
+    // The device went away while open; the port is closed at the next chance
+    // that is not inside a QSerialPort call.
+    bool m_lost = false;
+    // Last, so it is destroyed first, while what its error handler touches lives.
+    QSerialPort m_port;
+};
