@@ -1,0 +1,180 @@
+#include "wnd_set_com.h"
+
+#include "config.h"
+#include "serial_port.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPushButton>
+
+#include <utility>
+
+namespace {
+
+const QString initial_list_text = QStringLiteral("Выберите порт");
+const QString no_port_text = QStringLiteral("Порт не выбран");
+
+QString item_text(int n) {
+    return QStringLiteral("COM%1").arg(n);
+}
+
+// 0 for no item; the port layer refuses that number.
+int item_port_number(const QComboBox *list, int index) {
+    if (index < 0 || index >= list->count())
+        return 0;
+    return list->itemText(index).mid(3).toInt();
+}
+
+QPushButton *make_button(QWidget *parent, const QString &name, const QString &text,
+                         const QRect &geometry) {
+    auto *button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    // Enter presses neither button; only a click or Space confirms.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+} // namespace
+
+WndSetCom::WndSetCom(SerialPort &port, uint8_t &com_port, bool &port_confirmed, QString config_path,
+                     ConfigView &main_view, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      m_port(port), m_com_port(com_port), m_port_confirmed(port_confirmed),
+      m_config_path(std::move(config_path)), m_main_view(main_view) {
+    setObjectName(QStringLiteral("wndSetCOM"));
+    setWindowTitle(QStringLiteral("Настройка порта"));
+    setFixedSize(311, 147);
+    build_controls();
+}
+
+void WndSetCom::build_controls() {
+    // Created in tab order so that focus starts on ОК.
+    m_ok = make_button(this, QStringLiteral("OK"), QStringLiteral("ОК"), {168, 96, 89, 25});
+    m_cancel =
+        make_button(this, QStringLiteral("Отмена"), QStringLiteral("Отмена"), {32, 96, 89, 25});
+
+    m_cmbCOMList = new QComboBox(this);
+    m_cmbCOMList->setObjectName(QStringLiteral("cmbCOMList"));
+    m_cmbCOMList->setGeometry(152, 40, 105, 21);
+    m_cmbCOMList->setEditable(true);
+    // Typed text is never added to the list; only probed ports belong there.
+    m_cmbCOMList->setInsertPolicy(QComboBox::NoInsert);
+    m_cmbCOMList->setEditText(initial_list_text);
+
+    m_label1 = new QLabel(QStringLiteral("Выберите порт:"), this);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_label1->setGeometry(32, 40, 105, 17);
+
+    setTabOrder(m_ok, m_cancel);
+    setTabOrder(m_cancel, m_cmbCOMList);
+    m_ok->setFocus();
+
+    connect(m_cmbCOMList, &QComboBox::activated, this, &WndSetCom::cmbCOMList_Click);
+    connect(m_ok, &QPushButton::clicked, this, &WndSetCom::OK_Click);
+    connect(m_cancel, &QPushButton::clicked, this, &WndSetCom::Cancel_Click);
+}
+
+void WndSetCom::form_load() {
+    m_loaded = true;
+    m_saved_port = m_com_port;
+    // The port in use is probed like every other one.
+    if (m_port.is_open())
+        m_port.close();
+
+    probe_ports();
+    select_configured_port();
+
+    // When the selection has opened the port both calls fail and change
+    // nothing; otherwise this is one more attempt at the configured port.
+    (void)m_port.set_port_number(m_com_port);
+    (void)m_port.open();
+}
+
+void WndSetCom::probe_ports() {
+    m_cmbCOMList->clear();
+    for (int n = first_port_number; n <= last_port_number; ++n) {
+        bool port_free = true;
+        // A refused number still goes on to the open, as every failing step does.
+        if (m_port.set_port_number(n) != PortError::None)
+            port_free = false;
+        if (m_port.open() != PortError::None)
+            port_free = false;
+        // Lets the main window's poll run while the probed port is open.
+        QCoreApplication::processEvents();
+        if (port_free) {
+            m_port.close();
+            m_cmbCOMList->addItem(item_text(n));
+            m_cmbCOMList->setItemData(m_cmbCOMList->count() - 1, m_port.device_name(n),
+                                      Qt::ToolTipRole);
+        }
+    }
+    // Adding to an empty list selects its first item; nothing is chosen yet.
+    m_cmbCOMList->setCurrentIndex(-1);
+    m_cmbCOMList->setEditText(initial_list_text);
+}
+
+void WndSetCom::select_configured_port() {
+    const int index = m_cmbCOMList->findText(item_text(m_com_port));
+    if (index < 0)
+        return;
+    m_cmbCOMList->setCurrentIndex(index);
+    // A programmatic choice switches the port just like the operator's.
+    cmbCOMList_Click();
+}
+
+void WndSetCom::cmbCOMList_Click() {
+    if (m_port.is_open())
+        m_port.close();
+    (void)m_port.set_port_number(item_port_number(m_cmbCOMList, m_cmbCOMList->currentIndex()));
+    (void)m_port.open();
+}
+
+int WndSetCom::chosen_port_number() const {
+    // Text typed over the list counts only when it names one of the items.
+    return item_port_number(m_cmbCOMList, m_cmbCOMList->findText(m_cmbCOMList->currentText()));
+}
+
+void WndSetCom::OK_Click() {
+    m_port_confirmed = true;
+    m_com_port = uint8_t(chosen_port_number());
+    save_config(m_config_path, m_com_port, m_main_view);
+    accept();
+}
+
+void WndSetCom::Cancel_Click() {
+    m_port_confirmed = false;
+    reject();
+}
+
+void WndSetCom::done(int r) {
+    // The close button and Esc arrive here through reject(); the flag keeps a
+    // second close of the same load from touching the port again.
+    if (m_loaded) {
+        m_loaded = false;
+        Form_Unload();
+    }
+    QDialog::done(r);
+}
+
+void WndSetCom::Form_Unload() {
+    if (m_port.is_open())
+        m_port.close();
+    if (!m_port_confirmed)
+        m_com_port = m_saved_port;
+    reopen_port();
+}
+
+void WndSetCom::reopen_port() {
+    if (m_port.is_open())
+        return;
+    // Port 0 (nothing chosen) is refused; the open then tries the number the
+    // port last accepted, and either failure shows in the status line.
+    if (m_port.set_port_number(m_com_port) != PortError::None)
+        m_main_view.show_status_now(no_port_text);
+    if (m_port.open() != PortError::None)
+        m_main_view.show_status_now(no_port_text);
+}

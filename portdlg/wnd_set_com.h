@@ -1,0 +1,58 @@
+#pragma once
+// The port selection dialog: probes COM1..COM16, lists the ports that open,
+// switches the live port on every choice, and on OK stores the choice in the
+// configuration file. Any other way of closing goes back to the port in use
+// when the dialog was loaded.
+
+#include <QDialog>
+#include <QString>
+
+#include <cstdint>
+
+class ConfigView;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class SerialPort;
+
+class WndSetCom : public QDialog {
+    Q_OBJECT
+
+  public:
+    // The port, com_port and port_confirmed belong to the main window and
+    // outlive the dialog.
+    WndSetCom(SerialPort &port, uint8_t &com_port, bool &port_confirmed, QString config_path,
+              ConfigView &main_view, QWidget *parent = nullptr);
+
+    // Probes the ports and fills the list; call before every show or exec.
+    void form_load();
+
+    // Every way of closing (OK, Отмена, close button, Esc) ends up here.
+    void done(int r) override;
+
+  private:
+    void build_controls();
+    void probe_ports();
+    void select_configured_port();
+    void cmbCOMList_Click();
+    void OK_Click();
+    void Cancel_Click();
+    void Form_Unload();
+    void reopen_port();
+    // Number behind "COM" in the chosen item's text; 0 when nothing is chosen.
+    int chosen_port_number() const;
+
+    SerialPort &m_port;
+    uint8_t &m_com_port;
+    bool &m_port_confirmed;
+    const QString m_config_path;
+    ConfigView &m_main_view;
+
+    uint8_t m_saved_port = 0;
+    bool m_loaded = false;
+
+    QComboBox *m_cmbCOMList = nullptr;
+    QPushButton *m_ok = nullptr;
+    QPushButton *m_cancel = nullptr;
+    QLabel *m_label1 = nullptr;
+};
