@@ -2,6 +2,7 @@
 // (1/1440 inch) as designed and divided by 15 for pixels at 96 DPI; Qt scales
 // the whole window on high-DPI screens.
 #include "frm_main.h"
+#include "wrap_button.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -145,10 +146,10 @@ void FrmMain::build_parameters(QWidget *area)
 
 void FrmMain::build_bottom(QWidget *area)
 {
-    auto *readall = new QPushButton(QStringLiteral("Прочитать всё из ЭСППЗУ"), area);
+    auto *readall = new WrapButton(QStringLiteral("Прочитать всё из ЭСППЗУ"), area);
     readall->setObjectName(QStringLiteral("cmd_readall"));
     readall->setGeometry(twips(4920, 2040, 1695, 735));
-    auto *writeall = new QPushButton(QStringLiteral("Записать всё в ЭСППЗУ"), area);
+    auto *writeall = new WrapButton(QStringLiteral("Записать всё в ЭСППЗУ"), area);
     writeall->setObjectName(QStringLiteral("cmd_writeall"));
     writeall->setGeometry(twips(4920, 2880, 1695, 735));
     for (QPushButton *b : {readall, writeall}) {
