@@ -7,6 +7,18 @@ namespace {
 constexpr int group_max_members = 4;
 constexpr uint8_t read_max_bytes = 8;
 constexpr uint8_t write_max_bytes = 4;
+// Slot bytes 0..3: unsent address place, function, start address high, low.
+std::array<uint8_t, slot_bytes> &start_request(RequestRing &ring, uint8_t function,
+                                               int32_t address)
+{
+    auto &slot = ring.write_slot();
+    slot[0] = 0;
+    slot[1] = function;
+    slot[2] = byte_of(address, 1);
+    slot[3] = byte_of(address, 0);
+    return slot;
+}
+
 } // namespace
 
 std::vector<ParGroup> par_groups(const ParTable &table)
@@ -33,11 +45,7 @@ bool par_read_request(RequestRing &ring, int32_t address, uint8_t n)
 {
     if (n > read_max_bytes)
         n = read_max_bytes;
-    auto &slot = ring.write_slot();
-    slot[0] = 0;
-    slot[1] = fn_par_read;
-    slot[2] = byte_of(address, 1);
-    slot[3] = byte_of(address, 0);
+    auto &slot = start_request(ring, fn_par_read, address);
     slot[4] = n;
     ring.req_len[size_t(ring.req_write_idx)] = 4;
     return advance_write_idx(ring);
@@ -47,11 +55,7 @@ bool par_write_request(RequestRing &ring, int32_t address, int32_t value, uint8_
 {
     if (n > write_max_bytes)
         n = write_max_bytes;
-    auto &slot = ring.write_slot();
-    slot[0] = 0;
-    slot[1] = fn_par_write;
-    slot[2] = byte_of(address, 1);
-    slot[3] = byte_of(address, 0);
+    auto &slot = start_request(ring, fn_par_write, address);
     slot[4] = n;
     for (int k = 0; k < n; ++k)
         slot[size_t(5 + k)] = byte_of(value, uint8_t(n - 1 - k));
@@ -73,11 +77,7 @@ void par_readall(RequestRing &ring, const ParTable &table)
 void par_writeall(RequestRing &ring, const ParTable &table, const BoxAt &box)
 {
     for (const ParGroup &g : par_groups(table)) {
-        auto &slot = ring.write_slot();
-        slot[0] = 0;
-        slot[1] = fn_par_write;
-        slot[2] = byte_of(par_addr(table, g.first), 1);
-        slot[3] = byte_of(par_addr(table, g.first), 0);
+        auto &slot = start_request(ring, fn_par_write, par_addr(table, g.first));
         size_t pos = 5;
         for (int i = g.first; i < g.first + g.count; ++i) {
             const int32_t raw = par_box_raw(table, i, box(i));

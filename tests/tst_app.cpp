@@ -1,6 +1,7 @@
 // The main window with a fake port: controls, start-up order, the port error
 // paths and the parameter editing handlers.
 #include "fake_serial_port.h"
+#include "frames.h"
 #include "frm_main.h"
 #include "message_box.h"
 #include "wnd_set_com.h"
@@ -73,14 +74,6 @@ void choose(WndSetCom &dlg, const QString &item)
 void click(WndSetCom &dlg, const char *name)
 {
     dlg.findChild<QPushButton *>(QString::fromUtf8(name))->click();
-}
-
-QByteArray pdu(const RequestRing &ring, int slot)
-{
-    QByteArray out;
-    for (int i = 1; i <= ring.req_len[size_t(slot)]; ++i)
-        out.append(char(ring.req_queue[size_t(slot)][size_t(i)]));
-    return out;
 }
 
 struct Rig {
@@ -202,16 +195,12 @@ private slots:
         QCOMPARE(r.w->timer()->timerType(), Qt::PreciseTimer);
         const RequestRing &ring = r.w->modbus().ring;
         QCOMPARE(ring.pending(), 3);
-        QCOMPARE(pdu(ring, 0), QByteArray::fromHex("64010105"));
-        QCOMPARE(pdu(ring, 2), QByteArray::fromHex("64010e01"));
+        QCOMPARE(pdu_at(ring, 0), QByteArray::fromHex("64010105"));
+        QCOMPARE(pdu_at(ring, 2), QByteArray::fromHex("64010e01"));
         QCOMPARE(r.w->status(), QString());
         // The first tick sends the head of the ring.
         r.w->Timer1_Timer();
-        QByteArray frame = QByteArray::fromHex("0164010105");
-        const uint16_t crc = crc16(frame, 4);
-        frame += char(crc & 0xFF);
-        frame += char(crc >> 8);
-        QCOMPARE(r.port->written.value(0), frame);
+        COMPARE_HEX(r.port->written.value(0), with_crc(hex("0164010105")));
     }
 
     void configured_port_is_used_and_address_file_value_ignored()
@@ -343,7 +332,7 @@ private slots:
         QCOMPARE(ring.pending(), before); // typing queues nothing
         QTest::keyClick(box, Qt::Key_Return);
         QCOMPARE(ring.pending(), before + 1);
-        QCOMPARE(pdu(ring, before), QByteArray::fromHex("65010602007d"));
+        QCOMPARE(pdu_at(ring, before), QByteArray::fromHex("65010602007d"));
         QCOMPARE(box->text(), QStringLiteral("12,5")); // left as typed
         QTest::keyClick(box, Qt::Key_Enter);
         QCOMPARE(ring.pending(), before + 2);
@@ -370,11 +359,11 @@ private slots:
         for (int i = 0; i < 9; ++i)
             QCOMPARE(r.box(i)->palette().color(QPalette::Base), QColor(Qt::white));
         QCOMPARE(ring.pending(), 6);
-        QCOMPARE(pdu(ring, 3), QByteArray::fromHex("65010105010101" "03e8"));
-        QCOMPARE(pdu(ring, 5), QByteArray::fromHex("65010e0101"));
+        QCOMPARE(pdu_at(ring, 3), QByteArray::fromHex("65010105010101" "03e8"));
+        QCOMPARE(pdu_at(ring, 5), QByteArray::fromHex("65010e0101"));
         r.w->findChild<QPushButton *>("cmd_readall")->click();
         QCOMPARE(ring.pending(), 9);
-        QCOMPARE(pdu(ring, 8), QByteArray::fromHex("64010e01"));
+        QCOMPARE(pdu_at(ring, 8), QByteArray::fromHex("64010e01"));
     }
 
     void menu_opens_one_modeless_dialog()

@@ -2,6 +2,7 @@
 // memory and what the operator sees must be exact to the byte.
 #include "fake_serial_port.h"
 #include "fake_view.h"
+#include "frames.h"
 #include "modbus.h"
 #include "par_exchange.h"
 
@@ -10,25 +11,6 @@
 
 namespace {
 
-QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(h);
-}
-
-QByteArray with_crc(const QByteArray &body)
-{
-    const uint16_t crc = crc16(body, int(body.size()) - 1);
-    return body + char(crc & 0xFF) + char(crc >> 8);
-}
-
-QByteArray pdu_at(const RequestRing &ring, int slot)
-{
-    QByteArray out;
-    for (int i = 1; i <= ring.req_len[size_t(slot)]; ++i)
-        out.append(char(ring.req_queue[size_t(slot)][size_t(i)]));
-    return out;
-}
-
 QList<QByteArray> queued(const RequestRing &ring)
 {
     QList<QByteArray> out;
@@ -36,9 +18,6 @@ QList<QByteArray> queued(const RequestRing &ring)
         out.append(pdu_at(ring, s));
     return out;
 }
-
-#define COMPARE_HEX(got, want)                                                                 \
-    QVERIFY2((got) == (want), qPrintable((got).toHex(' ') + " != " + (want).toHex(' ')))
 
 struct Rig {
     FakeView view;

@@ -1,26 +1,13 @@
 // Request ring, CRC and the per-tick exchange, driven with a fake port.
 #include "fake_serial_port.h"
 #include "fake_view.h"
+#include "frames.h"
 #include "modbus.h"
 #include "par_table.h"
 
 #include <QTest>
 
 namespace {
-
-QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(h);
-}
-
-QByteArray with_crc(const QByteArray &body)
-{
-    const uint16_t crc = crc16(body, int(body.size()) - 1);
-    return body + char(crc & 0xFF) + char(crc >> 8);
-}
-
-#define COMPARE_HEX(got, want)                                                                 \
-    QVERIFY2((got) == (want), qPrintable((got).toHex(' ') + " != " + (want).toHex(' ')))
 
 // A measurement block with all data bytes zero.
 const QByteArray zero_block = with_crc(hex("010314") + QByteArray(20, 0));
