@@ -12,8 +12,10 @@
 #include <csignal>
 #include <cstdio>
 #include <random>
+#ifdef Q_OS_UNIX
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -29,6 +31,7 @@ struct Options
     sim::Faults faults;
 };
 
+#ifdef Q_OS_UNIX
 int g_signalFd[2] = {-1, -1};
 
 void onSignal(int)
@@ -51,6 +54,10 @@ void quitOnSignals(QCoreApplication &app)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 }
+#else
+// Ctrl+C ends the process; there is no link to remove on Windows.
+void quitOnSignals(QCoreApplication &) {}
+#endif
 
 [[noreturn]] void fail(const QString &message)
 {

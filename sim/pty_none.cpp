@@ -1,0 +1,35 @@
+// Windows has no pseudo-terminals; the simulator serves a real port there.
+#include "pty.h"
+
+#include <QSocketNotifier>
+
+namespace sim {
+
+Pty::Pty() = default;
+Pty::~Pty() = default;
+
+bool Pty::open(QString *error)
+{
+    *error = QStringLiteral("no pseudo-terminals on this system; use --device COMn");
+    return false;
+}
+
+void Pty::onReceived(std::function<void(const QByteArray &)> handler)
+{
+    m_handler = std::move(handler);
+}
+
+void Pty::readAvailable() {}
+
+bool Pty::write(const QByteArray &)
+{
+    return false;
+}
+
+bool Pty::makeLink(const QString &, QString *error)
+{
+    *error = QStringLiteral("no pseudo-terminals on this system");
+    return false;
+}
+
+} // namespace sim
