@@ -1,0 +1,300 @@
+// The real window and serial layer against rzt604-sim on a pseudo-terminal,
+// driven by the real polling timer: start-up, writing back, Enter in a box,
+// the line faults the simulator can inject and exception replies.
+
+#include "frm_main.h"
+#include "message_box.h"
+#include "modbus.h"
+#include "qt_serial_port.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProcess>
+#include <QPushButton>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QByteArray default_memory = QByteArray::fromHex("6464641388007d4e2003e8000000");
+const QStringList default_texts = {"100 ", "100 ", "100 ", "5 ",  "12.5 ",
+                                   "20 ",  "100 ", "0 ",   "0 "};
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir *m_dir = nullptr;
+    QProcess *m_sim = nullptr;
+    std::unique_ptr<FrmMain> m_win;
+    QStringList m_boxes_shown;
+
+    void start(const QStringList &sim_options);
+    QLineEdit *box(int i) const
+    {
+        return m_win->findChild<QLineEdit *>(QStringLiteral("txt_par_%1").arg(i));
+    }
+    bool green(int i) const { return box(i)->palette().color(QPalette::Base) == QColor(colour_green); }
+    bool all_green(const QStringList &texts) const
+    {
+        for (int i = 0; i < par_count; ++i) {
+            if (!green(i) || box(i)->text() != texts[i])
+                return false;
+        }
+        return true;
+    }
+    bool any_green() const
+    {
+        for (int i = 0; i < par_count; ++i) {
+            if (green(i))
+                return true;
+        }
+        return false;
+    }
+    // Everything the operator asked for has been answered.
+    bool only_polls() const
+    {
+        const RequestRing &ring = m_win->modbus().ring;
+        for (int k = 0; k < ring.pending(); ++k) {
+            if (ring.req_queue[size_t((ring.req_read_idx + k) % ring_slots)][1] != 3)
+                return false;
+        }
+        return true;
+    }
+    QByteArray memory() const
+    {
+        QFile f(m_dir->filePath(QStringLiteral("memory.bin")));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    // Requests the simulator received, in order, as hex.
+    QStringList sim_requests() const
+    {
+        QStringList out;
+        for (const QByteArray &line : m_sim->readAllStandardError().split('\n')) {
+            const qsizetype at = line.indexOf(" rx ");
+            if (at >= 0)
+                out.append(QString::fromLatin1(line.mid(at + 4)));
+        }
+        return out;
+    }
+    void click(const char *name)
+    {
+        m_win->findChild<QPushButton *>(QString::fromLatin1(name))->click();
+    }
+    void type(int i, const QString &text)
+    {
+        box(i)->clear();
+        QTest::keyClicks(box(i), text);
+    }
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+    void init();
+    void cleanup();
+
+    void startup_reads_all_parameters_and_live_values();
+    void write_all_and_enter_write_the_boxes();
+    void persistent_fault_repeats_the_head_request_data();
+    void persistent_fault_repeats_the_head_request();
+    void split_replies_fail_the_exchange();
+    void intermittent_faults_lose_nothing_data();
+    void intermittent_faults_lose_nothing();
+    void exception_reply_is_reported_and_removes_the_request();
+};
+
+void TestEndToEnd::init()
+{
+    m_boxes_shown.clear();
+    message_box_fn() = [this](QWidget *, const QString &text, const QString &,
+                              QMessageBox::StandardButtons, QMessageBox::Icon) {
+        m_boxes_shown.append(text);
+        return QMessageBox::Cancel;
+    };
+}
+
+void TestEndToEnd::cleanup()
+{
+    const bool boxes = !m_boxes_shown.isEmpty();
+    const QString first = boxes ? m_boxes_shown.first() : QString();
+    m_win.reset();
+    if (m_sim != nullptr) {
+        m_sim->terminate();
+        if (!m_sim->waitForFinished(3000))
+            m_sim->kill();
+        m_sim->waitForFinished(3000);
+    }
+    delete m_sim;
+    m_sim = nullptr;
+    delete m_dir;
+    m_dir = nullptr;
+    message_box_fn() = nullptr;
+    QVERIFY2(!boxes, qPrintable(first));
+}
+
+void TestEndToEnd::start(const QStringList &sim_options)
+{
+    m_dir = new QTemporaryDir;
+    QVERIFY(m_dir->isValid());
+    m_sim = new QProcess;
+    m_sim->start(QStringLiteral(SIM_PATH),
+                 QStringList{"-v", "--memory", m_dir->filePath(QStringLiteral("memory.bin"))} +
+                     sim_options);
+    QVERIFY2(m_sim->waitForStarted(5000), qPrintable(m_sim->errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->canReadLine() || m_sim->state() != QProcess::Running, 10000);
+    const QString pty = QString::fromLocal8Bit(m_sim->readLine()).trimmed();
+    QVERIFY2(pty.startsWith(QLatin1Char('/')), qPrintable(m_sim->readAllStandardError()));
+
+    const QString ini = m_dir->filePath(QStringLiteral("тп.ini"));
+    QFile f(ini);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=" + pty.toLocal8Bit() + "\r\n");
+    f.close();
+
+    m_win = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(ini), ini);
+    QVERIFY(m_win->Form_Load());
+    QVERIFY2(m_boxes_shown.isEmpty(), qPrintable(m_boxes_shown.value(0)));
+    QVERIFY(m_win->port().is_open());
+}
+
+void TestEndToEnd::startup_reads_all_parameters_and_live_values()
+{
+    start({});
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_win->caption(Caption::sw_ver), QStringLiteral("1 .12 "), 10000);
+    QCOMPARE(m_win->caption(Caption::pr_ver), QStringLiteral("2 .05 "));
+    QCOMPARE(m_win->status(), text_link_ok);
+    for (Caption c : {Caption::phAI, Caption::phBI, Caption::phCI}) {
+        const QString text = m_win->caption(c);
+        QVERIFY2(text.endsWith(QLatin1Char(' ')), qPrintable(text));
+        const double amps = text.toDouble();
+        QVERIFY2(amps > 1.0 && amps < 1.4, qPrintable(text));
+    }
+    const double hz = m_win->caption(Caption::fr).toDouble();
+    QVERIFY2(hz > 49 && hz < 51, qPrintable(m_win->caption(Caption::fr)));
+}
+
+void TestEndToEnd::write_all_and_enter_write_the_boxes()
+{
+    start({});
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), 10000);
+
+    click("cmd_writeall");
+    QVERIFY(!any_green());
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts) && only_polls(), 10000);
+    QCOMPARE(memory(), default_memory);
+
+    type(4, QStringLiteral("30,5"));
+    QVERIFY(!green(4));
+    QTest::keyClick(box(4), Qt::Key_Return);
+    QStringList expected = default_texts;
+    expected[4] = QStringLiteral("30.5 ");
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(expected) && only_polls(), 10000);
+    QByteArray changed = default_memory;
+    changed[262 - 257] = 0x01;
+    changed[263 - 257] = 0x31;
+    QCOMPARE(memory().toHex(' '), changed.toHex(' '));
+}
+
+void TestEndToEnd::persistent_fault_repeats_the_head_request_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("corrupt") << QStringList{"--corrupt", "1"} << text_crc_mismatch;
+    QTest::newRow("drop") << QStringList{"--drop", "1"} << text_no_answer;
+}
+
+void TestEndToEnd::persistent_fault_repeats_the_head_request()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, text);
+    start(options);
+    const int queued = m_win->modbus().ring.pending();
+    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text, 10000);
+    QStringList requests;
+    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 4, 10000);
+    QCOMPARE(m_win->status(), text);
+    QCOMPARE(requests.count(requests.first()), requests.size());
+    QVERIFY2(requests.first().startsWith(QLatin1String("01 64 01 01 05")),
+             qPrintable(requests.first()));
+    QCOMPARE(m_win->modbus().ring.pending(), queued);
+    QVERIFY(!any_green());
+}
+
+void TestEndToEnd::split_replies_fail_the_exchange()
+{
+    // The parts of one reply land in different ticks, so the exchange fails
+    // and the head goes out again (the rest of one reply and the start of
+    // the next can happen to form a whole frame, so no more is promised).
+    start({"--split", "1"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_crc_mismatch, 10000);
+    QStringList requests;
+    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 2, 10000);
+    QVERIFY2(requests[0].startsWith(QLatin1String("01 64 01 01 05")), qPrintable(requests[0]));
+    QCOMPARE(requests[1], requests[0]);
+}
+
+void TestEndToEnd::intermittent_faults_lose_nothing_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("drop") << QStringList{"--drop", "0.3", "--seed", "11"};
+    QTest::newRow("corrupt") << QStringList{"--corrupt", "0.3", "--seed", "12"};
+    QTest::newRow("split") << QStringList{"--split", "0.3", "--seed", "13"};
+    QTest::newRow("garbage") << QStringList{"--garbage", "500", "--seed", "14"};
+}
+
+void TestEndToEnd::intermittent_faults_lose_nothing()
+{
+    QFETCH(QStringList, options);
+    start(options);
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), 20000);
+
+    // All queued in one go, between two ticks: write-all with two edited
+    // boxes, read-all over boxes holding junk, then Enter in the last box.
+    box(0)->setText(QStringLiteral("90"));
+    box(4)->setText(QStringLiteral("30,5"));
+    click("cmd_writeall");
+    for (int i = 0; i < par_count; ++i)
+        box(i)->setText(QStringLiteral("7"));
+    click("cmd_readall");
+    type(8, QStringLiteral("1"));
+    QTest::keyClick(box(8), Qt::Key_Return);
+    QCOMPARE(m_win->modbus().ring.pending(), 8);
+
+    const QStringList expected = {"90 ", "100 ", "100 ", "5 ", "30.5 ", "20 ", "100 ", "0 ", "1 "};
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(expected) && only_polls(), 30000);
+    QCOMPARE(memory().toHex(' '),
+             QByteArray::fromHex("5a6464138801314e2003e8000001").toHex(' '));
+}
+
+void TestEndToEnd::exception_reply_is_reported_and_removes_the_request()
+{
+    start({"--exception", "2"});
+    const QString dash = m_win->caption(Caption::phAI);
+    const QString blank = box(0)->text();
+    QTRY_VERIFY_WITH_TIMEOUT(only_polls(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(),
+                              text_link_ok + QStringLiteral(" Нарушение протокола, код: 2"), 10000);
+    QStringList requests;
+    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 5, 10000);
+    // Each of the three start-up reads went out once, then only polls.
+    for (int k = 0; k < 3; ++k)
+        QVERIFY2(requests[k].startsWith(QLatin1String("01 64 01")), qPrintable(requests[k]));
+    QCOMPARE(QSet<QString>(requests.begin(), requests.begin() + 3).size(), 3);
+    for (int k = 3; k < requests.size(); ++k)
+        QVERIFY2(requests[k].startsWith(QLatin1String("01 03 00 c8 00 0a")), qPrintable(requests[k]));
+    for (int i = 0; i < par_count; ++i) {
+        QVERIFY(!green(i));
+        QCOMPARE(box(i)->text(), blank);
+    }
+    QCOMPARE(m_win->caption(Caption::phAI), dash);
+}
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"
