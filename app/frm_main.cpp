@@ -81,6 +81,8 @@ void FrmMain::mnu_settings_Click()
     }
     m_dialog = new WndSetCom(*m_port, m_com_port, m_port_confirmed, m_config_path, *this);
     m_dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Closing the main window ends the program even while this one is open.
+    m_dialog->setAttribute(Qt::WA_QuitOnClose, false);
     m_dialog->form_load();
     if (m_dialog)
         m_dialog->show();

@@ -377,6 +377,7 @@ private slots:
         QVERIFY(dlg->isVisible());
         QVERIFY(!dlg->isModal());
         QVERIFY(dlg->parent() == nullptr);
+        QVERIFY(!dlg->testAttribute(Qt::WA_QuitOnClose)); // the main window alone ends the program
         QVERIFY(r.w->timer()->isActive());
         r.w->menuBar()->actions()[0]->trigger();
         QCOMPARE(r.w->port_dialog(), dlg.data()); // shown again, not loaded again
