@@ -180,7 +180,10 @@ void FrmMain::build_bottom(QWidget *area)
     m_cmb_slad = new QComboBox(area);
     m_cmb_slad->setObjectName(QStringLiteral("cmb_slad"));
     m_cmb_slad->setGeometry(twips(2400, 4320, 855, 315));
-    m_lbl_sys_mes = label(area, "lbl_sys_mes", QString(), twips(3480, 4320, 5760, 315), left);
+    // Runs on to the right edge of the window (designed 5760 wide), so that
+    // the exception code at the end of the longest status text stays visible
+    // in the fallback fonts, which are wider than the designed one.
+    m_lbl_sys_mes = label(area, "lbl_sys_mes", QString(), twips(3480, 4320, 6210, 315), left);
 
     QWidget *order[] = {m_cmb_slad, m_boxes[0].edit(), writeall, readall};
     for (size_t k = 0; k + 1 < std::size(order); ++k)

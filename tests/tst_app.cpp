@@ -120,7 +120,7 @@ private slots:
         QTest::newRow("ain 2") << "lbl_ain_1" << "-" << QRect(96, 32, 73, 25);
         QTest::newRow("I caption") << "lblc_U_1" << "I, А" << QRect(40, 64, 57, 25);
         QTest::newRow("sw version") << "lbl_sw_ver" << "-" << QRect(320, 248, 89, 17);
-        QTest::newRow("status") << "lbl_sys_mes" << "" << QRect(232, 288, 384, 21);
+        QTest::newRow("status") << "lbl_sys_mes" << "" << QRect(232, 288, 414, 21);
         QTest::newRow("relay caption") << "Label1_0" << "Реле(0-АПС, 1-Упр)" << QRect(440, 240, 145, 25);
         QTest::newRow("timer caption") << "Label1_11" << "Таймер, с" << QRect(464, 144, 121, 25);
         QTest::newRow("box 2") << "txt_par_2" << "-" << QRect(592, 80, 49, 25);
