@@ -22,8 +22,8 @@
 #include <memory>
 
 #ifndef Q_OS_WIN
-#include <pty.h>
-#include <termios.h>
+#include "raw_pty.h"
+
 #include <unistd.h>
 #endif
 
@@ -80,16 +80,8 @@ public:
     Cable()
     {
         for (End &e : m_ends) {
-            char name[256] = {};
-            if (openpty(&e.master, &e.slave, name, nullptr, nullptr) != 0)
+            if (!open_raw_pty(e.master, e.slave, e.path))
                 return;
-            for (int fd : {e.master, e.slave}) {
-                termios t{};
-                tcgetattr(fd, &t);
-                cfmakeraw(&t);
-                tcsetattr(fd, TCSANOW, &t);
-            }
-            e.path = QString::fromLocal8Bit(name);
         }
         join(m_ends[0], m_ends[1]);
         join(m_ends[1], m_ends[0]);

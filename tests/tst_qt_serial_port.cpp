@@ -15,8 +15,9 @@
 #include <ctime>
 
 #ifndef Q_OS_WIN
+#include "raw_pty.h"
+
 #include <poll.h>
-#include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -38,16 +39,7 @@ class Pty {
 public:
     Pty()
     {
-        char name[256] = {};
-        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0)
-            return;
-        for (int fd : {m_master, m_slave}) {
-            termios t{};
-            tcgetattr(fd, &t);
-            cfmakeraw(&t);
-            tcsetattr(fd, TCSANOW, &t);
-        }
-        m_path = QString::fromLocal8Bit(name);
+        open_raw_pty(m_master, m_slave, m_path);
     }
     ~Pty()
     {
