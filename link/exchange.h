@@ -1,0 +1,32 @@
+#pragma once
+// One tick of the RTU master as plain data: what came back, how it was judged,
+// and what was sent next. Times are wall-clock milliseconds since the epoch.
+
+#include <QByteArray>
+#include <QMetaType>
+
+enum class Verdict {
+    good,         // 3 or more bytes whose last two are their CRC
+    crc_mismatch, // 3 or more bytes that fail the CRC
+    no_answer,    // fewer than 3 bytes
+};
+
+struct Exchange {
+    bool port_open = false;  // the port was open when the tick began
+    Verdict verdict = Verdict::no_answer;
+    QByteArray reply;        // bytes taken in this tick (at most 255 kept)
+    qint64 reply_ms = 0;     // when the last of them arrived; 0 when none did
+    QByteArray request;      // the frame this reply answers; empty when none went out
+    qint64 request_ms = 0;   // when it was sent
+    int exception_code = -1; // a good reply with the function's high bit set: its code
+    QByteArray sent;         // frame sent at the end of the tick; empty when the port was closed
+    qint64 sent_ms = 0;
+
+    // Milliseconds from the request to the last byte of the reply; -1 when unknown.
+    qint64 response_ms() const
+    {
+        return reply_ms > 0 && request_ms > 0 && reply_ms >= request_ms ? reply_ms - request_ms : -1;
+    }
+};
+
+Q_DECLARE_METATYPE(Exchange)
