@@ -3,11 +3,8 @@
 // the slave address, the status line, the polling timer and the serial port.
 
 #include "config.h"
-#include "link_view.h"
-#include "modbus.h"
-#include "par_box.h"
-#include "par_table.h"
-#include "serial_port.h"
+#include "master.h"
+#include "port_session.h"
 #include "wnd_set_com.h"
 
 #include <QMainWindow>
@@ -19,11 +16,10 @@
 
 class QComboBox;
 class QLabel;
-class QPushButton;
+class QLineEdit;
 class QTimer;
 
-
-class FrmMain : public QMainWindow, public LinkView, public ConfigView {
+class FrmMain : public QMainWindow, public ConfigView {
 public:
     FrmMain(std::unique_ptr<SerialPort> port, QString config_path, QWidget *parent = nullptr);
     ~FrmMain() override;
@@ -32,21 +28,19 @@ public:
     // program then ends without the window having been shown.
     bool Form_Load();
 
-    // LinkView
-    QString status() const override;
-    void set_status(const QString &text) override;
-    int selected_address() const override;
-    QString caption(Caption which) const override;
-    void set_caption(Caption which, const QString &text) override;
-    ParBox &par_box(int index) override { return m_boxes[size_t(index)]; }
-
     // ConfigView
     void show_status_now(const QString &text) override;
+    int selected_address() const override;
     bool ask_retry(const QString &title, const QString &text) override;
 
-    SerialPort &port() { return *m_port; }
-    Modbus &modbus() { return m_modbus; }
-    uint8_t com_port() const { return m_com_port; }
+    QString status() const;
+    void set_status(const QString &text);
+
+    SerialPort &port() { return m_session.port(); }
+    PortSession &session() { return m_session; }
+    Master &master() { return m_master; }
+    Modbus &modbus() { return m_master.link(); }
+    uint8_t com_port() const { return m_session.com_port; }
     QTimer *timer() const { return m_timer; }
     WndSetCom *port_dialog() const { return m_dialog; }
 
@@ -65,17 +59,19 @@ private:
     bool open_port_step(PortError error);
     void paint_all_white();
 
-    std::unique_ptr<SerialPort> m_port;
-    QString m_config_path;
-    uint8_t m_com_port = 0;
-    bool m_port_confirmed = false;
-    ParTable m_table;
-    Modbus m_modbus;
+    // What the controller said, shown as the window shows it.
+    void show_exchange(const Exchange &e);
+    void show_measurement(const Measurement &m);
+    void show_parameter(const ParConfirmation &c);
+
+    PortSession m_session;
+    Master m_master;
 
     QTimer *m_timer = nullptr;
     QComboBox *m_cmb_slad = nullptr;
     QLabel *m_lbl_sys_mes = nullptr;
-    std::map<Caption, QLabel *> m_captions;
-    std::array<LineEditBox, par_count> m_boxes;
+    // The value labels by the register they show (201, 202: the versions).
+    std::map<int, QLabel *> m_values;
+    std::array<QLineEdit *, par_count> m_boxes{};
     QPointer<WndSetCom> m_dialog;
 };

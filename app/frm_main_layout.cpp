@@ -1,12 +1,13 @@
 // Widgets of the main window at fixed positions. Positions are kept in twips
 // (1/1440 inch) as designed and divided by 15 for pixels at 96 DPI; Qt scales
 // the whole window on high-DPI screens.
+#include "classic_frame.h"
 #include "frm_main.h"
+#include "program_look.h"
 #include "wrap_button.h"
 
 #include <QComboBox>
 #include <QFrame>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -20,16 +21,6 @@ QRect twips(int left, int top, int width, int height)
     return {left / 15, top / 15, width / 15, height / 15};
 }
 
-QFont sans(double points)
-{
-    QFont f;
-    // The Cyrillic faces first; anything sans-serif will do where they are missing.
-    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                   QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    f.setStyleHint(QFont::SansSerif);
-    f.setPointSizeF(points);
-    return f;
-}
 
 QLabel *label(QWidget *parent, const char *name, const QString &text, QRect where,
               Qt::Alignment align, double points = 0)
@@ -39,16 +30,16 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, QRect wher
     l->setGeometry(where);
     l->setAlignment(align | Qt::AlignTop);
     if (points > 0)
-        l->setFont(sans(points));
+        l->setFont(ui_font(points));
     return l;
 }
 
-QGroupBox *frame(QWidget *parent, const char *name, const QString &title, QRect where)
+ClassicFrame *frame(QWidget *parent, const char *name, const QString &title, QRect where)
 {
-    auto *g = new QGroupBox(title, parent);
+    auto *g = new ClassicFrame(title, parent);
     g->setObjectName(QString::fromUtf8(name));
     g->setGeometry(where);
-    g->setFont(sans(13.5));
+    g->setFont(ui_font(13.5));
     return g;
 }
 
@@ -65,7 +56,7 @@ void FrmMain::build_ui()
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    setFont(sans(8.25));
+    setFont(ui_font(8.25));
 
     QAction *settings = menuBar()->addAction(QStringLiteral("&Настройка порта"));
     settings->setObjectName(QStringLiteral("mnu_settings"));
@@ -98,20 +89,20 @@ void FrmMain::build_frames(QWidget *area)
     label(currents, "lblc_fr_0", QStringLiteral("Частота, Гц"), twips(4680, 360, 1695, 375), left,
           12);
     label(currents, "lblc_U_1", QStringLiteral("I, А"), twips(600, 960, 855, 375), left, 12);
-    m_captions[Caption::phAI] =
+    m_values[204] =
         label(currents, "lbl_phAI", dash, twips(1200, 960, 1095, 375), centre, 12);
-    m_captions[Caption::phBI] =
+    m_values[205] =
         label(currents, "lbl_phBI", dash, twips(2280, 960, 975, 375), centre, 12);
-    m_captions[Caption::phCI] =
+    m_values[206] =
         label(currents, "lbl_phCI", dash, twips(3360, 960, 1095, 375), centre, 12);
-    m_captions[Caption::fr] = label(currents, "lbl_fr", dash, twips(4680, 960, 1455, 375), centre, 12);
+    m_values[207] = label(currents, "lbl_fr", dash, twips(4680, 960, 1455, 375), centre, 12);
 
     auto *ain = frame(area, "Frame2_2", QStringLiteral("AIN"), twips(240, 2160, 2535, 1095));
     label(ain, "lblc_ain_0", QStringLiteral("1"), twips(960, 240, 615, 255), centre, 8.25);
     label(ain, "lblc_ain_1", QStringLiteral("2"), twips(1680, 240, 615, 255), centre, 8.25);
     label(ain, "lblc_U_2", QStringLiteral("U, В"), twips(120, 480, 975, 375), left, 12);
-    m_captions[Caption::ain_0] = label(ain, "lbl_ain_0", dash, twips(720, 480, 1095, 375), centre, 12);
-    m_captions[Caption::ain_1] = label(ain, "lbl_ain_1", dash, twips(1440, 480, 1095, 375), centre, 12);
+    m_values[208] = label(ain, "lbl_ain_0", dash, twips(720, 480, 1095, 375), centre, 12);
+    m_values[209] = label(ain, "lbl_ain_1", dash, twips(1440, 480, 1095, 375), centre, 12);
 }
 
 void FrmMain::build_parameters(QWidget *area)
@@ -138,7 +129,7 @@ void FrmMain::build_parameters(QWidget *area)
         auto *edit = new QLineEdit(QStringLiteral("-"), area);
         edit->setObjectName(QStringLiteral("txt_par_%1").arg(i));
         edit->setGeometry(twips(8880, row.top, 735, 375));
-        m_boxes[size_t(i)] = LineEditBox(edit);
+        m_boxes[size_t(i)] = edit;
         connect(edit, &QLineEdit::textChanged, this, [this, i] { txt_par_Change(i); });
         connect(edit, &QLineEdit::returnPressed, this, [this, i] { txt_par_KeyPress(i, 13); });
     }
@@ -153,7 +144,7 @@ void FrmMain::build_bottom(QWidget *area)
     writeall->setObjectName(QStringLiteral("cmd_writeall"));
     writeall->setGeometry(twips(4920, 2880, 1695, 735));
     for (QPushButton *b : {readall, writeall}) {
-        b->setFont(sans(9.75));
+        b->setFont(ui_font(9.75));
         b->setAutoDefault(false);
     }
     connect(readall, &QPushButton::clicked, this, [this] { cmd_readall_Click(); });
@@ -162,11 +153,11 @@ void FrmMain::build_bottom(QWidget *area)
     const QString dash = QStringLiteral("-");
     label(area, "lblc_pr_ver", QStringLiteral("Версия протокола:"), twips(0, 3720, 1935, 255),
           right, 9.75);
-    m_captions[Caption::pr_ver] =
+    m_values[201] =
         label(area, "lbl_pr_ver", dash, twips(2040, 3720, 1095, 255), left, 9.75);
     label(area, "lblc_sw_ver", QStringLiteral("Версия ПО:"), twips(3360, 3720, 1335, 255), right,
           9.75);
-    m_captions[Caption::sw_ver] =
+    m_values[202] =
         label(area, "lbl_sw_ver", dash, twips(4800, 3720, 1335, 255), left, 9.75);
 
     auto *line = new QFrame(area);
@@ -180,15 +171,18 @@ void FrmMain::build_bottom(QWidget *area)
     m_cmb_slad = new QComboBox(area);
     m_cmb_slad->setObjectName(QStringLiteral("cmb_slad"));
     m_cmb_slad->setGeometry(twips(2400, 4320, 855, 315));
+    // The address goes into every frame built from the next one on.
+    connect(m_cmb_slad, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_master.set_address(index); });
     // Runs on to the right edge of the window (designed 5760 wide), so that
     // the exception code at the end of the longest status text stays visible
     // in the fallback fonts, which are wider than the designed one.
     m_lbl_sys_mes = label(area, "lbl_sys_mes", QString(), twips(3480, 4320, 6210, 315), left);
 
-    QWidget *order[] = {m_cmb_slad, m_boxes[0].edit(), writeall, readall};
+    QWidget *order[] = {m_cmb_slad, m_boxes[0], writeall, readall};
     for (size_t k = 0; k + 1 < std::size(order); ++k)
         setTabOrder(order[k], order[k + 1]);
-    setTabOrder(readall, m_boxes[1].edit());
+    setTabOrder(readall, m_boxes[1]);
     for (int i = 1; i + 1 < par_count; ++i)
-        setTabOrder(m_boxes[size_t(i)].edit(), m_boxes[size_t(i) + 1].edit());
+        setTabOrder(m_boxes[size_t(i)], m_boxes[size_t(i) + 1]);
 }

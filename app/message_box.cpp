@@ -1,6 +1,24 @@
 #include "message_box.h"
 
+#include <QAbstractButton>
+#include <QGuiApplication>
+#include <QScreen>
+
 namespace {
+
+// Qt's translation leaves some of these English; the program is Russian.
+void name_buttons(QMessageBox &box)
+{
+    const std::pair<QMessageBox::StandardButton, const char *> names[] = {
+        {QMessageBox::Ok, "ОК"},
+        {QMessageBox::Cancel, "Отмена"},
+        {QMessageBox::Retry, "Повторить"},
+    };
+    for (const auto &[which, text] : names) {
+        if (QAbstractButton *b = box.button(which))
+            b->setText(QString::fromUtf8(text));
+    }
+}
 
 QMessageBox::StandardButton show_box(QWidget *parent, const QString &text, const QString &title,
                                      QMessageBox::StandardButtons buttons, QMessageBox::Icon icon)
@@ -9,6 +27,8 @@ QMessageBox::StandardButton show_box(QWidget *parent, const QString &text, const
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QMessageBox box(icon, title, shown, buttons, parent);
+    name_buttons(box);
+    centre_on_screen(&box);
     const int answer = box.exec();
     return static_cast<QMessageBox::StandardButton>(answer);
 }
@@ -27,4 +47,18 @@ QMessageBox::StandardButton message_box(QWidget *parent, const QString &text,
                                         QMessageBox::Icon icon)
 {
     return message_box_fn()(parent, text, title, buttons, icon);
+}
+
+void centre_on_screen(QWidget *window)
+{
+    const QWidget *parent = window->parentWidget();
+    if (parent != nullptr && parent->isVisible())
+        return;
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    window->adjustSize();
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
 }

@@ -17,3 +17,7 @@ QMessageBox::StandardButton message_box(QWidget *parent, const QString &text,
                                         const QString &title,
                                         QMessageBox::StandardButtons buttons,
                                         QMessageBox::Icon icon);
+
+// Before the main window is visible there is nothing to place a dialog
+// over: such a dialog goes to the middle of the screen. Others stay put.
+void centre_on_screen(QWidget *window);

@@ -1,26 +1,26 @@
 #pragma once
-// A parameter box of the window as the conversions see it.
+// The parameter boxes' colours. White: edited or awaiting the controller;
+// green: showing a value the controller returned; light red: Enter or
+// "Записать всё" refused the text because it holds no number.
 
-#include "convert.h"
+#include <QRgb>
+#include <QString>
 
-#include <QColor>
-#include <QLineEdit>
-#include <QPalette>
+class QLineEdit;
 
-class LineEditBox : public ParBox {
-public:
-    explicit LineEditBox(QLineEdit *edit = nullptr) : m_edit(edit) {}
-    QString text() const override { return m_edit->text(); }
-    // Runs the box's change handling, as typing does.
-    void set_text(const QString &text) override { m_edit->setText(text); }
-    void set_colour(QRgb colour) override
-    {
-        QPalette p = m_edit->palette();
-        p.setColor(QPalette::Base, QColor(colour));
-        m_edit->setPalette(p);
-    }
-    QLineEdit *edit() const { return m_edit; }
+constexpr QRgb colour_white = 0xFFFFFF;
+constexpr QRgb colour_green = 0x00FF00;
+constexpr QRgb colour_refused = 0xFFB4B4;
 
-private:
-    QLineEdit *m_edit;
-};
+void set_colour(QLineEdit *box, QRgb colour);
+QRgb colour_of(const QLineEdit *box);
+
+// raw × scale with digits decimals into the box, then green. Setting the
+// text runs the box's change handling, which paints it white, so the colour
+// goes last.
+void show_value(QLineEdit *box, double raw, int digits, double scale, const QString &suffix);
+
+// Light red with a tooltip saying why, until the text changes.
+void mark_refused(QLineEdit *box);
+// White again, and the refusal's tooltip gone.
+void mark_edited(QLineEdit *box);

@@ -142,9 +142,9 @@ std::string round_decimal(const std::string &digits, int64_t exponent, int64_t d
     return kept;
 }
 
-} // namespace
-
-double text_to_number(const QString &text)
+// The first "," becomes the point and a "%" cuts the rest off, both found
+// before either change.
+QString number_part(const QString &text)
 {
     QString s = text;
     const qsizetype comma = s.indexOf(u',');
@@ -153,8 +153,14 @@ double text_to_number(const QString &text)
         s[comma] = u'.';
     if (percent >= 0)
         s.truncate(percent);
+    return s;
+}
 
-    const CleanNumber clean = read_clean(s);
+} // namespace
+
+double text_to_number(const QString &text)
+{
+    const CleanNumber clean = read_clean(number_part(text));
     if (!clean.nonzero)
         return 0.0;
     double value = 0.0;
@@ -186,15 +192,31 @@ int32_t round_to_int(double x)
     return static_cast<int32_t>(t);
 }
 
-int32_t text_to_raw(const ParBox &box, int32_t low, int32_t high, double scale)
+bool text_has_number(const QString &text)
 {
-    const int32_t r = round_to_int(text_to_number(box.text()) / scale);
+    return !read_clean(number_part(text)).text.empty();
+}
+
+int32_t text_to_raw(const QString &text, int32_t low, int32_t high, double scale)
+{
+    const int32_t r = round_to_int(text_to_number(text) / scale);
     if (r < low)
         return low;
     if (r > high)
         return high;
     return r;
 }
+
+namespace {
+
+// What the number reader understands: "." always, "," through its one-comma rule.
+QString decimal_point(const QLocale &locale)
+{
+    const QString point = locale.decimalPoint();
+    return point == QLatin1String(",") ? point : QStringLiteral(".");
+}
+
+} // namespace
 
 QString format_scaled(double value, double factor, int digits, const QString &suffix,
                       const QLocale &locale)
@@ -251,7 +273,7 @@ QString format_scaled(double value, double factor, int digits, const QString &su
     }
     QString out = QString::fromLatin1((negative ? "-" : "") + whole);
     if (!fraction.empty())
-        out += locale.decimalPoint() + QString::fromLatin1(fraction);
+        out += decimal_point(locale) + QString::fromLatin1(fraction);
     return out + tail;
 }
 
@@ -260,8 +282,3 @@ QString format_scaled(double value, double factor, int digits, const QString &su
     return format_scaled(value, factor, digits, suffix, QLocale());
 }
 
-void show_value(ParBox &box, double raw, int digits, double scale, const QString &suffix)
-{
-    box.set_text(format_scaled(raw, scale, digits, suffix));
-    box.set_colour(colour_green);
-}

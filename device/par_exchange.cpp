@@ -4,19 +4,26 @@
 #include "request_ring.h"
 
 namespace {
+
 constexpr int group_max_members = 4;
 constexpr uint8_t read_max_bytes = 8;
 constexpr uint8_t write_max_bytes = 4;
-// Slot bytes 0..3: unsent address place, function, start address high, low.
-std::array<uint8_t, slot_bytes> &start_request(RequestRing &ring, uint8_t function,
-                                               int32_t address)
+
+// address high, address low, byte count
+std::vector<uint8_t> header(int32_t address, uint8_t n)
 {
-    auto &slot = ring.write_slot();
-    slot[0] = 0;
-    slot[1] = function;
-    slot[2] = byte_of(address, 1);
-    slot[3] = byte_of(address, 0);
-    return slot;
+    return {byte_of(address, 1), byte_of(address, 0), n};
+}
+
+void write_group(RequestRing &ring, const ParTable &table, const ParGroup &g, const ParRaws &raws)
+{
+    std::vector<uint8_t> body = header(par_addr(table, g.first), uint8_t(g.bytes));
+    for (int i = g.first; i < g.first + g.count; ++i) {
+        if (par_width(table, i) == 2)
+            body.push_back(byte_of(raws[size_t(i)], 1));
+        body.push_back(byte_of(raws[size_t(i)], 0));
+    }
+    push(ring, fn_par_write, body);
 }
 
 } // namespace
@@ -45,27 +52,24 @@ bool par_read_request(RequestRing &ring, int32_t address, uint8_t n)
 {
     if (n > read_max_bytes)
         n = read_max_bytes;
-    auto &slot = start_request(ring, fn_par_read, address);
-    slot[4] = n;
-    ring.req_len[size_t(ring.req_write_idx)] = 4;
-    return advance_write_idx(ring);
+    return push(ring, fn_par_read, header(address, n));
 }
 
 bool par_write_request(RequestRing &ring, int32_t address, int32_t value, uint8_t n)
 {
     if (n > write_max_bytes)
         n = write_max_bytes;
-    auto &slot = start_request(ring, fn_par_write, address);
-    slot[4] = n;
+    std::vector<uint8_t> body = header(address, n);
     for (int k = 0; k < n; ++k)
-        slot[size_t(5 + k)] = byte_of(value, uint8_t(n - 1 - k));
-    ring.req_len[size_t(ring.req_write_idx)] = 4 + n;
-    return advance_write_idx(ring);
+        body.push_back(byte_of(value, uint8_t(n - 1 - k)));
+    return push(ring, fn_par_write, body);
 }
 
-int32_t par_box_raw(const ParTable &table, int i, const ParBox &box)
+std::optional<int32_t> par_text_raw(const ParTable &table, int i, const QString &text)
 {
-    return text_to_raw(box, par_raw_low(table, i), par_raw_high(table, i), par_scale(table, i));
+    if (!text_has_number(text))
+        return std::nullopt;
+    return text_to_raw(text, par_raw_low(table, i), par_raw_high(table, i), par_scale(table, i));
 }
 
 void par_readall(RequestRing &ring, const ParTable &table)
@@ -74,19 +78,28 @@ void par_readall(RequestRing &ring, const ParTable &table)
         par_read_request(ring, par_addr(table, g.first), uint8_t(g.bytes));
 }
 
-void par_writeall(RequestRing &ring, const ParTable &table, const BoxAt &box)
+QList<int> par_writeall(RequestRing &ring, const ParTable &table, const ParTexts &texts)
 {
+    QList<int> refused;
     for (const ParGroup &g : par_groups(table)) {
-        auto &slot = start_request(ring, fn_par_write, par_addr(table, g.first));
-        size_t pos = 5;
+        ParRaws raws{};
+        bool whole = true;
         for (int i = g.first; i < g.first + g.count; ++i) {
-            const int32_t raw = par_box_raw(table, i, box(i));
-            if (par_width(table, i) == 2)
-                slot[pos++] = byte_of(raw, 1);
-            slot[pos++] = byte_of(raw, 0);
+            const auto raw = par_text_raw(table, i, texts[size_t(i)]);
+            if (raw)
+                raws[size_t(i)] = *raw;
+            else
+                refused.append(i);
+            whole = whole && raw.has_value();
         }
-        slot[4] = uint8_t(g.bytes);
-        ring.req_len[size_t(ring.req_write_idx)] = 4 + g.bytes;
-        advance_write_idx(ring);
+        if (whole)
+            write_group(ring, table, g, raws);
     }
+    return refused;
+}
+
+void par_writeall(RequestRing &ring, const ParTable &table, const ParRaws &raws)
+{
+    for (const ParGroup &g : par_groups(table))
+        write_group(ring, table, g, raws);
 }

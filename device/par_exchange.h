@@ -1,15 +1,19 @@
 #pragma once
-// Requests that move the parameters between the boxes and the controller's
-// parameter memory. They only queue requests; replies are shown by the decoder.
+// Requests that move the nine parameters between the operator's texts and
+// the controller's parameter memory. They only queue requests; what the
+// controller returns arrives later through the decoder.
 
 #include "par_table.h"
 
+#include <QList>
+#include <QString>
+
+#include <array>
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <vector>
 
 struct RequestRing;
-class ParBox;
 
 constexpr uint8_t fn_par_read = 100;
 constexpr uint8_t fn_par_write = 101;
@@ -28,10 +32,16 @@ bool par_read_request(RequestRing &ring, int32_t address, uint8_t n);
 // the most significant down. False when the ring was full.
 bool par_write_request(RequestRing &ring, int32_t address, int32_t value, uint8_t n);
 
-using BoxAt = std::function<const ParBox &(int index)>;
+// Raw value of parameter i from the operator's text: scaled, rounded and
+// clamped into the parameter's range. None when the text holds no number.
+std::optional<int32_t> par_text_raw(const ParTable &table, int i, const QString &text);
 
-// Raw value of box i, validated against the parameter's width and scale.
-int32_t par_box_raw(const ParTable &table, int i, const ParBox &box);
+using ParTexts = std::array<QString, par_count>;
+using ParRaws = std::array<int32_t, par_count>;
 
 void par_readall(RequestRing &ring, const ParTable &table);
-void par_writeall(RequestRing &ring, const ParTable &table, const BoxAt &box);
+// Queues the grouped writes of all nine parameters, leaving out every group
+// with a text that holds no number. Returns the indices of those texts.
+QList<int> par_writeall(RequestRing &ring, const ParTable &table, const ParTexts &texts);
+// The same from raw values, which must lie in their parameters' ranges.
+void par_writeall(RequestRing &ring, const ParTable &table, const ParRaws &raws);

@@ -1,51 +1,42 @@
 #pragma once
 // The Modbus RTU master: every tick judges what came back since the previous
-// tick as the answer to the head request, then sends exactly one frame.
+// tick as the answer to the head request, then sends exactly one frame. What
+// a good reply means is for the caller's decoder to say.
 
 #include "convert.h"
+#include "crc.h"
+#include "exchange.h"
 #include "request_ring.h"
 
-#include <QString>
+#include <QByteArray>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
-class LinkView;
 class SerialPort;
-struct ParTable;
-
-extern const QString text_link_ok;      // reply with a correct checksum
-extern const QString text_crc_mismatch; // checksum mismatch
-extern const QString text_no_answer;    // fewer than 3 bytes received
 
 struct Modbus {
     SerialPort *port = nullptr;
-    LinkView *view = nullptr;
-    const ParTable *table = nullptr;
+    // Slave address put in front of every frame; -1 while none is selected.
+    int address = -1;
+    // Sent whenever the ring is empty: function code, then the PDU body.
+    std::vector<uint8_t> idle_pdu;
 
     RequestRing ring;
     RxBuf rx_buf{};
     uint8_t rx_count = 0;
     std::vector<uint8_t> tx_frame;
+    // The last frame written and when, so that its reply can be paired with it.
+    QByteArray in_flight;
+    qint64 in_flight_ms = 0;
 };
 
-// CRC-16/MODBUS of buffer entries 0..last (low byte goes first on the wire).
-template <typename Buffer>
-uint16_t crc16(const Buffer &buffer, int last)
-{
-    uint16_t crc = 0xFFFF;
-    for (int i = 0; i <= last; ++i) {
-        crc ^= uint16_t(buffer[size_t(i)] & 0xFF);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
-    }
-    return crc;
-}
+// Called for a good reply, after its request has left the ring and before
+// the next frame goes out; rx_buf[0..rx_count) holds the reply.
+using ReplyDecoder = std::function<void(const Modbus &)>;
 
-void exchange_step(Modbus &m);
-void send_next(Modbus &m);
+Exchange exchange_step(Modbus &m, const ReplyDecoder &decode_reply = {});
+// Builds the head request's frame and writes it when the port is open.
+void send_next(Modbus &m, Exchange &e);
 uint8_t read_rx_byte(Modbus &m);
-void decode_reply(Modbus &m);
-
-// Queues the default status poll: function 3, 10 registers from 200.
-void enqueue_default_poll(RequestRing &ring);

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 constexpr int ring_slots = 512;
 constexpr int slot_bytes = 261;
@@ -20,14 +21,16 @@ struct RequestRing {
     bool empty() const { return req_read_idx == req_write_idx; }
     int pending() const { return (req_write_idx - req_read_idx + ring_slots) % ring_slots; }
     bool full() const { return pending() == ring_slots - 1; }
-    // The slot a producer fills before calling advance_write_idx.
-    std::array<uint8_t, slot_bytes> &write_slot() { return req_queue[size_t(req_write_idx)]; }
 };
 
 // Publishes the slot at the write index. With 511 requests pending the ring
 // refuses: the new request is dropped and false returned, so nothing pending
 // is ever overwritten.
 bool advance_write_idx(RequestRing &ring);
+// The one way in: fills the slot at the write index with the function code
+// and the PDU body, then publishes it. False, with nothing queued, when the
+// ring is full or the request is longer than a slot holds.
+bool push(RequestRing &ring, uint8_t function, std::span<const uint8_t> body);
 // Removes the head request; does nothing on an empty ring.
 void advance_read_idx(RequestRing &ring);
 

@@ -39,4 +39,6 @@ public:
     virtual uint8_t read_byte() = 0;
     // Sends the whole frame; does not wait for a reply. Nothing when closed.
     virtual void write_frame(std::span<const uint8_t> frame) = 0;
+    // When the latest byte arrived (wall clock, ms since the epoch); 0 before any.
+    virtual qint64 last_byte_ms() const = 0;
 };

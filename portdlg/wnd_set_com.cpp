@@ -1,14 +1,13 @@
 #include "wnd_set_com.h"
 
 #include "config.h"
-#include "serial_port.h"
+#include "port_session.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 
-#include <utility>
 
 namespace {
 
@@ -39,12 +38,10 @@ QPushButton *make_button(QWidget *parent, const QString &name, const QString &te
 
 } // namespace
 
-WndSetCom::WndSetCom(SerialPort &port, uint8_t &com_port, bool &port_confirmed, QString config_path,
-                     ConfigView &main_view, QWidget *parent)
+WndSetCom::WndSetCom(PortSession &session, ConfigView &main_view, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      m_port(port), m_com_port(com_port), m_port_confirmed(port_confirmed),
-      m_config_path(std::move(config_path)), m_main_view(main_view) {
+      m_session(session), m_main_view(main_view) {
     setObjectName(QStringLiteral("wndSetCOM"));
     setWindowTitle(QStringLiteral("Настройка порта"));
     setFixedSize(311, 147);
@@ -80,18 +77,18 @@ void WndSetCom::build_controls() {
 
 void WndSetCom::form_load() {
     m_loaded = true;
-    m_saved_port = m_com_port;
+    m_saved_port = m_session.com_port;
     // The port in use is probed like every other one.
-    if (m_port.is_open())
-        m_port.close();
+    if (m_session.port().is_open())
+        m_session.port().close();
 
     probe_ports();
     select_configured_port();
 
     // When the selection has opened the port both calls fail and change
     // nothing; otherwise this is one more attempt at the configured port.
-    (void)m_port.set_port_number(m_com_port);
-    (void)m_port.open();
+    (void)m_session.port().set_port_number(m_session.com_port);
+    (void)m_session.open();
 }
 
 void WndSetCom::probe_ports() {
@@ -99,16 +96,16 @@ void WndSetCom::probe_ports() {
     for (int n = first_port_number; n <= last_port_number; ++n) {
         bool port_free = true;
         // A refused number still goes on to the open, as every failing step does.
-        if (m_port.set_port_number(n) != PortError::None)
+        if (m_session.port().set_port_number(n) != PortError::None)
             port_free = false;
-        if (m_port.open() != PortError::None)
+        if (m_session.port().open() != PortError::None)
             port_free = false;
         // Lets the main window's poll run while the probed port is open.
         QCoreApplication::processEvents();
         if (port_free) {
-            m_port.close();
+            m_session.port().close();
             m_cmbCOMList->addItem(item_text(n));
-            m_cmbCOMList->setItemData(m_cmbCOMList->count() - 1, m_port.device_name(n),
+            m_cmbCOMList->setItemData(m_cmbCOMList->count() - 1, m_session.port().device_name(n),
                                       Qt::ToolTipRole);
         }
     }
@@ -118,7 +115,7 @@ void WndSetCom::probe_ports() {
 }
 
 void WndSetCom::select_configured_port() {
-    const int index = m_cmbCOMList->findText(item_text(m_com_port));
+    const int index = m_cmbCOMList->findText(item_text(m_session.com_port));
     if (index < 0)
         return;
     m_cmbCOMList->setCurrentIndex(index);
@@ -127,10 +124,10 @@ void WndSetCom::select_configured_port() {
 }
 
 void WndSetCom::cmbCOMList_Click() {
-    if (m_port.is_open())
-        m_port.close();
-    (void)m_port.set_port_number(item_port_number(m_cmbCOMList, m_cmbCOMList->currentIndex()));
-    (void)m_port.open();
+    if (m_session.port().is_open())
+        m_session.port().close();
+    (void)m_session.port().set_port_number(item_port_number(m_cmbCOMList, m_cmbCOMList->currentIndex()));
+    (void)m_session.open();
 }
 
 int WndSetCom::chosen_port_number() const {
@@ -139,14 +136,14 @@ int WndSetCom::chosen_port_number() const {
 }
 
 void WndSetCom::OK_Click() {
-    m_port_confirmed = true;
-    m_com_port = uint8_t(chosen_port_number());
-    save_config(m_config_path, m_com_port, m_main_view);
+    m_session.port_confirmed = true;
+    m_session.com_port = uint8_t(chosen_port_number());
+    save_config(m_session.config_path(), m_session.com_port, m_main_view);
     accept();
 }
 
 void WndSetCom::Cancel_Click() {
-    m_port_confirmed = false;
+    m_session.port_confirmed = false;
     reject();
 }
 
@@ -161,20 +158,20 @@ void WndSetCom::done(int r) {
 }
 
 void WndSetCom::Form_Unload() {
-    if (m_port.is_open())
-        m_port.close();
-    if (!m_port_confirmed)
-        m_com_port = m_saved_port;
+    if (m_session.port().is_open())
+        m_session.port().close();
+    if (!m_session.port_confirmed)
+        m_session.com_port = m_saved_port;
     reopen_port();
 }
 
 void WndSetCom::reopen_port() {
-    if (m_port.is_open())
+    if (m_session.port().is_open())
         return;
     // Port 0 (nothing chosen) is refused; the open then tries the number the
     // port last accepted, and either failure shows in the status line.
-    if (m_port.set_port_number(m_com_port) != PortError::None)
+    if (m_session.port().set_port_number(m_session.com_port) != PortError::None)
         m_main_view.show_status_now(no_port_text);
-    if (m_port.open() != PortError::None)
+    if (m_session.open() != PortError::None)
         m_main_view.show_status_now(no_port_text);
 }

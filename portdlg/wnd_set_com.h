@@ -13,16 +13,14 @@ class ConfigView;
 class QComboBox;
 class QLabel;
 class QPushButton;
-class SerialPort;
+class PortSession;
 
 class WndSetCom : public QDialog {
     Q_OBJECT
 
   public:
-    // The port, com_port and port_confirmed belong to the main window and
-    // outlive the dialog.
-    WndSetCom(SerialPort &port, uint8_t &com_port, bool &port_confirmed, QString config_path,
-              ConfigView &main_view, QWidget *parent = nullptr);
+    // The session belongs to the main window and outlives the dialog.
+    WndSetCom(PortSession &session, ConfigView &main_view, QWidget *parent = nullptr);
 
     // Probes the ports and fills the list; call before every show or exec.
     void form_load();
@@ -42,10 +40,7 @@ class WndSetCom : public QDialog {
     // Number behind "COM" in the chosen item's text; 0 when nothing is chosen.
     int chosen_port_number() const;
 
-    SerialPort &m_port;
-    uint8_t &m_com_port;
-    bool &m_port_confirmed;
-    const QString m_config_path;
+    PortSession &m_session;
     ConfigView &m_main_view;
 
     uint8_t m_saved_port = 0;

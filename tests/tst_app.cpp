@@ -1,16 +1,19 @@
 // The main window with a fake port: controls, start-up order, the port error
 // paths and the parameter editing handlers.
+#include "classic_frame.h"
 #include "fake_serial_port.h"
 #include "frames.h"
 #include "frm_main.h"
 #include "message_box.h"
+#include "par_box.h"
+#include "window_probe.h"
 #include "wnd_set_com.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -159,7 +162,8 @@ private slots:
         const auto actions = r.w->menuBar()->actions();
         QCOMPARE(actions.size(), 1);
         QCOMPARE(actions[0]->text(), QStringLiteral("&Настройка порта"));
-        QCOMPARE(r.w->findChild<QGroupBox *>("Frame2_0")->title(), QStringLiteral("Дифференциальные токи"));
+        QCOMPARE(dynamic_cast<ClassicFrame *>(r.w->findChild<QWidget *>("Frame2_0"))->title(),
+                 QStringLiteral("Дифференциальные токи"));
         QCOMPARE(r.w->findChild<QTimer *>("Timer1")->interval(), 150);
 
         QStringList order{QStringLiteral("cmb_slad")};
@@ -273,8 +277,9 @@ private slots:
         QVERIFY(r.w->Form_Load());
         QVERIFY(!r.port->is_open());
         QVERIFY(r.w->isVisible());
+        // No port was opened, so nothing is blamed on the controller or the line.
         r.w->Timer1_Timer();
-        QCOMPARE(r.w->status(), QStringLiteral("Ошибка обмена: Нет ответа от контроллера RZT-604Д"));
+        QCOMPARE(r.w->status(), QStringLiteral("Порт COM3 не открыт: не доступен"));
         QVERIFY(r.port->written.isEmpty());
     }
 
@@ -338,10 +343,93 @@ private slots:
         QCOMPARE(ring.pending(), before + 2);
 
         // A reply shows the value in green; the change handler ran before that.
-        r.w->par_box(4).set_colour(colour_white);
-        show_value(r.w->par_box(4), 125, 3, 0.1, QString());
+        r.port->incoming = with_crc(hex("0165010602007d"));
+        r.w->Timer1_Timer();
         QCOMPARE(box->text(), QStringLiteral("12.5 "));
-        QCOMPARE(box->palette().color(QPalette::Base), QColor(0, 255, 0));
+        QCOMPARE(box_colour(r.w.get(), 4), colour_green);
+    }
+
+    // Text with no number is never written: not by Enter, not by write-all,
+    // and the box says so until its text changes.
+    void text_without_a_number_is_refused()
+    {
+        Rig r;
+        BoxAnswers boxes;
+        QVERIFY(r.w->Form_Load());
+        RequestRing &ring = r.w->modbus().ring;
+        const int before = ring.pending();
+        QLineEdit *box = r.box(5);
+        box->setText(QStringLiteral("x20"));
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(ring.pending(), before);
+        QCOMPARE(box_colour(r.w.get(), 5), colour_refused);
+        QVERIFY(!box->toolTip().isEmpty());
+        QCOMPARE(box->text(), QStringLiteral("x20"));
+
+        // Write-all sends the groups whose boxes all hold numbers.
+        for (int i = 0; i < par_count; ++i) {
+            if (i != 5)
+                r.box(i)->setText(QStringLiteral("1"));
+        }
+        r.w->findChild<QPushButton *>("cmd_writeall")->click();
+        QCOMPARE(ring.pending(), before + 2);
+        QCOMPARE(pdu_at(ring, before), QByteArray::fromHex("65010105010101" "03e8"));
+        QCOMPARE(pdu_at(ring, before + 1), QByteArray::fromHex("65010e0101"));
+        QCOMPARE(box_colour(r.w.get(), 5), colour_refused);
+        QCOMPARE(box_colour(r.w.get(), 4), colour_white);
+
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QCOMPARE(box_colour(r.w.get(), 5), colour_white);
+        QVERIFY(box->toolTip().isEmpty());
+    }
+
+    // What a good reply says reaches the labels exactly as they show it.
+    void replies_shown_in_the_window_data()
+    {
+        QTest::addColumn<QByteArray>("data"); // registers 200..209, 20 bytes
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QStringList>("shown"); // pr, sw, A, B, C, f, ain1, ain2
+        QTest::newRow("zeros") << QByteArray(20, 0) << QLocale::c()
+                               << QStringList{"0 .00 ", "0 .00 ", "0 ", "0 ", "0 ", "0 ", "0 ", "0 "};
+        QTest::newRow("typical")
+            << hex("0000" "0205" "020c" "0000" "04b0" "ffff" "0001" "1388" "0007" "00ff")
+            << QLocale::c()
+            << QStringList{"2 .05 ", "2 .12 ", "1.2 ", "65.535 ", "0.001 ", "50 ", "7 ", "255 "};
+        QTest::newRow("minor 9 and 150, comma")
+            << hex("0000" "0109" "0296" "0000" "04b0" "0000" "0000" "1389" "0000" "0000")
+            << QLocale(QLocale::Russian, QLocale::Russia)
+            << QStringList{"1 .09 ", "2 .150 ", "1,2 ", "0 ", "0 ", "50,01 ", "0 ", "0 "};
+        QTest::newRow("arabic shows a point")
+            << hex("0000" "0109" "0296" "0000" "04b0" "0000" "0000" "1389" "0000" "0000")
+            << QLocale(QLocale::Arabic, QLocale::Egypt)
+            << QStringList{"1 .09 ", "2 .150 ", "1.2 ", "0 ", "0 ", "50.01 ", "0 ", "0 "};
+    }
+    void replies_shown_in_the_window()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QLocale, locale);
+        QFETCH(QStringList, shown);
+        QLocale::setDefault(locale);
+        Rig r;
+        BoxAnswers boxes;
+        QVERIFY(r.w->Form_Load());
+        r.port->incoming = with_crc(hex("010314") + data);
+        r.w->Timer1_Timer();
+        const Caption order[] = {Caption::pr_ver, Caption::sw_ver, Caption::phAI, Caption::phBI,
+                                 Caption::phCI,   Caption::fr,     Caption::ain_0, Caption::ain_1};
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(caption(r.w.get(), order[i]), shown[i]);
+        QCOMPARE(r.w->status(), text_link_ok);
+        // A short reply afterwards changes only what it carries.
+        r.port->incoming = with_crc(hex("010304" "0000" "0307"));
+        r.w->Timer1_Timer();
+        QCOMPARE(caption(r.w.get(), Caption::pr_ver), QStringLiteral("3 .07 "));
+        QCOMPARE(caption(r.w.get(), Caption::fr), shown[5]);
+        // An exception reply is the connection text, then its code.
+        r.port->incoming = with_crc(hex("018302"));
+        r.w->Timer1_Timer();
+        QCOMPARE(r.w->status(), text_link_ok + QStringLiteral(" Нарушение протокола, код: 2"));
+        QCOMPARE(caption(r.w.get(), Caption::fr), shown[5]);
     }
 
     void buttons_paint_white_and_queue()
@@ -354,7 +442,7 @@ private slots:
         QVERIFY(r.w->Form_Load()); // port closed: the buttons queue all the same
         RequestRing &ring = r.w->modbus().ring;
         for (int i = 0; i < 9; ++i)
-            show_value(r.w->par_box(i), 1, 3, 1, QString());
+            show_value(r.box(i), 1, 3, 1, QString());
         r.w->findChild<QPushButton *>("cmd_writeall")->click();
         for (int i = 0; i < 9; ++i)
             QCOMPARE(r.box(i)->palette().color(QPalette::Base), QColor(Qt::white));

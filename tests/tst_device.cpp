@@ -1,11 +1,12 @@
-// Parameter requests and reply decoding: what reaches the controller's
-// memory and what the operator sees must be exact to the byte.
+// Parameter requests and the reading stream: what reaches the controller's
+// memory must be exact to the byte, and what comes back must reach every
+// listener as the same plain values.
 #include "fake_serial_port.h"
-#include "fake_view.h"
 #include "frames.h"
-#include "modbus.h"
-#include "par_exchange.h"
+#include "master.h"
+#include "registers.h"
 
+#include <QDateTime>
 #include <QLocale>
 #include <QTest>
 
@@ -19,28 +20,56 @@ QList<QByteArray> queued(const RequestRing &ring)
     return out;
 }
 
+// A listener other than the window: it keeps whatever the master reports,
+// and the order of the reports within a tick.
 struct Rig {
-    FakeView view;
-    ParTable table;
-    Modbus m;
+    FakeSerialPort port;
+    Master master{port};
+    QList<Exchange> exchanges;
+    QList<Measurement> measurements;
+    QList<ParConfirmation> params;
+    QStringList order;
     Rig()
     {
-        par_table_init(table);
-        m.view = &view;
-        m.table = &table;
+        port.make_free({1});
+        port.open();
+        master.set_address(1);
+        master.par_table_init();
+        QObject::connect(&master, &Master::exchanged, [this](const Exchange &e) {
+            exchanges.append(e);
+            order.append(QStringLiteral("exchange"));
+        });
+        QObject::connect(&master, &Master::measured, [this](const Measurement &m) {
+            measurements.append(m);
+            order.append(QStringLiteral("measurement"));
+        });
+        QObject::connect(&master, &Master::parameter_confirmed, [this](const ParConfirmation &c) {
+            params.append(c);
+            order.append(QStringLiteral("parameter"));
+        });
     }
-    // Puts a whole frame (CRC included) into the receive buffer and decodes it,
-    // as the exchange does for a reply with a good CRC.
+    const ParTable &table() const { return master.table(); }
+    RequestRing &ring() { return master.link().ring; }
+    // One tick that finds frame waiting, as the exchange cycle does.
     void receive(const QByteArray &frame)
     {
-        for (int i = 0; i < frame.size(); ++i)
-            m.rx_buf[size_t(i)] = uint8_t(frame[i]);
-        m.rx_count = uint8_t(frame.size());
-        decode_reply(m);
+        port.incoming = frame;
+        master.exchange_step();
     }
-    BoxAt boxes()
+    // What the operator asked for, without the default poll a tick may have queued.
+    QList<QByteArray> asked()
     {
-        return [this](int i) -> const ParBox & { return view.boxes[size_t(i)]; };
+        QList<QByteArray> q = queued(ring());
+        q.removeIf([](const QByteArray &pdu) { return pdu.startsWith(char(3)); });
+        return q;
+    }
+    ParTexts texts(std::initializer_list<const char *> list) const
+    {
+        ParTexts t;
+        size_t i = 0;
+        for (const char *text : list)
+            t[i++] = QString::fromUtf8(text);
+        return t;
     }
 };
 
@@ -70,8 +99,8 @@ private slots:
     void read_all_queues_three_requests()
     {
         Rig r;
-        par_readall(r.m.ring, r.table);
-        const auto q = queued(r.m.ring);
+        r.master.par_readall();
+        const auto q = r.asked();
         QCOMPARE(q.size(), 3);
         COMPARE_HEX(q[0], hex("64010105"));
         COMPARE_HEX(q[1], hex("64010608"));
@@ -81,25 +110,48 @@ private slots:
     void write_all_queues_three_requests()
     {
         Rig r;
-        const char *texts[] = {"100", "256", "-5", "1,5", "12,5", "70", "7000", "0.0015", "1"};
-        for (int i = 0; i < 9; ++i)
-            r.view.boxes[size_t(i)].value = QString::fromUtf8(texts[i]);
-        par_writeall(r.m.ring, r.table, r.boxes());
-        const auto q = queued(r.m.ring);
+        const ParTexts texts =
+            r.texts({"100", "256", "-5", "1,5", "12,5", "70", "7000", "0.0015", "1"});
+        QVERIFY(r.master.par_writeall(texts).isEmpty());
+        const auto q = r.asked();
         QCOMPARE(q.size(), 3);
         COMPARE_HEX(q[0], hex("6501010564ff0005dc"));
         COMPARE_HEX(q[1], hex("65010608" "007d" "ffff" "ffff" "0002"));
         COMPARE_HEX(q[2], hex("65010e0101"));
     }
 
-    void write_all_before_any_reply_writes_zeros()
+    // Text with no number is never written as 0: its whole group stays out,
+    // the other groups go as usual.
+    void write_all_leaves_out_groups_without_a_number_data()
     {
-        Rig r; // every box still shows "-"
-        par_writeall(r.m.ring, r.table, r.boxes());
-        const auto q = queued(r.m.ring);
-        COMPARE_HEX(q[0], hex("650101050000000000"));
-        COMPARE_HEX(q[1], hex("650106080000000000000000"));
-        COMPARE_HEX(q[2], hex("65010e0100"));
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QList<int>>("refused");
+        QTest::addColumn<QList<QByteArray>>("sent");
+        const QStringList good = {"1", "2", "3", "4", "5", "6", "7", "8", "9"};
+        QTest::newRow("before any reply") << QStringList(9, QStringLiteral("-")) << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}
+                                          << QList<QByteArray>{};
+        QStringList t = good;
+        t[5] = QStringLiteral("x20");
+        QTest::newRow("x20 in the second group")
+            << t << QList<int>{5}
+            << QList<QByteArray>{hex("650101050102030fa0"), hex("65010e0109")};
+        t = good;
+        t[0] = QString();
+        t[8] = QStringLiteral(".");
+        QTest::newRow("empty and a lone point")
+            << t << QList<int>{0, 8} << QList<QByteArray>{hex("65010608" "0032" "1770" "0046" "1f40")};
+    }
+    void write_all_leaves_out_groups_without_a_number()
+    {
+        QFETCH(QStringList, texts);
+        QFETCH(QList<int>, refused);
+        QFETCH(QList<QByteArray>, sent);
+        Rig r;
+        ParTexts t;
+        for (int i = 0; i < par_count; ++i)
+            t[size_t(i)] = texts[i];
+        QCOMPARE(r.master.par_writeall(t), refused);
+        QCOMPARE(r.asked(), sent);
     }
 
     void single_write_data()
@@ -114,8 +166,15 @@ private slots:
         QTest::newRow("ct 7000") << 6 << "7000" << hex("65010a02ffff");
         QTest::newRow("imax 1,5") << 3 << "1,5" << hex("6501040205dc");
         QTest::newRow("imax 70") << 3 << "70" << hex("65010402ffff");
-        QTest::newRow("relay text") << 8 << "on" << hex("65010e0100");
         QTest::newRow("shown value") << 7 << "0.123 " << hex("65010c02007b");
+        QTest::newRow("unit and percent") << 4 << "12,5 с" << hex("65010602007d");
+        QTest::newRow("blanks inside") << 4 << " 1 2,5" << hex("65010602007d");
+        QTest::newRow("percent") << 0 << "50 %" << hex("6501010132");
+        // Nothing at all is queued for these.
+        QTest::newRow("relay text") << 8 << "on" << QByteArray();
+        QTest::newRow("x20") << 5 << "x20" << QByteArray();
+        QTest::newRow("sign alone") << 5 << "+" << QByteArray();
+        QTest::newRow("initial dash") << 5 << "-" << QByteArray();
     }
     void single_write()
     {
@@ -123,11 +182,9 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QByteArray, pdu);
         Rig r;
-        r.view.boxes[size_t(index)].value = text;
-        const int32_t raw = par_box_raw(r.table, index, r.view.boxes[size_t(index)]);
-        QVERIFY(par_write_request(r.m.ring, par_addr(r.table, index), raw,
-                                  par_width(r.table, index)));
-        COMPARE_HEX(queued(r.m.ring).value(0), pdu);
+        QCOMPARE(r.master.par_write(index, text), !pdu.isEmpty());
+        COMPARE_HEX(r.asked().value(0), pdu);
+        QCOMPARE(r.asked().size(), pdu.isEmpty() ? 0 : 1);
     }
 
     void producers_clamp_their_byte_counts()
@@ -142,58 +199,58 @@ private slots:
 
     void measurement_block_data()
     {
-        QTest::addColumn<QByteArray>("data"); // registers 200..209, 20 bytes
-        QTest::addColumn<QStringList>("shown"); // pr, sw, A, B, C, f, ain1, ain2
-        QTest::newRow("zeros") << QByteArray(20, 0)
-                               << QStringList{"0 .00 ", "0 .00 ", "0 ", "0 ", "0 ", "0 ", "0 ", "0 "};
+        QTest::addColumn<QByteArray>("data"); // registers 200..209
+        QTest::addColumn<int>("carried");
+        QTest::addColumn<QList<double>>("values"); // ia, ib, ic, f, ain1, ain2
+        QTest::addColumn<QString>("versions");
+        QTest::newRow("zeros") << QByteArray(20, 0) << 10 << QList<double>{0, 0, 0, 0, 0, 0}
+                               << "0.00 0.00";
         QTest::newRow("typical")
-            << hex("0000" "0205" "020c" "0000" "04b0" "ffff" "0001" "1388" "0007" "00ff")
-            << QStringList{"2 .05 ", "2 .12 ", "1.2 ", "65.535 ", "0.001 ", "50 ", "7 ", "255 "};
+            << hex("0000" "0205" "020c" "0000" "04b0" "ffff" "0001" "1388" "0007" "00ff") << 10
+            << QList<double>{1.2, 65.535, 0.001, 50, 7, 255} << "2.05 2.12";
         QTest::newRow("minor 9 and 150")
-            << hex("0000" "0109" "0296" "0000" "0000" "0000" "0000" "1389" "0000" "0000")
-            << QStringList{"1 .09 ", "2 .150 ", "0 ", "0 ", "0 ", "50.01 ", "0 ", "0 "};
+            << hex("0000" "0109" "0296" "0000" "0000" "0000" "0000" "1389" "0000" "0000") << 10
+            << QList<double>{0, 0, 0, 50.01, 0, 0} << "1.09 2.150";
+        // Only registers whose both bytes came count; the byte count is not trusted.
+        QTest::newRow("short") << hex("0000" "0307" "01") << 2 << QList<double>{0, 0, 0, 0, 0, 0}
+                               << "3.07 0.00";
     }
     void measurement_block()
     {
         QFETCH(QByteArray, data);
-        QFETCH(QStringList, shown);
+        QFETCH(int, carried);
+        QFETCH(QList<double>, values);
+        QFETCH(QString, versions);
         Rig r;
         r.receive(with_crc(hex("010314") + data));
-        const Caption order[] = {Caption::pr_ver, Caption::sw_ver, Caption::phAI, Caption::phBI,
-                                 Caption::phCI,   Caption::fr,     Caption::ain_0, Caption::ain_1};
-        for (int i = 0; i < 8; ++i)
-            QCOMPARE(r.view.caption(order[i]), shown[i]);
-        for (const auto &box : r.view.boxes)
-            QCOMPARE(box.value, QStringLiteral("-"));
+        QCOMPARE(r.measurements.size(), 1);
+        const Measurement &m = r.measurements[0];
+        QCOMPARE(m.carried, carried);
+        QCOMPARE(m.complete(), carried == 10);
+        const QList<double> got = {m.ia, m.ib, m.ic, m.frequency, m.ain1, m.ain2};
+        QCOMPARE(got, values);
+        QCOMPARE(version_text(m.protocol) + ' ' + version_text(m.software), versions);
+        QVERIFY(r.params.isEmpty());
     }
 
-    void comma_locale_in_the_labels()
-    {
-        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-        Rig r;
-        r.receive(with_crc(hex("010314") + hex("0000020500000000ffff000000001388000000ff")));
-        QLocale::setDefault(QLocale::c());
-        QCOMPARE(r.view.caption(Caption::phAI), QStringLiteral("65,535 "));
-        QCOMPARE(r.view.caption(Caption::fr), QStringLiteral("50 "));
-    }
-
-    void grouped_reply_fills_four_boxes_green()
+    void grouped_reply_confirms_four_parameters()
     {
         Rig r;
         r.receive(with_crc(hex("0164010105" "64" "65" "66" "05dc")));
-        const char *want[] = {"100 ", "101 ", "102 ", "1.5 "};
+        QCOMPARE(r.params.size(), 4);
+        const int want[] = {100, 101, 102, 1500};
         for (int i = 0; i < 4; ++i) {
-            QCOMPARE(r.view.boxes[size_t(i)].value, QString::fromUtf8(want[i]));
-            QCOMPARE(r.view.boxes[size_t(i)].colour, colour_green);
+            QCOMPARE(r.params[i].index, i);
+            QCOMPARE(r.params[i].raw, want[i]);
         }
-        QCOMPARE(r.view.boxes[4].value, QStringLiteral("-"));
-        // A write answer carries the written data and is shown the same way.
+        // A write answer carries the written data and confirms it the same way.
         r.receive(with_crc(hex("0165010602007d")));
-        QCOMPARE(r.view.boxes[4].value, QStringLiteral("12.5 "));
-        QCOMPARE(r.view.boxes[4].colour, colour_green);
+        QCOMPARE(r.params.size(), 5);
+        QCOMPARE(r.params[4].index, 4);
+        QCOMPARE(r.params[4].raw, 125);
     }
 
-    void replies_that_change_nothing_data()
+    void replies_that_say_nothing_data()
     {
         QTest::addColumn<QByteArray>("frame");
         QTest::newRow("unknown address") << with_crc(hex("0164010d0105"));
@@ -201,48 +258,54 @@ private slots:
         QTest::newRow("function 4") << with_crc(hex("010414") + QByteArray(20, 1));
         QTest::newRow("exception") << with_crc(hex("01e402"));
     }
-    void replies_that_change_nothing()
+    void replies_that_say_nothing()
     {
         QFETCH(QByteArray, frame);
         Rig r;
         r.receive(frame);
-        for (const auto &box : r.view.boxes)
-            QCOMPARE(box.value, QStringLiteral("-"));
-        QVERIFY(r.view.captions.empty());
-    }
-
-    void exception_appends_its_code()
-    {
-        Rig r;
-        r.view.status_text = text_link_ok;
-        r.receive(with_crc(hex("018302")));
-        QCOMPARE(r.view.status_text, text_link_ok + " Нарушение протокола, код: 2");
+        QVERIFY(r.params.isEmpty());
+        QVERIFY(r.measurements.isEmpty());
     }
 
     void reply_never_runs_past_the_last_parameter()
     {
         Rig r;
         r.receive(with_crc(hex("0164010e050102030405")));
-        QCOMPARE(r.view.boxes[8].value, QStringLiteral("1 "));
-        for (int i = 0; i < 8; ++i)
-            QCOMPARE(r.view.boxes[size_t(i)].value, QStringLiteral("-"));
+        QCOMPARE(r.params.size(), 1);
+        QCOMPARE(r.params[0].index, 8);
+        QCOMPARE(r.params[0].raw, 1);
     }
 
-    void only_bytes_of_the_current_reply_are_used()
+    void byte_count_claiming_more_than_the_frame_holds()
     {
         Rig r;
-        // A full block first, so the buffer holds old bytes behind a short reply.
-        r.receive(with_crc(hex("010314") + hex("0000020500000000" "04b0" "04b0" "04b0" "1388"
-                                              "0001" "0002")));
-        r.receive(with_crc(hex("010304" "0000" "0307")));
-        QCOMPARE(r.view.caption(Caption::pr_ver), QStringLiteral("3 .07 "));
-        QCOMPARE(r.view.caption(Caption::phAI), QStringLiteral("1.2 ")); // untouched
-
-        // Byte count claims 8, the frame carries 3: box 4 filled, box 5 left alone.
+        // Byte count claims 8, the frame carries 3: parameter 4 confirmed, 5 not.
         r.receive(with_crc(hex("0164010608" "007d" "01")));
-        QCOMPARE(r.view.boxes[4].value, QStringLiteral("12.5 "));
-        QCOMPARE(r.view.boxes[5].value, QStringLiteral("-"));
-        QVERIFY(r.view.boxes[5].colour != colour_green);
+        QCOMPARE(r.params.size(), 1);
+        QCOMPARE(r.params[0].index, 4);
+    }
+
+    // What a listener other than the window sees of each kind of tick.
+    void the_stream_reports_every_outcome()
+    {
+        Rig r;
+        r.master.exchange_step(); // the poll goes out
+        r.port.last_byte = QDateTime::currentMSecsSinceEpoch();
+        r.receive(with_crc(hex("010314") + QByteArray(20, 0)));
+        r.receive(hex("010314") + QByteArray(22, 0)); // bad CRC
+        r.receive(QByteArray());
+        r.receive(with_crc(hex("018302")));
+        QCOMPARE(r.exchanges.size(), 5);
+        QCOMPARE(r.exchanges[1].verdict, Verdict::good);
+        QCOMPARE(r.exchanges[1].request, with_crc(hex("010300c8000a")));
+        QVERIFY(r.exchanges[1].response_ms() >= 0);
+        QCOMPARE(r.exchanges[2].verdict, Verdict::crc_mismatch);
+        QCOMPARE(r.exchanges[3].verdict, Verdict::no_answer);
+        QCOMPARE(r.exchanges[4].verdict, Verdict::good);
+        QCOMPARE(r.exchanges[4].exception_code, 2);
+        QCOMPARE(r.measurements.size(), 1);
+        // The verdict comes first, then what the reply said.
+        QCOMPARE(r.order.mid(0, 3), (QStringList{"exchange", "exchange", "measurement"}));
     }
 
     void write_all_without_edits_writes_back_what_was_read_data()
@@ -250,6 +313,9 @@ private slots:
         QTest::addColumn<QLocale>("locale");
         QTest::newRow("point") << QLocale::c();
         QTest::newRow("comma") << QLocale(QLocale::Russian, QLocale::Russia);
+        // Its own separator is one the number reader does not know.
+        QTest::newRow("arabic") << QLocale(QLocale::Arabic, QLocale::Egypt);
+        QTest::newRow("persian") << QLocale(QLocale::Persian, QLocale::Iran);
     }
     void write_all_without_edits_writes_back_what_was_read()
     {
@@ -261,9 +327,14 @@ private slots:
         r.receive(with_crc(hex("0164010105") + first));
         r.receive(with_crc(hex("0164010608") + second));
         r.receive(with_crc(hex("0164010e01" "01")));
-        par_writeall(r.m.ring, r.table, r.boxes());
+        // The values as a box shows them, read back by write-all.
+        ParTexts shown;
+        for (const ParConfirmation &c : std::as_const(r.params))
+            shown[size_t(c.index)] =
+                format_scaled(c.raw, par_scale(r.table(), c.index), 3, QString());
+        QVERIFY(r.master.par_writeall(shown).isEmpty());
         QLocale::setDefault(QLocale::c());
-        const auto q = queued(r.m.ring);
+        const auto q = r.asked();
         COMPARE_HEX(q[0], hex("65010105") + first);
         COMPARE_HEX(q[1], hex("65010608") + second);
         COMPARE_HEX(q[2], hex("65010e0101"));

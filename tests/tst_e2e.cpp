@@ -6,6 +6,8 @@
 #include "message_box.h"
 #include "modbus.h"
 #include "qt_serial_port.h"
+#include "par_box.h"
+#include "window_probe.h"
 
 #include <QApplication>
 #include <QFile>
@@ -167,17 +169,17 @@ void TestEndToEnd::startup_reads_all_parameters_and_live_values()
 {
     start({});
     QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(m_win->caption(Caption::sw_ver), QStringLiteral("1 .12 "), 10000);
-    QCOMPARE(m_win->caption(Caption::pr_ver), QStringLiteral("2 .05 "));
+    QTRY_COMPARE_WITH_TIMEOUT(caption(m_win.get(), Caption::sw_ver), QStringLiteral("1 .12 "), 10000);
+    QCOMPARE(caption(m_win.get(), Caption::pr_ver), QStringLiteral("2 .05 "));
     QCOMPARE(m_win->status(), text_link_ok);
     for (Caption c : {Caption::phAI, Caption::phBI, Caption::phCI}) {
-        const QString text = m_win->caption(c);
+        const QString text = caption(m_win.get(), c);
         QVERIFY2(text.endsWith(QLatin1Char(' ')), qPrintable(text));
         const double amps = text.toDouble();
         QVERIFY2(amps > 1.0 && amps < 1.4, qPrintable(text));
     }
-    const double hz = m_win->caption(Caption::fr).toDouble();
-    QVERIFY2(hz > 49 && hz < 51, qPrintable(m_win->caption(Caption::fr)));
+    const double hz = caption(m_win.get(), Caption::fr).toDouble();
+    QVERIFY2(hz > 49 && hz < 51, qPrintable(caption(m_win.get(), Caption::fr)));
 }
 
 void TestEndToEnd::write_all_and_enter_write_the_boxes()
@@ -276,7 +278,7 @@ void TestEndToEnd::intermittent_faults_lose_nothing()
 void TestEndToEnd::exception_reply_is_reported_and_removes_the_request()
 {
     start({"--exception", "2"});
-    const QString dash = m_win->caption(Caption::phAI);
+    const QString dash = caption(m_win.get(), Caption::phAI);
     const QString blank = box(0)->text();
     QTRY_VERIFY_WITH_TIMEOUT(only_polls(), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(m_win->status(),
@@ -293,7 +295,7 @@ void TestEndToEnd::exception_reply_is_reported_and_removes_the_request()
         QVERIFY(!green(i));
         QCOMPARE(box(i)->text(), blank);
     }
-    QCOMPARE(m_win->caption(Caption::phAI), dash);
+    QCOMPARE(caption(m_win.get(), Caption::phAI), dash);
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -1,11 +1,11 @@
 // Request ring, CRC and the per-tick exchange, driven with a fake port.
 #include "fake_serial_port.h"
-#include "fake_view.h"
 #include "frames.h"
 #include "modbus.h"
-#include "par_table.h"
 
 #include <QTest>
+
+Q_DECLARE_METATYPE(Verdict)
 
 namespace {
 
@@ -14,27 +14,22 @@ const QByteArray zero_block = with_crc(hex("010314") + QByteArray(20, 0));
 
 struct Rig {
     FakeSerialPort port;
-    FakeView view;
-    ParTable table;
     Modbus m;
+    Exchange last;
     Rig()
     {
         port.make_free({1});
         port.open();
-        par_table_init(table);
         m.port = &port;
-        m.view = &view;
-        m.table = &table;
+        m.address = 1;
+        m.idle_pdu = {3, 0, 200, 0, 10};
     }
     QByteArray last_written() const { return port.written.isEmpty() ? QByteArray() : port.written.last(); }
-    void enqueue(const QByteArray &pdu)
+    void enqueue(const QByteArray &pdu) { QVERIFY(push_pdu(m.ring, pdu)); }
+    Verdict step()
     {
-        auto &slot = m.ring.write_slot();
-        slot[0] = 0;
-        for (int i = 0; i < pdu.size(); ++i)
-            slot[size_t(i) + 1] = uint8_t(pdu[i]);
-        m.ring.req_len[size_t(m.ring.req_write_idx)] = int32_t(pdu.size());
-        QVERIFY(advance_write_idx(m.ring));
+        last = exchange_step(m);
+        return last.verdict;
     }
 };
 
@@ -80,13 +75,10 @@ private slots:
     {
         RequestRing ring;
         ring.req_write_idx = ring.req_read_idx = 300; // anywhere, wrapping included
-        for (int i = 0; i < 511; ++i) {
-            ring.write_slot()[1] = uint8_t(i);
-            ring.req_len[size_t(ring.req_write_idx)] = 1;
-            QVERIFY(advance_write_idx(ring));
-        }
+        for (int i = 0; i < 511; ++i)
+            QVERIFY(push(ring, uint8_t(i), {}));
         QVERIFY(ring.full());
-        ring.write_slot()[1] = 0xEE;
+        QVERIFY(!push(ring, 0xEE, {}));
         QVERIFY(!advance_write_idx(ring));
         QCOMPARE(ring.pending(), 511);
         // Every pending request is still there, oldest first.
@@ -99,11 +91,24 @@ private slots:
         QVERIFY(ring.empty());
     }
 
+    void push_fills_one_slot_and_refuses_what_cannot_be_sent()
+    {
+        RequestRing ring;
+        const uint8_t body[] = {1, 6, 2, 0, 0x7d};
+        QVERIFY(push(ring, 101, body));
+        COMPARE_HEX(pdu_at(ring, 0), hex("65010602007d"));
+        QCOMPARE(ring.req_queue[0][0], uint8_t(0));
+        // The sender counts a PDU with 8 bits: 254 bytes at most.
+        const std::vector<uint8_t> longest(253, 0x11), too_long(254, 0x11);
+        QVERIFY(push(ring, 3, longest));
+        QVERIFY(!push(ring, 3, too_long));
+        QCOMPARE(ring.pending(), 2);
+    }
+
     void empty_ring_sends_the_default_poll()
     {
         Rig r;
-        exchange_step(r.m);
-        QCOMPARE(r.view.status_text, text_no_answer);
+        QCOMPARE(r.step(), Verdict::no_answer);
         QCOMPARE(r.port.written.size(), 1);
         COMPARE_HEX(r.last_written(), default_poll);
         QCOMPARE(r.m.ring.req_write_idx, int16_t(1));
@@ -113,63 +118,58 @@ private slots:
     void reply_judging_data()
     {
         QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<bool>("head_removed");
-        QTest::newRow("nothing") << QByteArray() << text_no_answer << false;
-        QTest::newRow("1 byte") << hex("01") << text_no_answer << false;
-        QTest::newRow("2 bytes") << hex("0103") << text_no_answer << false;
+        QTest::addColumn<Verdict>("verdict");
+        QTest::addColumn<int>("exception");
+        QTest::newRow("nothing") << QByteArray() << Verdict::no_answer << -1;
+        QTest::newRow("1 byte") << hex("01") << Verdict::no_answer << -1;
+        QTest::newRow("2 bytes") << hex("0103") << Verdict::no_answer << -1;
         // Three bytes: the CRC covers the first byte alone.
-        QTest::newRow("3 bytes good") << with_crc(hex("01")) << text_link_ok << true;
-        QTest::newRow("3 bytes bad") << hex("010000") << text_crc_mismatch << false;
-        QTest::newRow("good block") << zero_block << text_link_ok << true;
+        QTest::newRow("3 bytes good") << with_crc(hex("01")) << Verdict::good << -1;
+        QTest::newRow("3 bytes bad") << hex("010000") << Verdict::crc_mismatch << -1;
+        QTest::newRow("good block") << zero_block << Verdict::good << -1;
         QByteArray corrupt = zero_block;
         corrupt[7] = char(corrupt[7] ^ 0x10);
-        QTest::newRow("corrupt block") << corrupt << text_crc_mismatch << false;
-        QTest::newRow("two replies") << zero_block + zero_block << text_crc_mismatch << false;
-        QTest::newRow("exception") << with_crc(hex("018302")) << text_link_ok + " Нарушение протокола, код: 2"
-                                   << true;
+        QTest::newRow("corrupt block") << corrupt << Verdict::crc_mismatch << -1;
+        QTest::newRow("two replies") << zero_block + zero_block << Verdict::crc_mismatch << -1;
+        QTest::newRow("exception") << with_crc(hex("018302")) << Verdict::good << 2;
+        // A high-bit function with no code byte before the CRC carries no code.
+        QTest::newRow("exception cut short") << with_crc(hex("0183")) << Verdict::good << -1;
     }
     void reply_judging()
     {
         QFETCH(QByteArray, reply);
-        QFETCH(QString, status);
-        QFETCH(bool, head_removed);
+        QFETCH(Verdict, verdict);
+        QFETCH(int, exception);
         Rig r;
         r.enqueue(hex("64010105"));
-        exchange_step(r.m); // sends the read request
+        r.step(); // sends the read request
         COMPARE_HEX(r.last_written(), with_crc(hex("0164010105")));
         r.port.incoming = reply;
-        exchange_step(r.m);
-        QCOMPARE(r.view.status_text, status);
+        r.port.last_byte = 1000;
+        QCOMPARE(r.step(), verdict);
+        QCOMPARE(r.last.exception_code, exception);
         QVERIFY(r.port.incoming.isEmpty());
+        // The record pairs the reply with the request it answers.
+        COMPARE_HEX(r.last.reply, reply);
+        COMPARE_HEX(r.last.request, with_crc(hex("0164010105")));
+        QCOMPARE(r.last.reply_ms, reply.isEmpty() ? 0 : 1000);
         // A removed head lets the default poll go out; otherwise the request is repeated.
+        const bool head_removed = verdict == Verdict::good;
         COMPARE_HEX(r.last_written(), head_removed ? default_poll : with_crc(hex("0164010105")));
-    }
-
-    void status_is_set_before_decoding()
-    {
-        Rig r;
-        exchange_step(r.m);
-        r.port.incoming = with_crc(hex("018302"));
-        exchange_step(r.m);
-        QCOMPARE(r.view.status_history.last(), text_link_ok + " Нарушение протокола, код: 2");
-        QCOMPARE(r.view.status_history.at(r.view.status_history.size() - 2), text_link_ok);
+        COMPARE_HEX(r.last.sent, r.last_written());
     }
 
     void reply_split_across_two_ticks()
     {
         Rig r;
-        exchange_step(r.m);
+        r.step();
         r.port.incoming = zero_block.left(10);
-        exchange_step(r.m);
-        QCOMPARE(r.view.status_text, text_crc_mismatch);
+        QCOMPARE(r.step(), Verdict::crc_mismatch);
         // The remainder and the answer to the repeat form one invalid frame.
         r.port.incoming = zero_block.mid(10) + zero_block;
-        exchange_step(r.m);
-        QCOMPARE(r.view.status_text, text_crc_mismatch);
+        QCOMPARE(r.step(), Verdict::crc_mismatch);
         r.port.incoming = zero_block;
-        exchange_step(r.m);
-        QCOMPARE(r.view.status_text, text_link_ok);
+        QCOMPARE(r.step(), Verdict::good);
         QCOMPARE(r.port.written.size(), 4);
         for (const QByteArray &frame : r.port.written)
             COMPARE_HEX(frame, default_poll);
@@ -178,19 +178,17 @@ private slots:
     void overlong_input_is_drained()
     {
         Rig r;
-        exchange_step(r.m);
+        r.step();
         QByteArray flood(300, char(0x55));
         flood.replace(0, 3, hex("0199aa"));
         r.port.incoming = flood;
-        exchange_step(r.m);
+        QCOMPARE(r.step(), Verdict::crc_mismatch);
         QCOMPARE(int(r.m.rx_count), 255);
         QVERIFY(r.port.incoming.isEmpty());
-        QCOMPARE(r.view.status_text, text_crc_mismatch);
         // 255 bytes kept, so a frame whose CRC fits the first 255 bytes passes.
         QByteArray fits = with_crc(QByteArray(253, char(0x07)));
         r.port.incoming = fits + QByteArray(20, char(0x01));
-        exchange_step(r.m);
-        QCOMPARE(r.view.status_text, text_link_ok);
+        QCOMPARE(r.step(), Verdict::good);
     }
 
     void closed_port_writes_nothing()
@@ -198,13 +196,15 @@ private slots:
         Rig r;
         r.port.close();
         r.port.incoming = zero_block; // unreadable while closed
-        exchange_step(r.m);
+        QCOMPARE(r.step(), Verdict::no_answer);
+        QVERIFY(!r.last.port_open);
+        QVERIFY(r.last.sent.isEmpty());
         QVERIFY(r.port.written.isEmpty());
-        QCOMPARE(r.view.status_text, text_no_answer);
         r.port.open();
         r.port.incoming.clear();
-        exchange_step(r.m);
-        QCOMPARE(r.view.status_text, text_no_answer);
+        QCOMPARE(r.step(), Verdict::no_answer);
+        QVERIFY(r.last.port_open);
+        QVERIFY(r.last.request.isEmpty()); // nothing was asked on the closed port
         QCOMPARE(r.port.written.size(), 1);
         COMPARE_HEX(r.last_written(), default_poll);
     }
@@ -213,28 +213,28 @@ private slots:
     {
         Rig r;
         r.enqueue(hex("64010e01"));
-        r.view.address = 0;
-        exchange_step(r.m);
+        r.m.address = 0;
+        r.step();
         COMPARE_HEX(r.last_written(), with_crc(hex("0064010e01")));
-        r.view.address = 127;
-        exchange_step(r.m);
+        r.m.address = 127;
+        r.step();
         COMPARE_HEX(r.last_written(), with_crc(hex("7f64010e01")));
-        r.view.address = -1; // nothing selected: nothing can be addressed
-        exchange_step(r.m);
+        r.m.address = -1; // nothing selected: nothing can be addressed
+        r.step();
         QCOMPARE(r.port.written.size(), 2);
     }
 
     void requests_go_out_in_order_between_polls()
     {
         Rig r;
-        exchange_step(r.m); // default poll pending
+        r.step(); // default poll pending
         r.enqueue(hex("64010105"));
         r.enqueue(hex("65010602007d"));
         const QByteArray ok = with_crc(hex("0103")); // any good frame answers the head
         QList<QByteArray> sent;
         for (int i = 0; i < 4; ++i) {
             r.port.incoming = ok;
-            exchange_step(r.m);
+            r.step();
             sent.append(r.last_written());
         }
         COMPARE_HEX(sent[0], with_crc(hex("0164010105")));

@@ -1,5 +1,6 @@
 #include "config.h"
 #include "fake_serial_port.h"
+#include "port_session.h"
 #include "wnd_set_com.h"
 
 #include <QApplication>
@@ -27,15 +28,20 @@ class RecordingView : public ConfigView {
 // One dialog over a fake port with COM3 configured and an ini path in a
 // fresh folder.
 struct Rig {
-    FakeSerialPort port;
-    uint8_t com_port = 3;
-    bool port_confirmed = false;
-    RecordingView view;
     QTemporaryDir dir;
     QString ini = dir.filePath(QStringLiteral("тп.ini"));
-    WndSetCom dlg{port, com_port, port_confirmed, ini, view};
+    PortSession session{std::make_unique<FakeSerialPort>(), ini};
+    FakeSerialPort &port = static_cast<FakeSerialPort &>(session.port());
+    uint8_t &com_port = session.com_port;
+    bool &port_confirmed = session.port_confirmed;
+    RecordingView view;
+    WndSetCom dlg{session, view};
 
-    explicit Rig(std::initializer_list<int> free) { port.make_free(free); }
+    explicit Rig(std::initializer_list<int> free)
+    {
+        port.make_free(free);
+        com_port = 3;
+    }
 
     QComboBox *list() const { return dlg.findChild<QComboBox *>(QStringLiteral("cmbCOMList")); }
     QPushButton *button(const QString &name) const { return dlg.findChild<QPushButton *>(name); }

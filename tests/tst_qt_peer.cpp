@@ -8,6 +8,8 @@
 #include "message_box.h"
 #include "par_exchange.h"
 #include "qt_serial_port.h"
+#include "par_box.h"
+#include "window_probe.h"
 
 #include <QFile>
 #include <QLineEdit>
@@ -223,20 +225,20 @@ private slots:
     void default_poll_shows_the_registers()
     {
         QTRY_COMPARE_WITH_TIMEOUT(m_w->status(), text_link_ok, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(m_w->caption(Caption::fr), QStringLiteral("50 "), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(m_w.get(), Caption::fr), QStringLiteral("50 "), 5000);
         const std::pair<Caption, const char *> shown[] = {
             {Caption::pr_ver, "2 .05 "}, {Caption::sw_ver, "1 .12 "}, {Caption::phAI, "1.2 "},
             {Caption::phBI, "1.201 "},   {Caption::phCI, "1.202 "},   {Caption::fr, "50 "},
             {Caption::ain_0, "7 "},      {Caption::ain_1, "255 "}};
         for (const auto &[which, text] : shown)
-            QCOMPARE(m_w->caption(which), QString::fromUtf8(text));
+            QCOMPARE(caption(m_w.get(), which), QString::fromUtf8(text));
 
         // Every poll is read afresh.
         QVERIFY(m_server->setData(QModbusDataUnit::HoldingRegisters, 207, 4990));
         QVERIFY(m_server->setData(QModbusDataUnit::HoldingRegisters, 205, 0));
-        QTRY_COMPARE_WITH_TIMEOUT(m_w->caption(Caption::fr), QStringLiteral("49.9 "), 5000);
-        QCOMPARE(m_w->caption(Caption::phBI), QStringLiteral("0 "));
-        QCOMPARE(m_w->caption(Caption::phAI), QStringLiteral("1.2 "));
+        QTRY_COMPARE_WITH_TIMEOUT(caption(m_w.get(), Caption::fr), QStringLiteral("49.9 "), 5000);
+        QCOMPARE(caption(m_w.get(), Caption::phBI), QStringLiteral("0 "));
+        QCOMPARE(caption(m_w.get(), Caption::phAI), QStringLiteral("1.2 "));
     }
 
     // Qt builds the exception reply itself when the poll reaches past its map.

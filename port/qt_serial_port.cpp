@@ -2,6 +2,7 @@
 
 #include "port_map.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QTimer>
 
@@ -19,6 +20,10 @@ QtSerialPort::QtSerialPort(QString ini_path)
     m_port.setPortName(m_device);
     QObject::connect(&m_port, &QSerialPort::errorOccurred, &m_port,
                      [this](QSerialPort::SerialPortError error) { on_error(error); });
+    // Emitted as bytes arrive while the event loop runs, and at the latest
+    // when the tick takes them in: the time a reply was complete.
+    QObject::connect(&m_port, &QSerialPort::readyRead, &m_port,
+                     [this] { m_last_byte_ms = QDateTime::currentMSecsSinceEpoch(); });
 }
 
 PortError QtSerialPort::set_port_number(int n)

@@ -20,6 +20,8 @@ public:
     QList<QByteArray> written;
     // Port numbers in the order open() was attempted.
     QList<int> open_attempts;
+    // What last_byte_ms() reports.
+    qint64 last_byte = 0;
 
     void make_free(std::initializer_list<int> numbers);
 
@@ -32,6 +34,7 @@ public:
     int bytes_waiting() override;
     uint8_t read_byte() override;
     void write_frame(std::span<const uint8_t> frame) override;
+    qint64 last_byte_ms() const override { return last_byte; }
 
 private:
     int m_number = 1;

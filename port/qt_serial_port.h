@@ -21,6 +21,7 @@ public:
     int bytes_waiting() override;
     uint8_t read_byte() override;
     void write_frame(std::span<const uint8_t> frame) override;
+    qint64 last_byte_ms() const override { return m_last_byte_ms; }
 
 private:
     void on_error(QSerialPort::SerialPortError error);
@@ -30,8 +31,10 @@ private:
     PortError open_failure(QSerialPort::SerialPortError error) const;
 
     QString m_ini_path;
-    QString m_device;
+    // Before m_device, which the constructor maps from it.
     int m_number = first_port_number;
+    QString m_device;
+    qint64 m_last_byte_ms = 0;
     // The device went away while open; the port is closed at the next chance
     // that is not inside a QSerialPort call.
     bool m_lost = false;

@@ -3,6 +3,8 @@
 
 #include "modbus.h"
 
+#include <vector>
+
 #include <QByteArray>
 #include <QTest>
 
@@ -15,6 +17,13 @@ inline QByteArray with_crc(const QByteArray &body)
 {
     const uint16_t crc = crc16(body, int(body.size()) - 1);
     return body + char(crc & 0xFF) + char(crc >> 8);
+}
+
+// Queues a PDU given as bytes (function code first).
+inline bool push_pdu(RequestRing &ring, const QByteArray &pdu)
+{
+    std::vector<uint8_t> body(pdu.begin() + 1, pdu.end());
+    return push(ring, uint8_t(pdu[0]), body);
 }
 
 // PDU bytes 1..req_len of a ring slot.
