@@ -39,6 +39,9 @@ public:
     virtual uint8_t read_byte() = 0;
     // Sends the whole frame; does not wait for a reply. Nothing when closed.
     virtual void write_frame(std::span<const uint8_t> frame) = 0;
+    // Waits up to ms for received bytes; true when some are waiting. Only a
+    // scan of addresses waits like this; the polling cycle never does.
+    virtual bool wait_for_bytes(int ms) = 0;
     // When the latest byte arrived (wall clock, ms since the epoch); 0 before any.
     virtual qint64 last_byte_ms() const = 0;
 };

@@ -126,6 +126,15 @@ void QtSerialPort::write_frame(std::span<const uint8_t> frame)
     still_open();
 }
 
+bool QtSerialPort::wait_for_bytes(int ms)
+{
+    if (!still_open())
+        return false;
+    if (m_port.bytesAvailable() == 0)
+        m_port.waitForReadyRead(ms);
+    return still_open() && m_port.bytesAvailable() > 0;
+}
+
 void QtSerialPort::take_in_received()
 {
     // Moves what the driver already holds into QSerialPort's buffer without

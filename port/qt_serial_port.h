@@ -22,6 +22,7 @@ public:
     uint8_t read_byte() override;
     void write_frame(std::span<const uint8_t> frame) override;
     qint64 last_byte_ms() const override { return m_last_byte_ms; }
+    bool wait_for_bytes(int ms) override;
 
 private:
     void on_error(QSerialPort::SerialPortError error);

@@ -35,6 +35,8 @@ public:
     uint8_t read_byte() override;
     void write_frame(std::span<const uint8_t> frame) override;
     qint64 last_byte_ms() const override { return last_byte; }
+    // Nothing arrives while a test waits: only what is already in incoming.
+    bool wait_for_bytes(int) override { return bytes_waiting() > 0; }
 
 private:
     int m_number = 1;
