@@ -1,11 +1,11 @@
 #include "param_file.h"
 
 #include <QFile>
-#include <QStringList>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
 #include <QSaveFile>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>

@@ -18,28 +18,36 @@ QString number(double value, double scale, int digits)
     return format_scaled(value, scale, digits, QString()).trimmed();
 }
 
-QString row(const QStringList &cells, const char *tag = "td")
+// Cells from column `numbers_from` on are numbers and line up on the right.
+QString row(const QStringList &cells, const char *tag = "td", int numbers_from = 99)
 {
     QString out = QStringLiteral("<tr>");
-    for (const QString &c : cells)
-        out += QStringLiteral("<%1>%2</%1>").arg(QLatin1String(tag), c.toHtmlEscaped());
+    for (int k = 0; k < cells.size(); ++k) {
+        const QLatin1String align(k >= numbers_from ? " align=\"right\"" : "");
+        out += QStringLiteral("<%1%2>%3</%1>")
+                   .arg(QLatin1String(tag), align, cells[k].toHtmlEscaped());
+    }
     return out + QStringLiteral("</tr>\n");
 }
 
 QString heading_html(const Report &r)
 {
     const ParamFile &s = r.settings;
-    const QString port = r.port_path.isEmpty() ? r.port : r.port + QStringLiteral(" (")
-                                                             + r.port_path + QStringLiteral(")");
+    const QString port = r.port_path.isEmpty()
+                             ? r.port
+                             : r.port + QStringLiteral(" (") + r.port_path + QStringLiteral(")");
+    const auto version = [](const std::optional<Version> &v) {
+        return v ? version_text(*v) : dash;
+    };
     QString out = QStringLiteral("<h2>Протокол пусконаладки %1</h2>\n<table>\n")
                       .arg(QString::fromUtf8(param_file_device));
-    out += row({QStringLiteral("Дата:"),
-                s.saved.isValid() ? s.saved.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")) : dash});
+    const QString date = s.saved.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    out += row({QStringLiteral("Дата:"), s.saved.isValid() ? date : dash});
     out += row({QStringLiteral("Порт:"), port.isEmpty() ? dash : port});
     out += row({QStringLiteral("Адрес устройства:"),
                 s.address >= 0 ? QString::number(s.address) : dash});
-    out += row({QStringLiteral("Версия протокола:"), s.protocol ? version_text(*s.protocol) : dash});
-    out += row({QStringLiteral("Версия ПО:"), s.software ? version_text(*s.software) : dash});
+    out += row({QStringLiteral("Версия протокола:"), version(s.protocol)});
+    out += row({QStringLiteral("Версия ПО:"), version(s.software)});
     return out + QStringLiteral("</table>\n");
 }
 
@@ -47,13 +55,15 @@ QString parameters_html(const ParTable &table, const ParRaws &raws)
 {
     QString out = QStringLiteral("<h3>Параметры</h3>\n<table class=\"grid\">\n");
     out += row({QStringLiteral("№"), QStringLiteral("Параметр"), QStringLiteral("Обозначение"),
-                QStringLiteral("Значение"), QStringLiteral("Ед."), QStringLiteral("Код")},
+                QStringLiteral("Значение"), QStringLiteral("Код")},
                "th");
     for (int i = 0; i < par_count; ++i) {
         const int32_t raw = raws[size_t(i)];
+        const QString value = number(raw, par_scale(table, i), 3) + QLatin1Char(' ')
+                              + QString::fromUtf8(par_unit(i));
         out += row({QString::number(i + 1), QString::fromUtf8(par_caption(i)),
-                    QString::fromUtf8(par_id(table, i)), number(raw, par_scale(table, i), 3),
-                    QString::fromUtf8(par_unit(i)), QString::number(raw)});
+                    QString::fromUtf8(par_id(table, i)), value.trimmed(), QString::number(raw)},
+                   "td", 3);
     }
     return out + QStringLiteral("</table>\n");
 }
@@ -70,12 +80,14 @@ QString live_html(const Measurement &m)
                 QStringLiteral("Фаза C")},
                "th");
     out += row({QStringLiteral("I, А"), value(204, m.ia, 3), value(205, m.ib, 3),
-                value(206, m.ic, 3)});
+                value(206, m.ic, 3)},
+               "td", 1);
     out += QStringLiteral("</table>\n<p></p>\n<table class=\"grid\">\n");
     out += row({QStringLiteral("Частота, Гц"), QStringLiteral("AIN 1, В"),
                 QStringLiteral("AIN 2, В")},
                "th");
-    out += row({value(207, m.frequency, 2), value(208, m.ain1, 2), value(209, m.ain2, 2)});
+    out += row({value(207, m.frequency, 2), value(208, m.ain1, 2), value(209, m.ain2, 2)},
+               "td", 0);
     return out + QStringLiteral("</table>\n");
 }
 

@@ -267,9 +267,9 @@ private slots:
         m.ia = 1.234;
         r.live = m;
         const QString html = report_html(table(), r);
-        QVERIFY(html.contains(QStringLiteral("<td>12.5</td><td>с</td><td>125</td>")));
+        QVERIFY(html.contains(QStringLiteral(">12.5 с</td><td align=\"right\">125</td>")));
         QVERIFY(html.contains(QStringLiteral("COM5 (/dev/ttyUSB4)")));
-        QVERIFY(html.contains(QStringLiteral("<td>1.234</td><td>—</td><td>—</td>")));
+        QVERIFY(html.contains(QStringLiteral(">1.234</td><td align=\"right\">—</td>")));
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("отчёт.pdf"));
