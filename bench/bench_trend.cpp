@@ -33,7 +33,8 @@ Measurement synthetic(qint64 i, qint64 t0)
     const double x = double(i);
     const double spike = (i % 9973 == 0) ? 9.0 : 0.0;
     const int ma[3] = {int(5000 + 800 * std::sin(x / 400) + spike * 1000),
-                       int(4800 + 700 * std::sin(x / 430 + 2)), int(5100 + 600 * std::sin(x / 470 + 4))};
+                       int(4800 + 700 * std::sin(x / 430 + 2)),
+                       int(5100 + 600 * std::sin(x / 470 + 4))};
     m.registers[4] = uint16_t(ma[0]);
     m.registers[5] = uint16_t(ma[1]);
     m.registers[6] = uint16_t(ma[2]);
@@ -117,10 +118,10 @@ int main(int argc, char **argv)
     const double feed_cpu = cpu_s() - cpu0;
     w.recorder().flush();
     const long rss1 = rss_kib();
-    std::printf("trend: %lld replies (%.1f h at %lld ms) fed while hidden and recording\n",
-                n, hours, period_ms);
-    std::printf("trend: feed %.2f s wall, %.2f s CPU, %.1f us CPU per reply\n", feed_wall,
-                feed_cpu, feed_cpu * 1e6 / double(n));
+    std::printf("trend: %lld replies (%.1f h at %lld ms) fed while hidden and recording\n", n,
+                hours, period_ms);
+    std::printf("trend: feed %.2f s wall, %.2f s CPU, %.1f us CPU per reply\n", feed_wall, feed_cpu,
+                feed_cpu * 1e6 / double(n));
     std::printf("trend: RSS %ld KiB before the window, %ld KiB with it, %ld KiB after the feed "
                 "(+%ld KiB)\n",
                 rss0, rss_window, rss1, rss1 - rss_window);
@@ -148,8 +149,7 @@ int main(int argc, char **argv)
                     double(t.elapsed()) / rounds);
     }
     cmb->setCurrentIndex(1);
-    std::printf("trend: live %.0f s shown (10 мин): %.2f %% CPU\n", live_s,
-                live(w, i, t0, live_s));
+    std::printf("trend: live %.0f s shown (10 мин): %.2f %% CPU\n", live_s, live(w, i, t0, live_s));
     std::printf("trend: RSS at the end %ld KiB\n", rss_kib());
     return 0;
 }

@@ -16,7 +16,10 @@ CsvRecorder::CsvRecorder(QObject *parent) : QObject(parent)
     connect(&m_timer, &QTimer::timeout, this, &CsvRecorder::flush);
 }
 
-CsvRecorder::~CsvRecorder() { stop(); }
+CsvRecorder::~CsvRecorder()
+{
+    stop();
+}
 
 bool CsvRecorder::start(const QString &path)
 {
@@ -34,7 +37,8 @@ bool CsvRecorder::start(const QString &path)
     m_pending.clear();
     const QByteArray header = csv_header();
     if (m_file.write(header) != header.size()) {
-        m_error = QStringLiteral("Не удалось записать в файл %1: %2").arg(path, m_file.errorString());
+        m_error =
+            QStringLiteral("Не удалось записать в файл %1: %2").arg(path, m_file.errorString());
         m_file.close();
         return false;
     }
@@ -83,7 +87,7 @@ bool CsvRecorder::flush()
         const QString why = m_file.errorString();
         m_file.resize(m_bytes_written); // drop a row cut short
         fail(QStringLiteral("Запись в CSV остановлена: не удалось записать в файл %1 (%2). "
-                               "Диск заполнен или недоступен. Записанные строки (%3) сохранены.")
+                            "Диск заполнен или недоступен. Записанные строки (%3) сохранены.")
                  .arg(m_path, why)
                  .arg(m_rows_written));
         return false;

@@ -71,9 +71,9 @@ TrendBuffer::TrendBuffer(int recent_capacity, int archive_capacity)
 
 void TrendBuffer::add(const Measurement &m)
 {
-    add(TrendSample{m.time_ms,
-                    {float(m.ia), float(m.ib), float(m.ic), float(m.frequency), float(m.ain1),
-                     float(m.ain2)}});
+    add(TrendSample{
+        m.time_ms,
+        {float(m.ia), float(m.ib), float(m.ic), float(m.frequency), float(m.ain1), float(m.ain2)}});
 }
 
 void TrendBuffer::add(const TrendSample &sample)
@@ -139,18 +139,17 @@ QList<QPointF> TrendBuffer::points(int s, qint64 from_ms, int max_points) const
         return {};
     const auto si = size_t(s);
     if (m_recent.front().t <= std::max(from_ms, m_first_ms)) {
-        const auto first = std::lower_bound(
-            m_recent.begin(), m_recent.end(), from_ms,
-            [](const TrendSample &x, qint64 t) { return x.t < t; });
+        const auto first = std::lower_bound(m_recent.begin(), m_recent.end(), from_ms,
+                                            [](const TrendSample &x, qint64 t) { return x.t < t; });
         const auto at = [&](size_t i) {
             const TrendSample &x = first[qsizetype(i)];
             return TrendExtremes{x.v[si], x.v[si], x.t, x.t};
         };
         return envelope(size_t(m_recent.end() - first), at, true, max_points);
     }
-    const auto first = std::lower_bound(
-        m_archive.begin(), m_archive.end(), from_ms,
-        [](const TrendBucket &b, qint64 t) { return b.t_last < t; });
+    const auto first =
+        std::lower_bound(m_archive.begin(), m_archive.end(), from_ms,
+                         [](const TrendBucket &b, qint64 t) { return b.t_last < t; });
     const size_t stored = size_t(m_archive.end() - first);
     const auto at = [&](size_t i) {
         return i < stored ? first[qsizetype(i)].s[si] : m_partial.s[si];

@@ -11,8 +11,8 @@
 
 namespace {
 
-const char *const series_names[trend_series] = {"Фаза A", "Фаза B",  "Фаза C",
-                                                "Частота, Гц", "AIN 1", "AIN 2"};
+const char *const series_names[trend_series] = {"Фаза A",      "Фаза B", "Фаза C",
+                                                "Частота, Гц", "AIN 1",  "AIN 2"};
 const char *const limit_names[trend_limits] = {"Макс I (тмр), А", "Макс I (мгн), А"};
 const QColor series_colors[trend_series] = {QColor(0xd6, 0xa0, 0x00), QColor(0x2c, 0xa0, 0x2c),
                                             QColor(0xd6, 0x27, 0x28), QColor(0x1f, 0x77, 0xb4),
@@ -83,7 +83,10 @@ QValueAxis *TrendChart::axis_of(int s) const
     return s == ts_frequency ? m_hertz : m_volts;
 }
 
-void TrendChart::set_series_visible(int s, bool on) { m_series[size_t(s)]->setVisible(on); }
+void TrendChart::set_series_visible(int s, bool on)
+{
+    m_series[size_t(s)]->setVisible(on);
+}
 
 void TrendChart::set_limit(int which, double amps)
 {
@@ -109,7 +112,7 @@ void TrendChart::show_from(const TrendBuffer &buffer, qint64 from_ms)
         hi = std::max(hi, *value);
     }
     m_time->setFormat(last - first > 86'400'000 ? QStringLiteral("dd.MM HH:mm")
-                                                 : QStringLiteral("HH:mm:ss"));
+                                                : QStringLiteral("HH:mm:ss"));
     m_time->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(last));
     fit_axis(m_amps, {ts_ia, ts_ib, ts_ic}, lo, hi);
     fit_axis(m_hertz, {ts_frequency}, none, -none);
@@ -118,8 +121,7 @@ void TrendChart::show_from(const TrendBuffer &buffer, qint64 from_ms)
 
 // Fits the axis to the points of its visible series (and lo..hi), with a
 // little room above and below; hides it while none of them is shown.
-void TrendChart::fit_axis(QValueAxis *axis, std::initializer_list<int> series, double lo,
-                          double hi)
+void TrendChart::fit_axis(QValueAxis *axis, std::initializer_list<int> series, double lo, double hi)
 {
     bool shown = false;
     for (int s : series) {
@@ -137,4 +139,5 @@ void TrendChart::fit_axis(QValueAxis *axis, std::initializer_list<int> series, d
         return;
     const double room = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::abs(hi) * 0.05);
     axis->setRange(lo - room, hi + room);
+    axis->applyNiceNumbers();
 }

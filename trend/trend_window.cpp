@@ -19,7 +19,7 @@ namespace {
 
 constexpr int redraw_ms = 500;
 
-const char *const check_names[trend_series] = {"Фаза A", "Фаза B", "Фаза C",
+const char *const check_names[trend_series] = {"Фаза A",  "Фаза B", "Фаза C",
                                                "Частота", "AIN 1",  "AIN 2"};
 
 struct TimeWindow {
@@ -44,6 +44,13 @@ TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent), m_chart(new TrendCh
     connect(&m_redraw, &QTimer::timeout, this, &TrendWindow::redraw_tick);
     connect(&m_recorder, &CsvRecorder::failed, this, &TrendWindow::recording_failed);
     update_record_status();
+}
+
+// The recording ends with the window; a failure then has no one to tell.
+TrendWindow::~TrendWindow()
+{
+    disconnect(&m_recorder, nullptr, this, nullptr);
+    m_recorder.stop();
 }
 
 QWidget *TrendWindow::build_controls()
