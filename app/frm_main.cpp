@@ -2,6 +2,7 @@
 
 #include "message_box.h"
 #include "par_box.h"
+#include "trend_window.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -16,6 +17,10 @@ FrmMain::FrmMain(std::unique_ptr<SerialPort> port, QString config_path, QWidget 
     connect(&m_master, &Master::exchanged, this, &FrmMain::show_exchange);
     connect(&m_master, &Master::measured, this, &FrmMain::show_measurement);
     connect(&m_master, &Master::parameter_confirmed, this, &FrmMain::show_parameter);
+    // Made now, so that it records and knows the limits before it is first shown.
+    m_trend = new TrendWindow(this);
+    connect(&m_master, &Master::measured, m_trend, &TrendWindow::add_measurement);
+    connect(&m_master, &Master::parameter_confirmed, m_trend, &TrendWindow::par_confirmed);
 }
 
 FrmMain::~FrmMain()
@@ -67,6 +72,13 @@ bool FrmMain::open_port_step(PortError error)
     return true;
 }
 
+void FrmMain::mnu_trend_Click()
+{
+    m_trend->show();
+    m_trend->raise();
+    m_trend->activateWindow();
+}
+
 void FrmMain::Timer1_Timer()
 {
     m_master.exchange_step();
@@ -93,6 +105,7 @@ void FrmMain::paint_all_white()
 {
     for (QLineEdit *box : m_boxes)
         set_colour(box, colour_white);
+    m_confirmed = {};
 }
 
 void FrmMain::cmd_readall_Click()
@@ -114,6 +127,7 @@ void FrmMain::cmd_writeall_Click()
 void FrmMain::txt_par_Change(int index)
 {
     mark_edited(m_boxes[size_t(index)]);
+    m_confirmed[size_t(index)].reset();
 }
 
 void FrmMain::txt_par_KeyPress(int index, int key_ascii)
@@ -122,6 +136,7 @@ void FrmMain::txt_par_KeyPress(int index, int key_ascii)
         return;
     QLineEdit *box = m_boxes[size_t(index)];
     set_colour(box, colour_white);
+    m_confirmed[size_t(index)].reset();
     if (!m_master.par_write(index, box->text()))
         mark_refused(box);
 }

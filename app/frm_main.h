@@ -8,13 +8,16 @@
 #include "wnd_set_com.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPointer>
 
 #include <array>
 #include <map>
 #include <memory>
+#include <optional>
 
 class QComboBox;
+class TrendWindow;
 class QLabel;
 class QLineEdit;
 class QTimer;
@@ -51,11 +54,20 @@ public:
     void txt_par_Change(int index);
     void txt_par_KeyPress(int index, int key_ascii);
 
+    // The "Параметры" menu: files of the nine values and the report sheet.
+    void mnu_par_save_Click();
+    void mnu_par_load_Click();
+    void mnu_par_compare_Click();
+    void mnu_report_Click();
+    void mnu_trend_Click();
+    TrendWindow *trend() const { return m_trend; }
+
 private:
     void build_ui();
     void build_frames(QWidget *area);
     void build_parameters(QWidget *area);
     void build_bottom(QWidget *area);
+    void build_menus();
     bool open_port_step(PortError error);
     void paint_all_white();
 
@@ -63,6 +75,10 @@ private:
     void show_exchange(const Exchange &e);
     void show_measurement(const Measurement &m);
     void show_parameter(const ParConfirmation &c);
+    // The nine values the boxes show confirmed; false, after telling the
+    // operator which are not, when some box is not green.
+    bool confirmed_raws(ParRaws &raws, const QString &what);
+    void inform(const QString &text, QMessageBox::Icon icon = QMessageBox::Information);
 
     PortSession m_session;
     Master m_master;
@@ -73,5 +89,9 @@ private:
     // The value labels by the register they show (201, 202: the versions).
     std::map<int, QLabel *> m_values;
     std::array<QLineEdit *, par_count> m_boxes{};
+    // What each box shows as confirmed by the controller, while it is green.
+    std::array<std::optional<int32_t>, par_count> m_confirmed{};
+    std::optional<Measurement> m_last_measurement;
+    TrendWindow *m_trend = nullptr;
     QPointer<WndSetCom> m_dialog;
 };

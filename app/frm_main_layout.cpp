@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTimer>
@@ -61,6 +62,7 @@ void FrmMain::build_ui()
     QAction *settings = menuBar()->addAction(QStringLiteral("&Настройка порта"));
     settings->setObjectName(QStringLiteral("mnu_settings"));
     connect(settings, &QAction::triggered, this, [this] { mnu_settings_Click(); });
+    build_menus();
 
     auto *area = new QWidget(this);
     area->setObjectName(QStringLiteral("client_area"));
@@ -76,6 +78,25 @@ void FrmMain::build_ui()
     m_timer->setInterval(150);
     m_timer->setTimerType(Qt::PreciseTimer);
     connect(m_timer, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+}
+
+// Beside the port menu; the window itself does not change for them.
+void FrmMain::build_menus()
+{
+    QMenu *params = menuBar()->addMenu(QStringLiteral("&Параметры"));
+    params->setObjectName(QStringLiteral("mnu_params"));
+    const std::pair<const char *, void (FrmMain::*)()> items[] = {
+        {"Сохранить в файл…", &FrmMain::mnu_par_save_Click},
+        {"Загрузить из файла…", &FrmMain::mnu_par_load_Click},
+        {"Сравнить с файлом…", &FrmMain::mnu_par_compare_Click},
+        {"Отчёт…", &FrmMain::mnu_report_Click},
+    };
+    for (const auto &[text, handler] : items)
+        connect(params->addAction(QString::fromUtf8(text)), &QAction::triggered, this, handler);
+
+    QAction *trend = menuBar()->addAction(QStringLiteral("&Тренд"));
+    trend->setObjectName(QStringLiteral("mnu_trend"));
+    connect(trend, &QAction::triggered, this, &FrmMain::mnu_trend_Click);
 }
 
 void FrmMain::build_frames(QWidget *area)
@@ -110,21 +131,17 @@ void FrmMain::build_parameters(QWidget *area)
     struct Row {
         int top;
         int label1;
-        const char *caption;
         int caption_left;
     };
     static const Row rows[par_count] = {
-        {480, 3, "Подстр.IA, %", 7320},        {840, 4, "Подстр.IB, %", 7320},
-        {1200, 5, "Подстр.IC, %", 7320},       {1800, 12, "Макс I (тмр), А", 6960},
-        {2160, 11, "Таймер, с", 6960},         {2520, 10, "Макс I (мгн), А", 6960},
-        {2880, 15, "Тр-р тока, А", 6960},      {3240, 14, "Смещение тока, А", 6960},
-        {3600, 0, "Реле(0-АПС, 1-Упр)", 6600},
+        {480, 3, 7320},  {840, 4, 7320},  {1200, 5, 7320}, {1800, 12, 6960}, {2160, 11, 6960},
+        {2520, 10, 6960}, {2880, 15, 6960}, {3240, 14, 6960}, {3600, 0, 6600},
     };
     for (int i = 0; i < par_count; ++i) {
         const Row &row = rows[i];
         // Captions end at 8775, just left of the boxes at 8880.
         const QByteArray name = "Label1_" + QByteArray::number(row.label1);
-        label(area, name.constData(), QString::fromUtf8(row.caption),
+        label(area, name.constData(), QString::fromUtf8(par_caption(i)),
               twips(row.caption_left, row.top, 8775 - row.caption_left, 375), right, 9.75);
         auto *edit = new QLineEdit(QStringLiteral("-"), area);
         edit->setObjectName(QStringLiteral("txt_par_%1").arg(i));

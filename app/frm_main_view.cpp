@@ -54,6 +54,8 @@ void FrmMain::show_exchange(const Exchange &e)
 
 void FrmMain::show_measurement(const Measurement &m)
 {
+    if (m.complete())
+        m_last_measurement = m;
     if (m.has(201))
         m_values.at(201)->setText(version_caption(m.protocol));
     if (m.has(202))
@@ -68,6 +70,7 @@ void FrmMain::show_measurement(const Measurement &m)
 void FrmMain::show_parameter(const ParConfirmation &c)
 {
     show_value(m_boxes[size_t(c.index)], c.raw, 3, par_scale(m_master.table(), c.index), QString());
+    m_confirmed[size_t(c.index)] = c.raw;
 }
 
 QString FrmMain::status() const

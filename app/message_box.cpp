@@ -1,6 +1,7 @@
 #include "message_box.h"
 
 #include <QAbstractButton>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -33,7 +34,24 @@ QMessageBox::StandardButton show_box(QWidget *parent, const QString &text, const
     return static_cast<QMessageBox::StandardButton>(answer);
 }
 
+QString show_file_dialog(QWidget *parent, bool save, const QString &title, const QString &filter)
+{
+    return save ? QFileDialog::getSaveFileName(parent, title, QString(), filter)
+                : QFileDialog::getOpenFileName(parent, title, QString(), filter);
+}
+
 } // namespace
+
+FileDialogFn &file_dialog_fn()
+{
+    static FileDialogFn fn = show_file_dialog;
+    return fn;
+}
+
+QString choose_file(QWidget *parent, bool save, const QString &title, const QString &filter)
+{
+    return file_dialog_fn()(parent, save, title, filter);
+}
 
 MessageBoxFn &message_box_fn()
 {

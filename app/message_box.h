@@ -21,3 +21,10 @@ QMessageBox::StandardButton message_box(QWidget *parent, const QString &text,
 // Before the main window is visible there is nothing to place a dialog
 // over: such a dialog goes to the middle of the screen. Others stay put.
 void centre_on_screen(QWidget *window);
+
+// File choosers go through here too. save: a file to write, else one to read.
+// An empty result means the operator cancelled.
+using FileDialogFn = std::function<QString(QWidget *parent, bool save, const QString &title,
+                                           const QString &filter)>;
+FileDialogFn &file_dialog_fn();
+QString choose_file(QWidget *parent, bool save, const QString &title, const QString &filter);

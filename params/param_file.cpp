@@ -1,5 +1,7 @@
 #include "param_file.h"
 
+#include "registers.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -47,11 +49,6 @@ QString saved_text(const QDateTime &t)
 }
 
 } // namespace
-
-QString version_text(const Version &v)
-{
-    return QStringLiteral("%1.%2").arg(v.major).arg(v.minor, 2, 10, QLatin1Char('0'));
-}
 
 std::optional<Version> version_from_text(const QString &text)
 {

@@ -6,6 +6,7 @@
 
 #include "par_table.h"
 #include "readings.h"
+#include "registers.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -36,7 +37,6 @@ struct ParamFileRead {
 };
 
 // "2.05": major, a point, minor with at least two digits (12 → "2.12", 150 → "2.150").
-QString version_text(const Version &v);
 std::optional<Version> version_from_text(const QString &text);
 
 QByteArray param_file_json(const ParTable &table, const ParamFile &file);

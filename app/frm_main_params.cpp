@@ -1,0 +1,133 @@
+// The "Параметры" menu: the nine values to and from files, a comparison with
+// a file, and the commissioning sheet.
+#include "frm_main.h"
+
+#include "message_box.h"
+#include "par_box.h"
+#include "param_file.h"
+#include "report.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace {
+
+const QString file_filter = QStringLiteral("Параметры RZT-604Д (*.json);;Все файлы (*)");
+const QString pdf_filter = QStringLiteral("PDF (*.pdf)");
+constexpr QRgb colour_differs = 0xFFFF80;
+
+} // namespace
+
+void FrmMain::inform(const QString &text, QMessageBox::Icon icon)
+{
+    message_box(this, text, windowTitle(), QMessageBox::Ok, icon);
+}
+
+bool FrmMain::confirmed_raws(ParRaws &raws, const QString &what)
+{
+    QStringList missing;
+    for (int i = 0; i < par_count; ++i) {
+        if (m_confirmed[size_t(i)])
+            raws[size_t(i)] = *m_confirmed[size_t(i)];
+        else
+            missing << QString::fromUtf8(par_caption(i));
+    }
+    if (missing.isEmpty())
+        return true;
+    inform(what + QStringLiteral(": не подтверждены контроллером:\n") + missing.join(u'\n'),
+           QMessageBox::Warning);
+    return false;
+}
+
+void FrmMain::mnu_par_save_Click()
+{
+    ParamFile file;
+    if (!confirmed_raws(file.raws, QStringLiteral("Сохранение невозможно")))
+        return;
+    file.saved = QDateTime::currentDateTime();
+    file.address = m_master.address();
+    if (m_last_measurement && m_last_measurement->has(202)) {
+        file.protocol = m_last_measurement->protocol;
+        file.software = m_last_measurement->software;
+    }
+    const QString path = choose_file(this, true, QStringLiteral("Сохранить в файл"), file_filter);
+    if (path.isEmpty())
+        return;
+    const QString error = save_param_file(path, m_master.table(), file);
+    if (!error.isEmpty())
+        inform(error, QMessageBox::Critical);
+}
+
+void FrmMain::mnu_par_load_Click()
+{
+    const QString path = choose_file(this, false, QStringLiteral("Загрузить из файла"), file_filter);
+    if (path.isEmpty())
+        return;
+    const ParamFileRead read = load_param_file(path, m_master.table());
+    if (!read.file) {
+        inform(read.error, QMessageBox::Critical);
+        return;
+    }
+    // White: shown, not written; "Записать всё в ЭСППЗУ" writes them. A box
+    // whose text does not change is no longer the controller's value either.
+    for (int i = 0; i < par_count; ++i) {
+        QLineEdit *box = m_boxes[size_t(i)];
+        box->setText(format_scaled(read.file->raws[size_t(i)], par_scale(m_master.table(), i), 3,
+                                   QString()));
+        txt_par_Change(i);
+    }
+}
+
+void FrmMain::mnu_par_compare_Click()
+{
+    ParRaws device{};
+    if (!confirmed_raws(device, QStringLiteral("Сравнение невозможно")))
+        return;
+    const QString path = choose_file(this, false, QStringLiteral("Сравнить с файлом"), file_filter);
+    if (path.isEmpty())
+        return;
+    const ParamFileRead read = load_param_file(path, m_master.table());
+    if (!read.file) {
+        inform(read.error, QMessageBox::Critical);
+        return;
+    }
+    const QList<ParDifference> diffs = compare_params(device, read.file->raws);
+    if (diffs.isEmpty()) {
+        inform(QStringLiteral("Значения контроллера совпадают с файлом."));
+        return;
+    }
+    QStringList lines{QStringLiteral("Отличаются от файла (параметр: контроллер / файл):")};
+    for (const ParDifference &d : diffs) {
+        const double scale = par_scale(m_master.table(), d.index);
+        const QString device_text = format_scaled(d.device_raw, scale, 3, QString()).trimmed();
+        const QString file_text = format_scaled(d.file_raw, scale, 3, QString()).trimmed();
+        QLineEdit *box = m_boxes[size_t(d.index)];
+        set_colour(box, colour_differs);
+        box->setToolTip(QStringLiteral("В файле: ") + file_text);
+        lines << QString::fromUtf8(par_caption(d.index)) + QStringLiteral(": ") + device_text +
+                     QStringLiteral(" / ") + file_text;
+    }
+    inform(lines.join(u'\n'), QMessageBox::Warning);
+}
+
+void FrmMain::mnu_report_Click()
+{
+    Report report;
+    if (!confirmed_raws(report.settings.raws, QStringLiteral("Отчёт невозможен")))
+        return;
+    const QString path = choose_file(this, true, QStringLiteral("Отчёт"), pdf_filter);
+    if (path.isEmpty())
+        return;
+    report.settings.saved = QDateTime::currentDateTime();
+    report.settings.address = m_master.address();
+    if (m_last_measurement && m_last_measurement->has(202)) {
+        report.settings.protocol = m_last_measurement->protocol;
+        report.settings.software = m_last_measurement->software;
+    }
+    report.port = QStringLiteral("COM%1").arg(port().port_number());
+    report.port_path = port().device_name(port().port_number());
+    report.live = m_last_measurement;
+    const QString error = write_report(path, m_master.table(), report);
+    if (!error.isEmpty())
+        inform(error, QMessageBox::Critical);
+}
