@@ -4,6 +4,7 @@
 
 #include "config.h"
 #include "master.h"
+#include "param_file.h"
 #include "port_session.h"
 #include "wnd_set_com.h"
 
@@ -79,6 +80,8 @@ private:
     // operator which are not, when some box is not green.
     bool confirmed_raws(ParRaws &raws, const QString &what);
     void inform(const QString &text, QMessageBox::Icon icon = QMessageBox::Information);
+    // A parameter file the operator picks, checked; none when cancelled or refused.
+    std::optional<ParamFile> open_param_file(const QString &title);
 
     PortSession m_session;
     Master m_master;

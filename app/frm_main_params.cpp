@@ -58,22 +58,28 @@ void FrmMain::mnu_par_save_Click()
         inform(error, QMessageBox::Critical);
 }
 
+std::optional<ParamFile> FrmMain::open_param_file(const QString &title)
+{
+    const QString path = choose_file(this, false, title, file_filter);
+    if (path.isEmpty())
+        return std::nullopt;
+    ParamFileRead read = load_param_file(path, m_master.table());
+    if (!read.file)
+        inform(read.error, QMessageBox::Critical);
+    return read.file;
+}
+
 void FrmMain::mnu_par_load_Click()
 {
-    const QString path = choose_file(this, false, QStringLiteral("Загрузить из файла"), file_filter);
-    if (path.isEmpty())
+    const std::optional<ParamFile> file = open_param_file(QStringLiteral("Загрузить из файла"));
+    if (!file)
         return;
-    const ParamFileRead read = load_param_file(path, m_master.table());
-    if (!read.file) {
-        inform(read.error, QMessageBox::Critical);
-        return;
-    }
     // White: shown, not written; "Записать всё в ЭСППЗУ" writes them. A box
     // whose text does not change is no longer the controller's value either.
     for (int i = 0; i < par_count; ++i) {
         QLineEdit *box = m_boxes[size_t(i)];
-        box->setText(format_scaled(read.file->raws[size_t(i)], par_scale(m_master.table(), i), 3,
-                                   QString()));
+        box->setText(
+            format_scaled(file->raws[size_t(i)], par_scale(m_master.table(), i), 3, QString()));
         txt_par_Change(i);
     }
 }
@@ -83,15 +89,10 @@ void FrmMain::mnu_par_compare_Click()
     ParRaws device{};
     if (!confirmed_raws(device, QStringLiteral("Сравнение невозможно")))
         return;
-    const QString path = choose_file(this, false, QStringLiteral("Сравнить с файлом"), file_filter);
-    if (path.isEmpty())
+    const std::optional<ParamFile> file = open_param_file(QStringLiteral("Сравнить с файлом"));
+    if (!file)
         return;
-    const ParamFileRead read = load_param_file(path, m_master.table());
-    if (!read.file) {
-        inform(read.error, QMessageBox::Critical);
-        return;
-    }
-    const QList<ParDifference> diffs = compare_params(device, read.file->raws);
+    const QList<ParDifference> diffs = compare_params(device, file->raws);
     if (diffs.isEmpty()) {
         inform(QStringLiteral("Значения контроллера совпадают с файлом."));
         return;
