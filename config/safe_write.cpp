@@ -73,7 +73,8 @@ bool sync_folder(const QString &folder)
     Q_UNUSED(folder);
     return true;
 #else
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const QByteArray name = QFile::encodeName(folder);
+    const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
     // File systems that cannot sync a folder say EINVAL; the rename is then
