@@ -25,7 +25,9 @@ QString config_path();
 // Profile-file access. Missing file, section or key gives the default; at
 // most 254 characters are returned. A write changes or adds one key and
 // leaves every other line alone; CR and LF in the value become blanks.
-// Returns false when the write was refused (read-only file or folder).
+// The file is replaced as a whole or not at all; false when the write was
+// refused (read-only file or folder) or failed (full disk), the old file then
+// being left exactly as it was. Reads of an unchanged file come from memory.
 QString read_ini_string(const QString &file, const QString &section, const QString &key,
                         const QString &def);
 bool write_ini_string(const QString &file, const QString &section, const QString &key,

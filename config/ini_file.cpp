@@ -3,91 +3,76 @@
 // produced by us, everything else is copied back exactly as it was read.
 
 #include "config.h"
+#include "ini_file.h"
+#include "ini_scan.h"
+#include "safe_write.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
-#include <QSaveFile>
-
-#include <utility>
+#include <QMutex>
 
 namespace {
 
 constexpr qsizetype max_value_chars = 254;
 
-struct Line {
-    QByteArray text; // without the line end
-    QByteArray eol;  // "\r\n", "\n" or empty for a final line without one
+// A file changed twice within one tick of the file system's clock keeps its
+// size and time (FAT counts in 2 s steps), so a file is only answered from
+// memory when it had not been changed for this long when it was read.
+constexpr qint64 settled_ms = 3000;
+
+struct CachedFile {
+    qint64 size = -1;
+    qint64 modified_ms = 0;
+    bool settled = false;
+    IniIndex index;
 };
 
-QList<Line> split_lines(const QByteArray &data)
+QMutex cache_mutex;
+QHash<QString, CachedFile> cache;
+qint64 loads = 0;
+
+// The keys of the file as it is now: from memory when it has not changed,
+// otherwise read in one pass. Null when the file cannot be read.
+const IniIndex *current_index(const QString &file)
 {
-    QList<Line> lines;
-    qsizetype pos = 0;
-    while (pos < data.size()) {
-        const qsizetype nl = data.indexOf('\n', pos);
-        if (nl < 0) {
-            lines.append({data.mid(pos), QByteArray()});
-            break;
-        }
-        qsizetype end = nl;
-        if (end > pos && data[end - 1] == '\r')
-            --end;
-        lines.append({data.mid(pos, end - pos), data.mid(end, nl + 1 - end)});
-        pos = nl + 1;
+    const QFileInfo info(file);
+    const qint64 modified = info.lastModified().toMSecsSinceEpoch();
+    const auto it = cache.constFind(file);
+    if (it != cache.cend() && it->settled && it->size == info.size()
+        && it->modified_ms == modified)
+        return &it->index;
+
+    cache.remove(file);
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return nullptr;
+    ++loads;
+    if (cache.size() >= 16)
+        cache.clear();
+    CachedFile &c = cache[file];
+    c.size = info.size();
+    c.modified_ms = modified;
+    c.settled = QDateTime::currentMSecsSinceEpoch() - modified >= settled_ms;
+    c.index = ini_index(f.readAll());
+    return &c.index;
+}
+
+void forget(const QString &file)
+{
+    const QMutexLocker lock(&cache_mutex);
+    cache.remove(file);
+}
+
+QString capped(QString value)
+{
+    if (value.size() > max_value_chars) {
+        value.truncate(max_value_chars);
+        if (value.back().isHighSurrogate())
+            value.chop(1);
     }
-    return lines;
-}
-
-// The line's text with blanks around it removed; a UTF-8 byte order mark on
-// the first line would otherwise hide a section header.
-QByteArray content(const QList<Line> &lines, qsizetype i)
-{
-    QByteArray t = lines[i].text;
-    if (i == 0 && t.startsWith("\xEF\xBB\xBF"))
-        t.remove(0, 3);
-    return t.trimmed();
-}
-
-bool is_section(const QByteArray &c) { return c.startsWith('[') && c.contains(']'); }
-
-bool names_match(const QByteArray &raw, const QString &name)
-{
-    return QString::fromUtf8(raw.trimmed()).compare(name.trimmed(), Qt::CaseInsensitive) == 0;
-}
-
-bool section_is(const QByteArray &c, const QString &section)
-{
-    return is_section(c) && names_match(c.mid(1, c.indexOf(']') - 1), section);
-}
-
-struct Position {
-    qsizetype header = -1;    // line of the section header
-    qsizetype key = -1;       // line of the key
-    qsizetype last_key = -1;  // last key line of the section
-};
-
-Position locate(const QList<Line> &lines, const QString &section, const QString &key)
-{
-    Position p;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QByteArray c = content(lines, i);
-        if (p.header < 0) {
-            if (section_is(c, section))
-                p.header = i;
-            continue;
-        }
-        if (is_section(c))
-            break;
-        const qsizetype eq = c.indexOf('=');
-        if (c.startsWith(';') || eq < 0)
-            continue;
-        p.last_key = i;
-        if (p.key < 0 && eq > 0 && names_match(c.left(eq), key))
-            p.key = i;
-    }
-    return p;
+    return value;
 }
 
 bool has_write_bit(const QFileInfo &info)
@@ -99,27 +84,50 @@ bool has_write_bit(const QFileInfo &info)
     return info.isWritable() && (info.permissions() & any_write);
 }
 
+// The file with `key` in `section` set to `v`: the key's line keeps its name
+// as spelled, blanks included; a new key goes after the section's last key, a
+// new section at the end. Added lines end as the file's first line does.
+QByteArray with_key(const QByteArray &old, const QString &section, const QString &key,
+                    const QByteArray &v)
+{
+    const qsizetype first_nl = old.indexOf('\n');
+    const bool lf = first_nl == 0 || (first_nl > 0 && old[first_nl - 1] != '\r');
+    const QByteArray eol = lf ? "\n" : "\r\n";
+    const IniPosition p = ini_locate(old, section, key);
+    if (p.key) {
+        const qsizetype eq = old.indexOf('=', p.key->start);
+        return old.first(eq + 1) + v + old.sliced(p.key->text_end);
+    }
+    const QByteArray key_line = key.toUtf8() + '=' + v + eol;
+    if (p.header) {
+        const IniLine after = p.last_key ? *p.last_key : *p.header;
+        const QByteArray end_of_after = after.end == after.text_end ? eol : QByteArray();
+        return old.first(after.end) + end_of_after + key_line + old.sliced(after.end);
+    }
+    const QByteArray end_of_last = !old.isEmpty() && !old.endsWith('\n') ? eol : QByteArray();
+    return old + end_of_last + '[' + section.toUtf8() + ']' + eol + key_line;
+}
+
 } // namespace
+
+qint64 ini_file_loads()
+{
+    const QMutexLocker lock(&cache_mutex);
+    return loads;
+}
 
 QString read_ini_string(const QString &file, const QString &section, const QString &key,
                         const QString &def)
 {
-    QString result = def;
-    QFile f(file);
-    if (f.open(QIODevice::ReadOnly)) {
-        const QList<Line> lines = split_lines(f.readAll());
-        const Position p = locate(lines, section, key);
-        if (p.key >= 0) {
-            const QByteArray c = content(lines, p.key);
-            result = QString::fromUtf8(c.mid(c.indexOf('=') + 1).trimmed());
-        }
-    }
-    if (result.size() > max_value_chars) {
-        result.truncate(max_value_chars);
-        if (result.back().isHighSurrogate())
-            result.chop(1);
-    }
-    return result;
+    const QMutexLocker lock(&cache_mutex);
+    const IniIndex *index = current_index(file);
+    if (!index)
+        return capped(def);
+    const auto keys = index->constFind(ini_name(section));
+    if (keys == index->cend())
+        return capped(def);
+    const auto value = keys->constFind(ini_name(key));
+    return capped(value == keys->cend() ? def : QString::fromUtf8(*value));
 }
 
 bool write_ini_string(const QString &file, const QString &section, const QString &key,
@@ -127,7 +135,6 @@ bool write_ini_string(const QString &file, const QString &section, const QString
 {
     QString clean = value;
     clean.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-    const QByteArray v = clean.toUtf8();
 
     const QFileInfo info(file);
     QByteArray old;
@@ -142,42 +149,10 @@ bool write_ini_string(const QString &file, const QString &section, const QString
         return false;
     }
 
-    QList<Line> lines = split_lines(old);
-    const QByteArray eol = !lines.isEmpty() && lines.first().eol == "\n" ? "\n" : "\r\n";
-    const auto terminate_last = [&](qsizetype i) {
-        if (lines[i].eol.isEmpty())
-            lines[i].eol = eol;
-    };
-
-    const Position p = locate(lines, section, key);
-    if (p.key >= 0) {
-        // Keep the key as spelled in the file, blanks included; only the value changes.
-        Line &l = lines[p.key];
-        l.text = l.text.left(l.text.indexOf('=') + 1) + v;
-    } else if (p.header >= 0) {
-        const qsizetype after = p.last_key >= 0 ? p.last_key : p.header;
-        terminate_last(after);
-        lines.insert(after + 1, {key.toUtf8() + '=' + v, eol});
-    } else {
-        if (!lines.isEmpty())
-            terminate_last(lines.size() - 1);
-        lines.append({'[' + section.toUtf8() + ']', eol});
-        lines.append({key.toUtf8() + '=' + v, eol});
-    }
-
-    QByteArray data;
-    data.reserve(old.size() + v.size() + key.size() + section.size() + 8);
-    for (const Line &l : std::as_const(lines))
-        data += l.text + l.eol;
+    const QByteArray data = with_key(old, section, key, clean.toUtf8());
     if (info.exists() && data == old)
         return true;
-
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    if (out.write(data) != data.size()) {
-        out.cancelWriting();
-        return false;
-    }
-    return out.commit();
+    const bool written = replace_file(file, data);
+    forget(file);
+    return written;
 }

@@ -1,11 +1,22 @@
 #include "config.h"
+#include "ini_file.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QLocale>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -38,6 +49,19 @@ void store(const QString &path, const QByteArray &data)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(data);
+}
+
+bool set_modified(const QString &path, const QDateTime &time)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadWrite) && f.setFileTime(time, QFileDevice::FileModificationTime);
+}
+
+QString com(const QString &path) { return read_ini_string(path, "PC config", "COM", "1"); }
+
+QStringList files_in(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
 } // namespace
@@ -221,6 +245,116 @@ private slots:
         QCOMPARE(view.statuses, QStringList({saving, QString()}));
         QVERIFY(view.boxes.isEmpty());
         QFile::setPermissions(sub.path(), readOnly | QFile::WriteOwner);
+    }
+
+    void fullDiskKeepsOldFile()
+    {
+        QTemporaryDir mnt(dir.filePath(QStringLiteral("full-XXXXXX")));
+        const QStringList mount = {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mnt.path()};
+        if (QProcess::execute(QStringLiteral("mount"), mount) != 0)
+            QSKIP("cannot mount a small tmpfs here (needs root on Linux)");
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {mnt.path()}); });
+        const QString path = mnt.filePath(QStringLiteral("тп.ini"));
+        const QByteArray original = "[PC config]\r\nCOM=3\r\n[VRE config]\r\nMBSLAD=5\r\n";
+        store(path, original);
+        QFile filler(mnt.filePath(QStringLiteral("filler")));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(128 * 1024, 'x'));
+        filler.close();
+        QCOMPARE(QStorageInfo(mnt.path()).bytesAvailable(), 0);
+
+        QVERIFY(!write_ini_string(path, "PC config", "COM", "12"));
+        FakeView view;
+        save_config(path, 12, view);
+        QCOMPARE(load(path), original);
+        QCOMPARE(files_in(mnt.path()), QStringList({"filler", "тп.ini"}));
+        QCOMPARE(view.statuses, QStringList({saving, QString()}));
+        QVERIFY(view.boxes.isEmpty());
+    }
+
+    void writeCutShortKeepsOldFile()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("needs a file size limit (setrlimit)");
+#else
+        QTemporaryDir sub(dir.filePath(QStringLiteral("cut-XXXXXX")));
+        const QString path = sub.filePath(QStringLiteral("тп.ini"));
+        const QByteArray original = "[PC config]\r\nCOM=3\r\n";
+        store(path, original);
+        // Writes past 4 KiB fail with EFBIG part way through the new file. The
+        // value fits Qt's write buffer, so the failure shows only at the flush.
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit unlimited{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+        rlimit limit = unlimited;
+        limit.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        const bool written = write_ini_string(path, "PC config", "COM", QString(8000, '7'));
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        std::signal(SIGXFSZ, handler);
+
+        QVERIFY(!written);
+        QCOMPARE(load(path), original);
+        QCOMPARE(files_in(sub.path()), QStringList{"тп.ini"});
+#endif
+    }
+
+    void saveKeepsLinkAndMode()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("symbolic links and modes are a POSIX affair");
+#else
+        QTemporaryDir sub(dir.filePath(QStringLiteral("link-XXXXXX")));
+        const QString real = sub.filePath(QStringLiteral("real.ini"));
+        const QString link = sub.filePath(QStringLiteral("тп.ini"));
+        store(real, "[PC config]\nCOM=3\n");
+        const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+        QVERIFY(QFile::setPermissions(real, mode));
+        QVERIFY(QFile::link(real, link));
+
+        QVERIFY(write_ini_string(link, "PC config", "COM", "4"));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(load(real), QByteArray("[PC config]\nCOM=4\n"));
+        const auto user = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+        QCOMPARE(QFileInfo(real).permissions() & ~user, mode);
+#endif
+    }
+
+    void unchangedFileIsReadOnce()
+    {
+        // The keys, 10 MB of empty lines, and the port map that is read key by key.
+        QByteArray data = "[PC config]\r\nCOM=3\r\n" + QByteArray(10'000'000, '\n') + "[Ports]\r\n";
+        for (int n = 1; n <= 16; ++n)
+            data += "COM" + QByteArray::number(n) + "=/dev/ttyX" + QByteArray::number(n) + "\r\n";
+        store(ini, data);
+        const QDateTime stamp = QDateTime::currentDateTime().addSecs(-60);
+        QVERIFY(set_modified(ini, stamp));
+
+        const qint64 before = ini_file_loads();
+        for (int round = 0; round < 3; ++round) {
+            QCOMPARE(com(ini), QStringLiteral("3"));
+            for (int n = 1; n <= 16; ++n)
+                QCOMPARE(read_ini_string(ini, "Ports", QStringLiteral("COM%1").arg(n), {}),
+                         QStringLiteral("/dev/ttyX%1").arg(n));
+        }
+        QCOMPARE(ini_file_loads() - before, 1);
+
+        // Same size, same time: only the writer can tell the reader of the change.
+        QVERIFY(write_ini_string(ini, "PC config", "COM", "4"));
+        QVERIFY(set_modified(ini, stamp));
+        QCOMPARE(com(ini), QStringLiteral("4"));
+        QCOMPARE(ini_file_loads() - before, 2);
+    }
+
+    void rewriteWithinOneClockTickIsSeen()
+    {
+        store(ini, "[PC config]\nCOM=2\n");
+        const QDateTime stamp = QFileInfo(ini).lastModified();
+        QCOMPARE(com(ini), QStringLiteral("2"));
+        // Another program writes as many bytes before the file system's clock moves on.
+        store(ini, "[PC config]\nCOM=5\n");
+        QVERIFY(set_modified(ini, stamp));
+        QCOMPARE(com(ini), QStringLiteral("5"));
     }
 };
 

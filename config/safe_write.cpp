@@ -1,0 +1,114 @@
+#include "safe_write.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Beside the target, so that the rename stays on one file system; a name
+// that is taken is never opened, so an existing file cannot be overwritten.
+bool open_new_beside(QFile &temp, const QString &target)
+{
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const quint32 tag = QRandomGenerator::global()->generate();
+        temp.setFileName(target + QStringLiteral(".%1.tmp").arg(tag, 8, 16, QLatin1Char('0')));
+        if (temp.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return true;
+        if (!temp.exists())
+            return false;
+    }
+    return false;
+}
+
+bool sync_to_disk(QFile &f)
+{
+#ifdef Q_OS_WIN
+    return _commit(f.handle()) == 0;
+#else
+    return ::fsync(f.handle()) == 0;
+#endif
+}
+
+// A short write, a failed flush (where a full disk usually shows), a failed
+// sync and a failed close are all failures.
+bool fill(QFile &temp, const QByteArray &data, QFileDevice::Permissions permissions)
+{
+    if (permissions && !temp.setPermissions(permissions))
+        return false;
+    if (temp.write(data) != data.size() || !temp.flush() || !sync_to_disk(temp))
+        return false;
+    temp.close();
+    return temp.error() == QFileDevice::NoError;
+}
+
+bool rename_over(const QString &from, const QString &to)
+{
+#ifdef Q_OS_WIN
+    const QString f = QDir::toNativeSeparators(from), t = QDir::toNativeSeparators(to);
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(f.utf16()),
+                       reinterpret_cast<const wchar_t *>(t.utf16()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+#else
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
+}
+
+// The rename is only durable once the folder that holds the name is synced.
+// Windows has no such step: MOVEFILE_WRITE_THROUGH waits for the rename.
+bool sync_folder(const QString &folder)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder);
+    return true;
+#else
+    const QByteArray name = QFile::encodeName(folder);
+    const int fd = ::open(name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    // File systems that cannot sync a folder say EINVAL; the rename is then
+    // as safe as they make it.
+    const bool synced = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return synced;
+#endif
+}
+
+QFileDevice::Permissions kept_permissions(const QFileInfo &old)
+{
+    // The "User" flags describe the running user, not the file.
+    constexpr auto for_running_user =
+        QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+    return old.exists() ? old.permissions() & ~for_running_user : QFileDevice::Permissions();
+}
+
+} // namespace
+
+bool replace_file(const QString &path, const QByteArray &data)
+{
+    const QFileInfo info(path);
+    const QString target = info.isSymLink() && info.exists() ? info.canonicalFilePath() : path;
+    QFile temp;
+    if (!open_new_beside(temp, target))
+        return false;
+    if (!fill(temp, data, kept_permissions(QFileInfo(target)))
+        || !rename_over(temp.fileName(), target)) {
+        temp.close();
+        QFile::remove(temp.fileName());
+        return false;
+    }
+    // The new contents are in place; false from here on only says that they
+    // may not survive a power cut.
+    return sync_folder(QFileInfo(target).absolutePath());
+}
