@@ -77,6 +77,8 @@ void WndSetCom::build_controls() {
 
 void WndSetCom::form_load() {
     m_loaded = true;
+    // Closing and probing ports here is no loss of the port in use.
+    m_session.hold_port(true);
     m_saved_port = m_session.com_port;
     // The port in use is probed like every other one.
     if (m_session.port().is_open())
@@ -153,6 +155,7 @@ void WndSetCom::done(int r) {
     if (m_loaded) {
         m_loaded = false;
         Form_Unload();
+        m_session.hold_port(false);
     }
     QDialog::done(r);
 }
