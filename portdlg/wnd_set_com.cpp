@@ -1,6 +1,7 @@
 #include "wnd_set_com.h"
 
 #include "config.h"
+#include "port_info.h"
 #include "port_session.h"
 
 #include <QComboBox>
@@ -107,7 +108,8 @@ void WndSetCom::probe_ports() {
         if (port_free) {
             m_session.port().close();
             m_cmbCOMList->addItem(item_text(n));
-            m_cmbCOMList->setItemData(m_cmbCOMList->count() - 1, m_session.port().device_name(n),
+            m_cmbCOMList->setItemData(m_cmbCOMList->count() - 1,
+                                      port_tooltip(m_session.port().device_name(n)),
                                       Qt::ToolTipRole);
         }
     }
