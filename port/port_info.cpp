@@ -49,8 +49,8 @@ QStringList by_id_names(const QString &device_path, const QString &by_id_dir)
     if (device.isEmpty())
         return names;
     // Links whose device is gone are listed too (QDir::System), and skipped here.
-    const QFileInfoList entries =
-        QDir(by_id_dir).entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    const QDir::Filters filter = QDir::Files | QDir::System | QDir::NoDotAndDotDot;
+    const QFileInfoList entries = QDir(by_id_dir).entryInfoList(filter, QDir::Name);
     for (const QFileInfo &entry : entries) {
         if (entry.isSymLink() && entry.canonicalFilePath() == device)
             names << entry.absoluteFilePath();

@@ -32,7 +32,8 @@ QString PortSession::closed_text() const
     if (com_port == 0)
         return QStringLiteral("Порт не выбран");
     if (lost())
-        return QStringLiteral("Порт COM%1 потерян, ожидание подключения").arg(m_port->port_number());
+        return QStringLiteral("Порт COM%1 потерян, ожидание подключения")
+            .arg(m_port->port_number());
     QString text = QStringLiteral("Порт COM%1 не открыт").arg(m_port->port_number());
     if (m_last_open_error != PortError::None)
         text += QLatin1Char(':') + port_error_reason(m_last_open_error);

@@ -65,7 +65,8 @@ private slots:
         QTest::newRow("device node") << m_pty << both;
         QTest::newRow("through a link") << path("ttyRZT") << both;
         QTest::newRow("by-id name itself") << both[1] << both;
-        QTest::newRow("other device") << "/dev/null" << QStringList{path("by-id/usb-other-if00-port0")};
+        QTest::newRow("other device")
+            << "/dev/null" << QStringList{path("by-id/usb-other-if00-port0")};
         QTest::newRow("missing") << path("gone") << QStringList{};
     }
     void by_id_names_lead_to_the_device()
