@@ -32,6 +32,9 @@ public:
     virtual PortError open() = 0;
     virtual void close() = 0;
     virtual bool is_open() const = 0;
+    // The port closed itself because its device went away (adapter pulled,
+    // device node gone, read or write error). The next open or close clears it.
+    virtual bool lost() const { return false; }
 
     // Received bytes waiting to be read; 0 when closed. Never blocks.
     virtual int bytes_waiting() = 0;

@@ -47,6 +47,7 @@ PortError QtSerialPort::open()
 {
     if (still_open())
         return PortError::Busy;
+    m_lost = false;
     m_port.setBaudRate(QSerialPort::Baud115200);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);
@@ -159,7 +160,7 @@ void QtSerialPort::on_error(QSerialPort::SerialPortError error)
 
 bool QtSerialPort::still_open()
 {
-    if (m_lost)
-        close();
+    if (m_lost && m_port.isOpen())
+        m_port.close();
     return m_port.isOpen();
 }

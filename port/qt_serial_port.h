@@ -18,6 +18,7 @@ public:
     PortError open() override;
     void close() override;
     bool is_open() const override;
+    bool lost() const override { return m_lost; }
     int bytes_waiting() override;
     uint8_t read_byte() override;
     void write_frame(std::span<const uint8_t> frame) override;
@@ -37,7 +38,8 @@ private:
     QString m_device;
     qint64 m_last_byte_ms = 0;
     // The device went away while open; the port is closed at the next chance
-    // that is not inside a QSerialPort call.
+    // that is not inside a QSerialPort call, and the flag stays until the
+    // owner opens or closes the port.
     bool m_lost = false;
     // Last, so it is destroyed first, while what its error handler touches lives.
     QSerialPort m_port;

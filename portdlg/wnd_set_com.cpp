@@ -1,6 +1,7 @@
 #include "wnd_set_com.h"
 
 #include "config.h"
+#include "port_info.h"
 #include "port_session.h"
 
 #include <QComboBox>
@@ -77,6 +78,8 @@ void WndSetCom::build_controls() {
 
 void WndSetCom::form_load() {
     m_loaded = true;
+    // Closing and probing ports here is no loss of the port in use.
+    m_session.hold_port(true);
     m_saved_port = m_session.com_port;
     // The port in use is probed like every other one.
     if (m_session.port().is_open())
@@ -105,7 +108,8 @@ void WndSetCom::probe_ports() {
         if (port_free) {
             m_session.port().close();
             m_cmbCOMList->addItem(item_text(n));
-            m_cmbCOMList->setItemData(m_cmbCOMList->count() - 1, m_session.port().device_name(n),
+            m_cmbCOMList->setItemData(m_cmbCOMList->count() - 1,
+                                      port_tooltip(m_session.port().device_name(n)),
                                       Qt::ToolTipRole);
         }
     }
@@ -153,6 +157,7 @@ void WndSetCom::done(int r) {
     if (m_loaded) {
         m_loaded = false;
         Form_Unload();
+        m_session.hold_port(false);
     }
     QDialog::done(r);
 }

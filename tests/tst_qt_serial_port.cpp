@@ -229,6 +229,7 @@ private slots:
         QVERIFY(pty.send("\x01\x02"));
         port.close();
         QVERIFY(!port.is_open());
+        QVERIFY(!port.lost());
         QCOMPARE(port.bytes_waiting(), 0);
         QCOMPARE(port.read_byte(), uint8_t(0));
         port.write_frame(bytes(poll_frame));
@@ -290,11 +291,14 @@ private slots:
         }
         QCOMPARE(port.bytes_waiting(), 0);
         QVERIFY(!port.is_open());
+        // Told apart from a close by the owner, until the owner opens again.
+        QVERIFY(port.lost());
         QCOMPARE(port.read_byte(), uint8_t(0));
         port.write_frame(bytes(poll_frame));
         QVERIFY(t.elapsed() < 1000);
 
         QCOMPARE(open_as(port, 7), PortError::None);
+        QVERIFY(!port.lost());
         port.write_frame(bytes(poll_frame));
         QCOMPARE(next.receive(poll_frame.size()), poll_frame);
     }

@@ -6,6 +6,21 @@ void FakeSerialPort::make_free(std::initializer_list<int> numbers)
         open_result[n] = PortError::None;
 }
 
+void FakeSerialPort::lose()
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    m_lost = true;
+    incoming.clear();
+}
+
+void FakeSerialPort::close()
+{
+    m_open = false;
+    m_lost = false;
+}
+
 PortError FakeSerialPort::set_port_number(int n)
 {
     if (m_open)
@@ -26,6 +41,7 @@ PortError FakeSerialPort::open()
     if (m_open)
         return PortError::Busy;
     open_attempts.append(m_number);
+    m_lost = false;
     const auto it = open_result.find(m_number);
     const PortError result = it == open_result.end() ? PortError::NotAvailable : it->second;
     m_open = result == PortError::None;

@@ -24,13 +24,17 @@ public:
     qint64 last_byte = 0;
 
     void make_free(std::initializer_list<int> numbers);
+    // The device goes away under the open port: it closes itself, as a pulled
+    // adapter does, and what was waiting is gone.
+    void lose();
 
     PortError set_port_number(int n) override;
     int port_number() const override { return m_number; }
     QString device_name(int n) const override;
     PortError open() override;
-    void close() override { m_open = false; }
+    void close() override;
     bool is_open() const override { return m_open; }
+    bool lost() const override { return m_lost; }
     int bytes_waiting() override;
     uint8_t read_byte() override;
     void write_frame(std::span<const uint8_t> frame) override;
@@ -41,4 +45,5 @@ public:
 private:
     int m_number = 1;
     bool m_open = false;
+    bool m_lost = false;
 };

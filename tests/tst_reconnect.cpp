@@ -1,0 +1,253 @@
+// A port that goes away while open: the session waits for the configured
+// port and takes it up again by itself, and the request ring loses nothing.
+// First with a fake port and the steps driven by hand, then with the real
+// serial layer against a simulator that is stopped and replaced behind the
+// same "Ports" link.
+
+#include "fake_serial_port.h"
+#include "frames.h"
+#include "frm_main.h"
+#include "message_box.h"
+#include "par_box.h"
+#include "qt_serial_port.h"
+#include "window_probe.h"
+#include "wnd_set_com.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <ctime>
+#include <memory>
+
+namespace {
+
+QString lost_text(int n)
+{
+    return QStringLiteral("Порт COM%1 потерян, ожидание подключения").arg(n);
+}
+
+// Collects message boxes instead of showing them; none is expected here.
+class NoBoxes {
+public:
+    QStringList shown;
+    NoBoxes()
+    {
+        message_box_fn() = [this](QWidget *, const QString &text, const QString &,
+                                  QMessageBox::StandardButtons, QMessageBox::Icon) {
+            shown.append(text);
+            return QMessageBox::Cancel;
+        };
+    }
+    ~NoBoxes() { message_box_fn() = nullptr; }
+};
+
+class SilentView : public ConfigView {
+public:
+    void show_status_now(const QString &) override {}
+    int selected_address() const override { return 1; }
+    bool ask_retry(const QString &, const QString &) override { return false; }
+};
+
+// Enter in a parameter box, as the operator does it.
+void enter(QLineEdit *box, const QString &text)
+{
+    box->clear();
+    QTest::keyClicks(box, text);
+    QTest::keyClick(box, Qt::Key_Return);
+}
+
+// Requests a simulator received, in order, as hex.
+QStringList sim_requests(QProcess &sim)
+{
+    QStringList out;
+    for (const QByteArray &line : sim.readAllStandardError().split('\n')) {
+        const qsizetype at = line.indexOf(" rx ");
+        if (at >= 0)
+            out.append(QString::fromLatin1(line.mid(at + 4)));
+    }
+    return out;
+}
+
+void stop(QProcess &sim)
+{
+    sim.terminate();
+    if (!sim.waitForFinished(3000))
+        sim.kill();
+    sim.waitForFinished(3000);
+}
+
+} // namespace
+
+class TestReconnect : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    // A simulator behind the symbolic link; false when it did not come up.
+    bool start_sim(QProcess &sim, const QString &link)
+    {
+        sim.start(QStringLiteral(SIM_PATH),
+                  {"-v", "--memory", m_dir.filePath(QStringLiteral("memory.bin")), "--link", link});
+        if (!sim.waitForStarted(5000))
+            return false;
+        const QDeadlineTimer deadline(10000);
+        while (!sim.canReadLine() && sim.state() == QProcess::Running && !deadline.hasExpired())
+            sim.waitForReadyRead(100);
+        return sim.readLine().startsWith('/');
+    }
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    // Ticks never reopen the port (no storm at the tick rate); each step of
+    // the wait tries once; the ring waits with the port.
+    void lost_port_is_awaited_and_the_queue_kept()
+    {
+        QTemporaryDir dir;
+        auto owned = std::make_unique<FakeSerialPort>();
+        FakeSerialPort &port = *owned;
+        port.make_free({1});
+        FrmMain w(std::move(owned), dir.filePath(QStringLiteral("тп.ini")));
+        NoBoxes boxes;
+        QVERIFY(w.Form_Load());
+        w.timer()->stop();
+        PortSession &session = w.session();
+        QSignalSpy back(&session, &PortSession::reconnected);
+
+        w.Timer1_Timer();
+        const QByteArray head = port.written.last();
+        port.lose();
+        port.open_result[1] = PortError::NotAvailable;
+        enter(par_box(&w, 4), QStringLiteral("12,5"));
+        const int queued = w.modbus().ring.pending();
+        const qsizetype attempts = port.open_attempts.size();
+        for (int k = 0; k < 5; ++k)
+            w.Timer1_Timer();
+        QCOMPARE(w.status(), lost_text(1));
+        QCOMPARE(port.open_attempts.size(), attempts);
+        QCOMPARE(port.written.last(), head);
+
+        session.retry_lost_port();
+        session.retry_lost_port();
+        QCOMPARE(port.open_attempts.size(), attempts + 2);
+        QCOMPARE(port.open_attempts.last(), 1);
+        w.Timer1_Timer();
+        QCOMPARE(w.status(), lost_text(1));
+        QVERIFY(session.lost());
+
+        port.open_result[1] = PortError::None;
+        session.retry_lost_port();
+        QVERIFY(port.is_open());
+        QVERIFY(!session.lost());
+        QCOMPARE(back.count(), 1);
+        QCOMPARE(session.reconnects(), 1);
+        session.retry_lost_port();
+        QCOMPARE(port.open_attempts.size(), attempts + 3);
+
+        // The same head goes out again, with the write still behind it.
+        w.Timer1_Timer();
+        QCOMPARE(w.status(), text_no_answer);
+        COMPARE_HEX(port.written.last(), head);
+        QCOMPARE(w.modbus().ring.pending(), queued);
+        COMPARE_HEX(pdu_at(w.modbus().ring, queued - 1), hex("65010602007d"));
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    // The dialog closes and switches ports on purpose; a port it chose and
+    // then lost is not replaced by the configured one behind its back.
+    void port_dialog_holds_the_port()
+    {
+        QTemporaryDir dir;
+        auto owned = std::make_unique<FakeSerialPort>();
+        FakeSerialPort &port = *owned;
+        port.make_free({3, 5});
+        PortSession session(std::move(owned), dir.filePath(QStringLiteral("тп.ini")));
+        session.com_port = 3;
+        QCOMPARE(port.set_port_number(3), PortError::None);
+        QCOMPARE(session.open(), PortError::None);
+        port.lose();
+
+        SilentView view;
+        WndSetCom dlg(session, view);
+        dlg.form_load();
+        auto *list = dlg.findChild<QComboBox *>(QStringLiteral("cmbCOMList"));
+        list->setCurrentIndex(list->findText(QStringLiteral("COM5")));
+        emit list->activated(list->currentIndex());
+        port.lose();
+        const qsizetype attempts = port.open_attempts.size();
+        session.retry_lost_port();
+        QCOMPARE(port.open_attempts.size(), attempts);
+        QVERIFY(!session.lost());
+        QCOMPARE(session.closed_text(), QStringLiteral("Порт COM5 не открыт"));
+
+        dlg.reject();
+        QVERIFY(port.is_open());
+        QCOMPARE(port.port_number(), 3);
+        QCOMPARE(session.reconnects(), 0);
+    }
+
+    // The adapter is pulled and plugged back in: the simulator behind the
+    // "Ports" link stops, and another one comes up behind the same link.
+    void replugged_device_is_taken_up_again()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("needs POSIX pseudo-terminals");
+#endif
+        const QString link = m_dir.filePath(QStringLiteral("ttyRZT"));
+        QProcess first, second;
+        QVERIFY(start_sim(first, link));
+        const QString ini = m_dir.filePath(QStringLiteral("тп.ini"));
+        QFile f(ini);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[PC config]\r\nCOM=16\r\n[Ports]\r\nCOM16=" + link.toLocal8Bit() + "\r\n");
+        f.close();
+
+        NoBoxes boxes;
+        FrmMain w(std::make_unique<QtSerialPort>(ini), ini);
+        QVERIFY(w.Form_Load());
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), text_link_ok, 10000);
+        stop(first);
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lost_text(16), 5000);
+
+        // Entered while the port is away; the wait must not spin.
+        enter(par_box(&w, 4), QStringLiteral("30,5"));
+        const std::clock_t cpu = std::clock();
+        QTest::qWait(1500);
+        const double cpu_s = double(std::clock() - cpu) / CLOCKS_PER_SEC;
+        QVERIFY2(cpu_s < 0.2, qPrintable(QStringLiteral("%1 s of CPU").arg(cpu_s)));
+        QCOMPARE(w.status(), lost_text(16));
+
+        QVERIFY(start_sim(second, link));
+        QElapsedTimer back;
+        back.start();
+        QStringList requests;
+        QTRY_VERIFY_WITH_TIMEOUT(!(requests += sim_requests(second)).isEmpty(), 5000);
+        const qint64 resumed_ms = back.elapsed();
+        qInfo("polling resumed %lld ms after the device came back", resumed_ms);
+        QVERIFY2(resumed_ms < 2000, qPrintable(QString::number(resumed_ms)));
+
+        QTRY_VERIFY_WITH_TIMEOUT(par_box(&w, 4)->text() == QStringLiteral("30.5 ") &&
+                                     box_colour(&w, 4) == colour_green,
+                                 10000);
+        QTest::qWait(300);
+        requests += sim_requests(second);
+        const QString write = QStringLiteral("01 65 01 06 02 01 31");
+        QCOMPARE(requests.filter(write).size(), 1);
+        QCOMPARE(w.session().reconnects(), 1);
+        QVERIFY2(boxes.shown.isEmpty(), qPrintable(boxes.shown.value(0)));
+        stop(second);
+    }
+};
+
+QTEST_MAIN(TestReconnect)
+#include "tst_reconnect.moc"
