@@ -219,12 +219,13 @@ private slots:
         stop(first);
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lost_text(16), 5000);
 
-        // Entered while the port is away; the wait must not spin.
+        // Entered while the port is away; the wait must not spin (a spinning
+        // wait burns the whole 1.5 s; the bound leaves room for a loaded machine).
         enter(par_box(&w, 4), QStringLiteral("30,5"));
         const std::clock_t cpu = std::clock();
         QTest::qWait(1500);
         const double cpu_s = double(std::clock() - cpu) / CLOCKS_PER_SEC;
-        QVERIFY2(cpu_s < 0.2, qPrintable(QStringLiteral("%1 s of CPU").arg(cpu_s)));
+        QVERIFY2(cpu_s < 0.5, qPrintable(QStringLiteral("%1 s of CPU").arg(cpu_s)));
         QCOMPARE(w.status(), lost_text(16));
 
         QVERIFY(start_sim(second, link));
@@ -234,7 +235,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!(requests += sim_requests(second)).isEmpty(), 5000);
         const qint64 resumed_ms = back.elapsed();
         qInfo("polling resumed %lld ms after the device came back", resumed_ms);
-        QVERIFY2(resumed_ms < 2000, qPrintable(QString::number(resumed_ms)));
+        // Retried about once a second, so well within two; the bound allows for load.
+        QVERIFY2(resumed_ms < 3000, qPrintable(QString::number(resumed_ms)));
 
         QTRY_VERIFY_WITH_TIMEOUT(par_box(&w, 4)->text() == QStringLiteral("30.5 ") &&
                                      box_colour(&w, 4) == colour_green,
