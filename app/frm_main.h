@@ -4,7 +4,9 @@
 
 #include "config.h"
 #include "master.h"
+#include "monitor_window.h"
 #include "port_session.h"
+#include "scan_window.h"
 #include "wnd_set_com.h"
 
 #include <QMainWindow>
@@ -43,9 +45,13 @@ public:
     uint8_t com_port() const { return m_session.com_port; }
     QTimer *timer() const { return m_timer; }
     WndSetCom *port_dialog() const { return m_dialog; }
+    MonitorWindow *monitor() const { return m_monitor; }
+    ScanWindow *scan_window() const { return m_scan; }
 
     void Timer1_Timer();
     void mnu_settings_Click();
+    void mnu_monitor_Click();
+    void mnu_scan_Click();
     void cmd_readall_Click();
     void cmd_writeall_Click();
     void txt_par_Change(int index);
@@ -74,4 +80,6 @@ private:
     std::map<int, QLabel *> m_values;
     std::array<QLineEdit *, par_count> m_boxes{};
     QPointer<WndSetCom> m_dialog;
+    QPointer<MonitorWindow> m_monitor;
+    QPointer<ScanWindow> m_scan;
 };
