@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -55,9 +56,15 @@ MonitorWindow::MonitorWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     resize(720, 420);
     show_counters();
 
+    m_refresh = new QTimer(this);
+    m_refresh->setSingleShot(true);
+    m_refresh->setInterval(refresh_ms);
+    connect(m_refresh, &QTimer::timeout, this, [this] { flush(); });
+
     connect(m_pause, &QPushButton::toggled, this, [this](bool on) { m_log.set_paused(on); });
     connect(clear, &QPushButton::clicked, this, [this] {
         m_log.clear();
+        m_pending.clear();
         m_text->clear();
     });
     connect(save, &QPushButton::clicked, this, [this] { ask_save(); });
@@ -69,21 +76,31 @@ MonitorWindow::MonitorWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 
 void MonitorWindow::add_exchange(const Exchange &exchange)
 {
-    show_lines(m_log.add_exchange(exchange));
-    show_counters();
+    show_later(m_log.add_exchange(exchange));
 }
 
 void MonitorWindow::add_reconnect()
 {
-    show_lines(m_log.add_reconnect(QDateTime::currentMSecsSinceEpoch()));
-    show_counters();
+    show_later(m_log.add_reconnect(QDateTime::currentMSecsSinceEpoch()));
 }
 
-void MonitorWindow::show_lines(const QStringList &lines)
+void MonitorWindow::show_later(const QStringList &lines)
 {
-    // One call per tick: the text keeps the same last lines as the log.
-    if (!lines.isEmpty())
-        m_text->appendPlainText(lines.join(QLatin1Char('\n')));
+    m_pending += lines;
+    if (!m_refresh->isActive())
+        m_refresh->start();
+}
+
+void MonitorWindow::flush()
+{
+    m_refresh->stop();
+    if (m_pending.size() > TrafficLog::max_lines)
+        m_pending.remove(0, m_pending.size() - TrafficLog::max_lines);
+    // One append for the lot: the text keeps the same last lines as the log.
+    if (!m_pending.isEmpty())
+        m_text->appendPlainText(m_pending.join(QLatin1Char('\n')));
+    m_pending.clear();
+    show_counters();
 }
 
 void MonitorWindow::show_counters()

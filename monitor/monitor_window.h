@@ -9,6 +9,7 @@
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 
 class MonitorWindow : public QWidget {
     Q_OBJECT
@@ -19,13 +20,18 @@ public:
     const TrafficLog &log() const { return m_log; }
     // Writes the lines held to path; a message box says why when it cannot.
     bool save_to(const QString &path);
+    // Shows the lines and counters not yet shown. The window does this on
+    // its own a few times a second rather than repainting at every tick.
+    void flush();
+
+    static constexpr int refresh_ms = 300;
 
 public slots:
     void add_exchange(const Exchange &exchange);
     void add_reconnect();
 
 private:
-    void show_lines(const QStringList &lines);
+    void show_later(const QStringList &lines);
     void show_counters();
     void ask_save();
 
@@ -33,4 +39,6 @@ private:
     QLabel *m_counters = nullptr;
     QPlainTextEdit *m_text = nullptr;
     QPushButton *m_pause = nullptr;
+    QStringList m_pending;
+    QTimer *m_refresh = nullptr;
 };
