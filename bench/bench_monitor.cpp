@@ -1,6 +1,8 @@
 // The polling cycle against the simulator, with the traffic monitor open or
 // not: the period between Timer1 ticks and the process's CPU share.
-//   bench_monitor [--monitor] [--seconds S] [simulator options...]
+//   bench_monitor [--monitor [--full]] [--seconds S] [simulator options...]
+// --full fills the monitor to its line limit first, so that every line
+// added drops the oldest.
 
 #include "frm_main.h"
 #include "qt_serial_port.h"
@@ -31,6 +33,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QStringList sim_options = app.arguments().mid(1);
     const bool monitor = sim_options.removeAll(QStringLiteral("--monitor")) > 0;
+    const bool full = sim_options.removeAll(QStringLiteral("--full")) > 0;
     int seconds = 20;
     const qsizetype at = sim_options.indexOf(QStringLiteral("--seconds"));
     if (at >= 0 && at + 1 < sim_options.size()) {
@@ -42,9 +45,9 @@ int main(int argc, char *argv[])
     FrmMain win(std::make_unique<QtSerialPort>(line.ini_path()), line.ini_path());
     if (!win.Form_Load())
         return 1;
-    if (monitor) {
+    if (monitor)
         win.findChild<QAction *>(QStringLiteral("mnu_monitor"))->trigger();
-        // Measured full: from here on every line added drops the oldest.
+    if (monitor && full) {
         Exchange e;
         e.port_open = true;
         e.sent = QByteArray::fromHex("010300c8000a4433");

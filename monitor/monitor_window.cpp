@@ -53,7 +53,8 @@ MonitorWindow::MonitorWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     layout->addLayout(buttons);
     layout->addWidget(m_counters);
     layout->addWidget(m_text);
-    resize(720, 420);
+    // Wide enough for a whole reply to the poll with its verdict.
+    resize(900, 440);
     show_counters();
 
     m_refresh = new QTimer(this);

@@ -24,7 +24,7 @@ public:
     // its own a few times a second rather than repainting at every tick.
     void flush();
 
-    static constexpr int refresh_ms = 300;
+    static constexpr int refresh_ms = 500;
 
 public slots:
     void add_exchange(const Exchange &exchange);

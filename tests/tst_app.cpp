@@ -159,9 +159,12 @@ private slots:
         QCOMPARE(r.w->centralWidget()->size(), QSize(654, 317));
         QVERIFY(!(r.w->windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(r.w->minimumSize(), r.w->maximumSize());
-        const auto actions = r.w->menuBar()->actions();
-        QCOMPARE(actions.size(), 1);
-        QCOMPARE(actions[0]->text(), QStringLiteral("&Настройка порта"));
+        QStringList menu;
+        for (const QAction *a : r.w->menuBar()->actions())
+            menu << a->objectName() + QLatin1Char(' ') + a->text();
+        QCOMPARE(menu, (QStringList{QStringLiteral("mnu_settings &Настройка порта"),
+                                    QStringLiteral("mnu_monitor Монитор обмена"),
+                                    QStringLiteral("mnu_scan Поиск устройства")}));
         QCOMPARE(dynamic_cast<ClassicFrame *>(r.w->findChild<QWidget *>("Frame2_0"))->title(),
                  QStringLiteral("Дифференциальные токи"));
         QCOMPARE(r.w->findChild<QTimer *>("Timer1")->interval(), 150);
