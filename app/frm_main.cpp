@@ -9,6 +9,17 @@
 #include <QLineEdit>
 #include <QTimer>
 
+namespace {
+
+void show_on_top(QWidget *window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
 FrmMain::FrmMain(std::unique_ptr<SerialPort> port, QString config_path, QWidget *parent)
     : QMainWindow(parent), m_session(std::move(port), std::move(config_path)),
       m_master(m_session.port())
@@ -27,6 +38,8 @@ FrmMain::~FrmMain()
 {
     // A dialog opened from the menu has no owner; it must not outlive the port.
     delete m_dialog.data();
+    delete m_monitor.data();
+    delete m_scan.data();
 }
 
 bool FrmMain::Form_Load()
@@ -74,9 +87,7 @@ bool FrmMain::open_port_step(PortError error)
 
 void FrmMain::mnu_trend_Click()
 {
-    m_trend->show();
-    m_trend->raise();
-    m_trend->activateWindow();
+    show_on_top(m_trend);
 }
 
 void FrmMain::Timer1_Timer()
@@ -99,6 +110,28 @@ void FrmMain::mnu_settings_Click()
     m_dialog->form_load();
     if (m_dialog)
         m_dialog->show();
+}
+
+void FrmMain::mnu_monitor_Click()
+{
+    // Made once, on first use: closing it only hides it and it keeps counting.
+    if (!m_monitor) {
+        m_monitor = new MonitorWindow;
+        m_monitor->setAttribute(Qt::WA_QuitOnClose, false);
+        connect(&m_master, &Master::exchanged, m_monitor, &MonitorWindow::add_exchange);
+        connect(&m_session, &PortSession::reconnected, m_monitor, &MonitorWindow::add_reconnect);
+    }
+    show_on_top(m_monitor);
+}
+
+void FrmMain::mnu_scan_Click()
+{
+    if (!m_scan) {
+        m_scan = new ScanWindow(port(), m_timer);
+        m_scan->setAttribute(Qt::WA_QuitOnClose, false);
+        connect(m_scan, &ScanWindow::address_chosen, m_cmb_slad, &QComboBox::setCurrentIndex);
+    }
+    show_on_top(m_scan);
 }
 
 void FrmMain::paint_all_white()

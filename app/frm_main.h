@@ -5,7 +5,9 @@
 #include "config.h"
 #include "master.h"
 #include "param_file.h"
+#include "monitor_window.h"
 #include "port_session.h"
+#include "scan_window.h"
 #include "wnd_set_com.h"
 
 #include <QMainWindow>
@@ -47,9 +49,13 @@ public:
     uint8_t com_port() const { return m_session.com_port; }
     QTimer *timer() const { return m_timer; }
     WndSetCom *port_dialog() const { return m_dialog; }
+    MonitorWindow *monitor() const { return m_monitor; }
+    ScanWindow *scan_window() const { return m_scan; }
 
     void Timer1_Timer();
     void mnu_settings_Click();
+    void mnu_monitor_Click();
+    void mnu_scan_Click();
     void cmd_readall_Click();
     void cmd_writeall_Click();
     void txt_par_Change(int index);
@@ -97,4 +103,6 @@ private:
     std::optional<Measurement> m_last_measurement;
     TrendWindow *m_trend = nullptr;
     QPointer<WndSetCom> m_dialog;
+    QPointer<MonitorWindow> m_monitor;
+    QPointer<ScanWindow> m_scan;
 };

@@ -62,6 +62,12 @@ void FrmMain::build_ui()
     QAction *settings = menuBar()->addAction(QStringLiteral("&Настройка порта"));
     settings->setObjectName(QStringLiteral("mnu_settings"));
     connect(settings, &QAction::triggered, this, [this] { mnu_settings_Click(); });
+    QAction *monitor = menuBar()->addAction(QStringLiteral("Монитор обмена"));
+    monitor->setObjectName(QStringLiteral("mnu_monitor"));
+    connect(monitor, &QAction::triggered, this, [this] { mnu_monitor_Click(); });
+    QAction *scan = menuBar()->addAction(QStringLiteral("Поиск устройства"));
+    scan->setObjectName(QStringLiteral("mnu_scan"));
+    connect(scan, &QAction::triggered, this, [this] { mnu_scan_Click(); });
     build_menus();
 
     auto *area = new QWidget(this);

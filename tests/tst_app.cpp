@@ -162,8 +162,14 @@ private slots:
         QCOMPARE(r.w->centralWidget()->size(), QSize(654, 317));
         QVERIFY(!(r.w->windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(r.w->minimumSize(), r.w->maximumSize());
-        const auto actions = r.w->menuBar()->actions();
-        QCOMPARE(actions[0]->text(), QStringLiteral("&Настройка порта"));
+        QStringList menu;
+        for (const QAction *a : r.w->menuBar()->actions())
+            menu << a->objectName() + QLatin1Char(' ') + a->text();
+        QCOMPARE(menu, (QStringList{QStringLiteral("mnu_settings &Настройка порта"),
+                                    QStringLiteral("mnu_monitor Монитор обмена"),
+                                    QStringLiteral("mnu_scan Поиск устройства"),
+                                    QStringLiteral("mnu_params &Параметры"),
+                                    QStringLiteral("mnu_trend &Тренд")}));
         QCOMPARE(dynamic_cast<ClassicFrame *>(r.w->findChild<QWidget *>("Frame2_0"))->title(),
                  QStringLiteral("Дифференциальные токи"));
         QCOMPARE(r.w->findChild<QTimer *>("Timer1")->interval(), 150);

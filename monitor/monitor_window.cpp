@@ -1,0 +1,129 @@
+#include "monitor_window.h"
+
+#include <QDateTime>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+QPushButton *button(QWidget *parent, const char *name, const QString &text)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+} // namespace
+
+MonitorWindow::MonitorWindow(QWidget *parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("monitor"));
+    setWindowTitle(QStringLiteral("Монитор обмена"));
+
+    m_pause = button(this, "cmd_pause", QStringLiteral("Пауза"));
+    m_pause->setCheckable(true);
+    auto *clear = button(this, "cmd_clear", QStringLiteral("Очистить"));
+    auto *save = button(this, "cmd_save", QStringLiteral("Сохранить…"));
+    auto *reset = button(this, "cmd_reset", QStringLiteral("Сбросить счётчики"));
+    auto *buttons = new QHBoxLayout;
+    for (QPushButton *b : {m_pause, clear, save, reset})
+        buttons->addWidget(b);
+    buttons->addStretch();
+
+    m_counters = new QLabel(this);
+    m_counters->setObjectName(QStringLiteral("lbl_counters"));
+    m_text = new QPlainTextEdit(this);
+    m_text->setObjectName(QStringLiteral("txt_lines"));
+    m_text->setReadOnly(true);
+    m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_text->setMaximumBlockCount(TrafficLog::max_lines);
+    m_text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Nobody edits or reads these lines back: no undo history to grow.
+    m_text->setUndoRedoEnabled(false);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(buttons);
+    layout->addWidget(m_counters);
+    layout->addWidget(m_text);
+    // Wide enough for a whole reply to the poll with its verdict.
+    resize(900, 440);
+    show_counters();
+
+    m_refresh = new QTimer(this);
+    m_refresh->setSingleShot(true);
+    m_refresh->setInterval(refresh_ms);
+    connect(m_refresh, &QTimer::timeout, this, [this] { flush(); });
+
+    connect(m_pause, &QPushButton::toggled, this, [this](bool on) { m_log.set_paused(on); });
+    connect(clear, &QPushButton::clicked, this, [this] {
+        m_log.clear();
+        m_pending.clear();
+        m_text->clear();
+    });
+    connect(save, &QPushButton::clicked, this, [this] { ask_save(); });
+    connect(reset, &QPushButton::clicked, this, [this] {
+        m_log.reset_counters();
+        show_counters();
+    });
+}
+
+void MonitorWindow::add_exchange(const Exchange &exchange)
+{
+    show_later(m_log.add_exchange(exchange));
+}
+
+void MonitorWindow::add_reconnect()
+{
+    show_later(m_log.add_reconnect(QDateTime::currentMSecsSinceEpoch()));
+}
+
+void MonitorWindow::show_later(const QStringList &lines)
+{
+    m_pending += lines;
+    if (!m_refresh->isActive())
+        m_refresh->start();
+}
+
+void MonitorWindow::flush()
+{
+    m_refresh->stop();
+    if (m_pending.size() > TrafficLog::max_lines)
+        m_pending.remove(0, m_pending.size() - TrafficLog::max_lines);
+    // One append for the lot: the text keeps the same last lines as the log.
+    if (!m_pending.isEmpty())
+        m_text->appendPlainText(m_pending.join(QLatin1Char('\n')));
+    m_pending.clear();
+    show_counters();
+}
+
+void MonitorWindow::show_counters()
+{
+    m_counters->setText(m_log.counters_text());
+}
+
+void MonitorWindow::ask_save()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Сохранить…"), QStringLiteral("обмен.txt"),
+        QStringLiteral("Текстовые файлы (*.txt);;Все файлы (*)"));
+    if (!path.isEmpty())
+        save_to(path);
+}
+
+bool MonitorWindow::save_to(const QString &path)
+{
+    const QString error = m_log.save(path);
+    if (error.isEmpty())
+        return true;
+    QMessageBox::critical(this, windowTitle(),
+                          QStringLiteral("Не удалось сохранить файл %1:\n%2").arg(path, error));
+    return false;
+}

@@ -1,0 +1,213 @@
+// The traffic monitor and the address scan in the real window, against
+// rzt604-sim on a pseudo-terminal: the verdicts the simulator's faults give,
+// and finding the simulator at an address other than the selected one.
+
+#include "frm_main.h"
+#include "message_box.h"
+#include "qt_serial_port.h"
+#include "window_probe.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <memory>
+
+namespace {
+
+using Counts = QList<qint64>; // good, crc_mismatch, no_answer, exceptions
+
+Counts verdict_counts(const TrafficCounters &c)
+{
+    return {c.good, c.crc_mismatch, c.no_answer, c.exceptions};
+}
+
+int lines_with(const TrafficLog &log, const QString &part)
+{
+    int n = 0;
+    for (const QString &line : log.lines())
+        n += line.contains(part) ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+class TestFieldLink : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir *m_dir = nullptr;
+    QProcess *m_sim = nullptr;
+    std::unique_ptr<FrmMain> m_win;
+    QStringList m_boxes_shown;
+
+    void start(const QStringList &sim_options);
+    void trigger(const char *action)
+    {
+        m_win->findChild<QAction *>(QString::fromLatin1(action))->trigger();
+    }
+    template <typename T>
+    T *scan_child(const char *name) const
+    {
+        return m_win->scan_window()->findChild<T *>(QString::fromLatin1(name));
+    }
+
+private slots:
+    void init();
+    void cleanup();
+
+    void monitor_shows_each_verdict_data();
+    void monitor_shows_each_verdict();
+    void scan_finds_the_controller_data();
+    void scan_finds_the_controller();
+};
+
+void TestFieldLink::init()
+{
+    m_boxes_shown.clear();
+    message_box_fn() = [this](QWidget *, const QString &text, const QString &,
+                              QMessageBox::StandardButtons, QMessageBox::Icon) {
+        m_boxes_shown.append(text);
+        return QMessageBox::Cancel;
+    };
+}
+
+void TestFieldLink::cleanup()
+{
+    m_win.reset();
+    if (m_sim != nullptr) {
+        m_sim->terminate();
+        if (!m_sim->waitForFinished(3000))
+            m_sim->kill();
+        m_sim->waitForFinished(3000);
+    }
+    delete m_sim;
+    m_sim = nullptr;
+    delete m_dir;
+    m_dir = nullptr;
+    message_box_fn() = nullptr;
+}
+
+void TestFieldLink::start(const QStringList &sim_options)
+{
+    m_dir = new QTemporaryDir;
+    QVERIFY(m_dir->isValid());
+    m_sim = new QProcess;
+    m_sim->start(QStringLiteral(SIM_PATH),
+                 QStringList{"--memory", m_dir->filePath(QStringLiteral("memory.bin"))} +
+                     sim_options);
+    QVERIFY2(m_sim->waitForStarted(5000), qPrintable(m_sim->errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->canReadLine() || m_sim->state() != QProcess::Running, 10000);
+    const QString pty = QString::fromLocal8Bit(m_sim->readLine()).trimmed();
+    QVERIFY2(pty.startsWith(QLatin1Char('/')), qPrintable(m_sim->readAllStandardError()));
+
+    const QString ini = m_dir->filePath(QStringLiteral("тп.ini"));
+    QFile f(ini);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=" + pty.toLocal8Bit() + "\r\n");
+    f.close();
+
+    m_win = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(ini), ini);
+    QVERIFY(m_win->Form_Load());
+    QVERIFY2(m_boxes_shown.isEmpty(), qPrintable(m_boxes_shown.value(0)));
+}
+
+void TestFieldLink::monitor_shows_each_verdict_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("verdict");
+    QTest::addColumn<int>("kind"); // index into Counts
+
+    QTest::newRow("good") << QStringList{} << "  ОК, " << 0;
+    QTest::newRow("corrupt") << QStringList{"--corrupt", "1"} << "  несовпадение КС, " << 1;
+    QTest::newRow("drop") << QStringList{"--drop", "1"} << "← нет ответа" << 2;
+    QTest::newRow("exception") << QStringList{"--exception", "2"} << "  исключение, код 2, " << 3;
+}
+
+void TestFieldLink::monitor_shows_each_verdict()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, verdict);
+    QFETCH(int, kind);
+    start(options);
+    trigger("mnu_monitor");
+    MonitorWindow *monitor = m_win->monitor();
+    QVERIFY(monitor != nullptr && monitor->isVisible());
+    QCOMPARE(monitor->windowTitle(), QStringLiteral("Монитор обмена"));
+    const TrafficLog &log = monitor->log();
+    QTRY_VERIFY_WITH_TIMEOUT(verdict_counts(log.counters())[kind] >= 4, 10000);
+    m_win->timer()->stop();
+
+    // Every reply was judged the same way, and the lines say what the counters do.
+    Counts expected = {0, 0, 0, 0};
+    expected[kind] = verdict_counts(log.counters())[kind];
+    QCOMPARE(verdict_counts(log.counters()), expected);
+    QCOMPARE(lines_with(log, verdict), int(expected[kind]));
+    QCOMPARE(lines_with(log, QStringLiteral(" → 01 ")), int(log.counters().requests));
+    QVERIFY(log.counters().requests >= expected[kind]);
+}
+
+void TestFieldLink::scan_finds_the_controller_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::addColumn<bool>("selectable");
+    QTest::newRow("77") << 77 << true;
+    QTest::newRow("above the address list") << 200 << false;
+}
+
+void TestFieldLink::scan_finds_the_controller()
+{
+    QFETCH(int, address);
+    QFETCH(bool, selectable);
+    start({"--address", QString::number(address)});
+    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_no_answer, 10000);
+    const RequestRing ring = m_win->modbus().ring;
+
+    trigger("mnu_scan");
+    ScanWindow *scan = m_win->scan_window();
+    QVERIFY(scan != nullptr && scan->isVisible());
+    scan_child<QSpinBox>("spn_from")->setValue(address - 7);
+    scan_child<QSpinBox>("spn_to")->setValue(address + 3);
+    QList<bool> polling;
+    connect(scan_child<QProgressBar>("prg_scan"), &QProgressBar::valueChanged, this,
+            [&] { polling.append(m_win->timer()->isActive()); });
+    scan_child<QPushButton>("cmd_start")->click();
+
+    QCOMPARE(polling.size(), 11);
+    QVERIFY(!polling.contains(true));
+    QVERIFY(m_win->timer()->isActive());
+    QCOMPARE(m_win->modbus().ring.req_read_idx, ring.req_read_idx);
+    QCOMPARE(m_win->modbus().ring.pending(), ring.pending());
+    QCOMPARE(scan->hits().size(), 1);
+    QCOMPARE(scan->hits()[0].address, address);
+    const auto *found = scan_child<QTreeWidget>("lst_found");
+    QCOMPARE(found->topLevelItemCount(), 1);
+    const QTreeWidgetItem *item = found->topLevelItem(0);
+    QCOMPARE(item->text(0), QString::number(address));
+    QCOMPARE(item->text(1), QStringLiteral("2.05"));
+    QCOMPARE(item->text(2), QStringLiteral("1.12"));
+    QCOMPARE(item->text(3).isEmpty(), selectable);
+
+    auto *choose = scan_child<QPushButton>("cmd_choose");
+    QCOMPARE(choose->isEnabled(), selectable);
+    choose->click();
+    const auto *slad = m_win->findChild<QComboBox *>(QStringLiteral("cmb_slad"));
+    if (!selectable) {
+        QCOMPARE(slad->currentIndex(), 1);
+        return;
+    }
+    QCOMPARE(slad->currentIndex(), address);
+    // Polling goes on where it stopped, now to the address found.
+    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_link_ok, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(box_colour(m_win.get(), 0), QRgb(0x00FF00), 10000);
+}
+
+QTEST_MAIN(TestFieldLink)
+#include "tst_field_link.moc"
