@@ -1,0 +1,136 @@
+#include "report.h"
+
+#include "convert.h"
+
+#include <QBuffer>
+#include <QFont>
+#include <QLocale>
+#include <QPageLayout>
+#include <QPdfWriter>
+#include <QTextDocument>
+
+namespace {
+
+const QString dash = QStringLiteral("—");
+
+QString number(double value, double scale, int digits)
+{
+    return format_scaled(value, scale, digits, QString()).trimmed();
+}
+
+// Cells from column `numbers_from` on are numbers and line up on the right.
+QString row(const QStringList &cells, const char *tag = "td", int numbers_from = 99)
+{
+    QString out = QStringLiteral("<tr>");
+    for (int k = 0; k < cells.size(); ++k) {
+        const QLatin1String align(k >= numbers_from ? " align=\"right\"" : "");
+        out += QStringLiteral("<%1%2>%3</%1>")
+                   .arg(QLatin1String(tag), align, cells[k].toHtmlEscaped());
+    }
+    return out + QStringLiteral("</tr>\n");
+}
+
+QString heading_html(const Report &r)
+{
+    const ParamFile &s = r.settings;
+    const QString port = r.port_path.isEmpty()
+                             ? r.port
+                             : r.port + QStringLiteral(" (") + r.port_path + QStringLiteral(")");
+    const auto version = [](const std::optional<Version> &v) {
+        return v ? version_text(*v) : dash;
+    };
+    QString out = QStringLiteral("<h2>Протокол пусконаладки %1</h2>\n<table>\n")
+                      .arg(QString::fromUtf8(param_file_device));
+    const QString date = s.saved.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    out += row({QStringLiteral("Дата:"), s.saved.isValid() ? date : dash});
+    out += row({QStringLiteral("Порт:"), port.isEmpty() ? dash : port});
+    out += row({QStringLiteral("Адрес устройства:"),
+                s.address >= 0 ? QString::number(s.address) : dash});
+    out += row({QStringLiteral("Версия протокола:"), version(s.protocol)});
+    out += row({QStringLiteral("Версия ПО:"), version(s.software)});
+    return out + QStringLiteral("</table>\n");
+}
+
+QString parameters_html(const ParTable &table, const ParRaws &raws)
+{
+    QString out = QStringLiteral("<h3>Параметры</h3>\n<table class=\"grid\">\n");
+    out += row({QStringLiteral("№"), QStringLiteral("Параметр"), QStringLiteral("Обозначение"),
+                QStringLiteral("Значение"), QStringLiteral("Код")},
+               "th");
+    for (int i = 0; i < par_count; ++i) {
+        const int32_t raw = raws[size_t(i)];
+        const QString value = number(raw, par_scale(table, i), 3) + QLatin1Char(' ')
+                              + QString::fromUtf8(par_unit(i));
+        out += row({QString::number(i + 1), QString::fromUtf8(par_caption(i)),
+                    QString::fromUtf8(par_id(table, i)), value.trimmed(), QString::number(raw)},
+                   "td", 3);
+    }
+    return out + QStringLiteral("</table>\n");
+}
+
+QString live_html(const Measurement &m)
+{
+    const auto value = [&m](int reg, double v, int digits) {
+        return m.has(reg) ? number(v, 1, digits) : dash;
+    };
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(m.time_ms);
+    QString out = QStringLiteral("<h3>Текущие значения на %1</h3>\n<table class=\"grid\">\n")
+                      .arg(when.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
+    out += row({QString(), QStringLiteral("Фаза A"), QStringLiteral("Фаза B"),
+                QStringLiteral("Фаза C")},
+               "th");
+    out += row({QStringLiteral("I, А"), value(204, m.ia, 3), value(205, m.ib, 3),
+                value(206, m.ic, 3)},
+               "td", 1);
+    out += QStringLiteral("</table>\n<p></p>\n<table class=\"grid\">\n");
+    out += row({QStringLiteral("Частота, Гц"), QStringLiteral("AIN 1, В"),
+                QStringLiteral("AIN 2, В")},
+               "th");
+    out += row({value(207, m.frequency, 2), value(208, m.ain1, 2), value(209, m.ain2, 2)},
+               "td", 0);
+    return out + QStringLiteral("</table>\n");
+}
+
+} // namespace
+
+QString report_html(const ParTable &table, const Report &report)
+{
+    QString out = QStringLiteral(
+        "<html><head><style>"
+        "table.grid { border-collapse: collapse; } "
+        "table.grid td, table.grid th { border: 1px solid black; padding: 3px 8px; } "
+        "td { padding: 2px 8px 2px 0; } th { background-color: #e0e0e0; }"
+        "</style></head><body>\n");
+    out += heading_html(report);
+    out += parameters_html(table, report.settings.raws);
+    if (report.live)
+        out += live_html(*report.live);
+    out += QStringLiteral("<p><br/>Наладку выполнил: ______________________ "
+                          "&nbsp;&nbsp; Подпись: ____________</p>\n");
+    return out + QStringLiteral("</body></html>\n");
+}
+
+QString write_report(const QString &path, const ParTable &table, const Report &report)
+{
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter pdf(&buffer);
+        pdf.setTitle(QStringLiteral("Протокол пусконаладки %1")
+                         .arg(QString::fromUtf8(param_file_device)));
+        pdf.setCreator(QStringLiteral("rzt604-modbus"));
+        pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                      QMarginsF(20, 15, 15, 15), QPageLayout::Millimeter));
+        QTextDocument doc;
+        QFont font;
+        // Fonts with Cyrillic that Debian and Windows have; the first one found wins.
+        font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
+                          QStringLiteral("Arial")});
+        font.setPointSizeF(10);
+        doc.setDefaultFont(font);
+        doc.setHtml(report_html(table, report));
+        doc.print(&pdf);
+    } // the writer finishes the PDF when it goes
+    return save_atomically(path, bytes);
+}

@@ -1,0 +1,22 @@
+#pragma once
+// The commissioning sheet: what was set in a controller and what it measured,
+// on one printable page for the site's records.
+
+#include "param_file.h"
+
+#include <QString>
+
+#include <optional>
+
+struct Report {
+    ParamFile settings;              // saved: when the sheet was made; address, versions, raws
+    QString port;                    // "COM5"
+    QString port_path;               // the device behind it, "/dev/ttyUSB4"
+    std::optional<Measurement> live; // the last reading, when there is one
+};
+
+// The sheet as HTML, values written with the default locale's decimal separator.
+QString report_html(const ParTable &table, const Report &report);
+// Writes the sheet as a PDF through a temporary file, like save_param_file.
+// Needs a QGuiApplication. Returns the error text, empty on success.
+QString write_report(const QString &path, const ParTable &table, const Report &report);
