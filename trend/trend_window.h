@@ -1,0 +1,68 @@
+#pragma once
+// "Тренд": the measurements over time, and their log to a CSV file. Every
+// complete measurement goes to the store and, while recording, to the file,
+// whether the window is shown or not; the plot is redrawn only while shown.
+
+#include "csv_recorder.h"
+#include "readings.h"
+#include "trend_buffer.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class TrendChart;
+
+class TrendWindow : public QWidget {
+    Q_OBJECT
+  public:
+    explicit TrendWindow(QWidget *parent = nullptr);
+    ~TrendWindow() override;
+
+    const TrendBuffer &buffer() const { return m_buffer; }
+    const CsvRecorder &recorder() const { return m_recorder; }
+    CsvRecorder &recorder() { return m_recorder; }
+    TrendChart *chart() const { return m_chart; }
+
+    // What "Запись в CSV…" does once a file is chosen, and its stop.
+    bool start_recording(const QString &path);
+    void stop_recording();
+
+  public slots:
+    void add_measurement(const Measurement &m);
+    // A confirmed parameter value: the current limits (indices 3 and 5) are
+    // drawn, the others are of no interest here.
+    void set_threshold(int index, int32_t raw);
+    void par_confirmed(const ParConfirmation &c) { set_threshold(c.index, c.raw); }
+    void refresh();
+
+  protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+  private:
+    QWidget *build_controls();
+    void cmd_record_click();
+    void cmd_pause_click();
+    void redraw_tick();
+    void update_record_status();
+    void recording_failed(const QString &message);
+
+    TrendBuffer m_buffer;
+    CsvRecorder m_recorder;
+    TrendChart *m_chart;
+    std::array<QCheckBox *, trend_series> m_chk_series{};
+    QComboBox *m_cmb_window = nullptr;
+    QPushButton *m_cmd_pause = nullptr;
+    QPushButton *m_cmd_record = nullptr;
+    QLabel *m_lbl_record = nullptr;
+    QTimer m_redraw;
+    bool m_dirty = false;
+    bool m_paused = false;
+    Measurement m_last; // the last one taken, to pass over a reply delivered twice
+};
