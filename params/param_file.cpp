@@ -48,11 +48,6 @@ QString saved_text(const QDateTime &t)
 
 } // namespace
 
-QString version_text(const Version &v)
-{
-    return QStringLiteral("%1.%2").arg(v.major).arg(v.minor, 2, 10, QLatin1Char('0'));
-}
-
 std::optional<Version> version_from_text(const QString &text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));
