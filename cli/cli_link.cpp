@@ -2,6 +2,7 @@
 
 #include "config.h"
 #include "port_session.h"
+#include "request_ring.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -40,6 +41,9 @@ int configured_port()
 CliLink::CliLink() : m_port(config_path()), m_master(m_port)
 {
     m_master.par_table_init();
+    // Only what the command asks goes on the line: no poll is left in flight
+    // when it ends, for the next run to take as its answer.
+    m_master.link().idle_pdu.clear();
     QObject::connect(&m_master, &Master::exchanged, [this](const Exchange &e) { note(e); });
 }
 
@@ -63,6 +67,10 @@ int CliLink::open(const CliArgs &args)
         error = m_port.open();
     if (error != PortError::None)
         return fail(exit_port, QStringLiteral("порт %1 не открыт: %2").arg(m_label, reason(error)));
+    // A reply to a request of an earlier run may still wait in the port; it
+    // would be taken for the answer to this run's first request.
+    while (m_port.bytes_waiting() > 0)
+        m_port.read_byte();
     m_master.set_address(args.address);
     m_timeout_ms = args.timeout_ms;
     return exit_ok;
@@ -78,9 +86,13 @@ bool CliLink::run(const std::function<bool()> &done)
     m_loop = &loop;
     m_done = false;
     progress();
-    timer.start();
-    QTimer::singleShot(0, &loop, [&] { tick(done); });
-    loop.exec();
+    // The first frame goes out before the loop starts, so that the loop's
+    // read notifications, not a tick, take in its reply.
+    tick(done);
+    if (m_loop) {
+        timer.start();
+        loop.exec();
+    }
     m_loop = nullptr;
     return m_done;
 }
@@ -94,6 +106,12 @@ void CliLink::tick(const std::function<bool()> &done)
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (m_done || (m_deadline_ms >= 0 && now >= m_deadline_ms))
         stop();
+}
+
+void CliLink::ask_measurement()
+{
+    const std::vector<uint8_t> poll = measurement_poll_pdu();
+    push(m_master.link().ring, poll.front(), std::span(poll).subspan(1));
 }
 
 void CliLink::progress()
@@ -110,6 +128,7 @@ void CliLink::stop()
 
 void CliLink::note(const Exchange &e)
 {
+
     if (e.exception_code >= 0)
         m_last_exception = e.exception_code;
     if (e.verdict == Verdict::crc_mismatch)

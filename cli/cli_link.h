@@ -6,6 +6,7 @@
 #include "cli_args.h"
 #include "master.h"
 #include "qt_serial_port.h"
+#include "registers.h"
 
 #include <QEventLoop>
 
@@ -22,6 +23,14 @@ public:
     QtSerialPort &port() { return m_port; }
     // "COM3 (/dev/ttyUSB2)", or the device path given.
     const QString &port_label() const { return m_label; }
+
+    // Queues one poll of the measurement block. The master sends nothing
+    // on its own: a command asks for every frame it needs.
+    void ask_measurement();
+    bool idle() { return m_master.link().ring.empty(); }
+    // As the window polls: whenever nothing else is queued. The poll of the
+    // last tick is then left unanswered, and the next run drops its reply.
+    void poll_every_tick() { m_master.link().idle_pdu = measurement_poll_pdu(); }
 
     // Ticks until done() holds after a tick (true), or until stop() or the
     // timeout (false). The first frame goes out at once.

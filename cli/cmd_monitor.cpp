@@ -82,6 +82,7 @@ int run_monitor(const CliArgs &args)
     stop_on_signals(link, &owner);
     if (args.duration_ms >= 0)
         QTimer::singleShot(args.duration_ms, &owner, [&link] { link.stop(); });
+    link.poll_every_tick();
     link.run([] { return false; });
     out.close();
     return rows > 0 ? exit_ok : link.no_answer();

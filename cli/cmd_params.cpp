@@ -4,7 +4,6 @@
 #include "cli_link.h"
 #include "commands.h"
 #include "param_file.h"
-#include "request_ring.h"
 
 #include <QDateTime>
 
@@ -39,8 +38,6 @@ void collect(CliLink &link, Collected &c)
         (read ? c.have_read : c.have_written).set(size_t(p.index));
         link.progress();
     });
-    // Only what the command asks goes on the line, no measurement polls.
-    m.link().idle_pdu.clear();
 }
 
 ParamFile file_of(const Collected &c, int address)
@@ -66,8 +63,7 @@ int run_params_get(const CliArgs &args)
     Collected c;
     collect(link, c);
     // The versions first, from the measurement block; then the three reads.
-    const std::vector<uint8_t> poll = measurement_poll_pdu();
-    push(link.master().link().ring, poll.front(), std::span(poll).subspan(1));
+    link.ask_measurement();
     link.master().par_readall();
     if (!link.run([&] { return c.have_read.all(); }))
         return link.no_answer();

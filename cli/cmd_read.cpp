@@ -59,7 +59,14 @@ int run_read(const CliArgs &args)
         if (m.complete())
             got = m;
     });
-    if (!link.run([&] { return got.has_value(); }))
+    // A short reply also takes the poll out of the ring: ask again then.
+    const auto done = [&] {
+        if (!got && link.idle())
+            link.ask_measurement();
+        return got.has_value();
+    };
+    link.ask_measurement();
+    if (!link.run(done))
         return link.no_answer();
     const QByteArray out = args.json ? as_json(*got) : as_text(*got);
     std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
