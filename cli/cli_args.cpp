@@ -45,7 +45,8 @@ int whole_option(const QCommandLineParser &p, const QString &name, int low, int 
     bool ok = false;
     const int v = p.value(name).toInt(&ok);
     if (!ok || v < low || v > high)
-        usage_error(QStringLiteral("--%1: нужно целое число от %2 до %3").arg(name).arg(low).arg(high));
+        usage_error(
+            QStringLiteral("--%1: нужно целое число от %2 до %3").arg(name).arg(low).arg(high));
     return v;
 }
 
@@ -55,10 +56,13 @@ void add_options(QCommandLineParser &p)
     p.addOption({{"h", "help"}, "Эта справка."});
     p.addPositionalArgument("command", "read, params get, params set, monitor или scan.");
     p.addOptions({
-        {"port", "COMn (как в rzt604-modbus, с учётом [Ports] в тп.ini) или путь к устройству. "
-                 "По умолчанию порт из тп.ini рядом с программой, без него COM1.", "PORT"},
+        {"port",
+         "COMn (как в rzt604-modbus, с учётом [Ports] в тп.ini) или путь к устройству. "
+         "По умолчанию порт из тп.ini рядом с программой, без него COM1.",
+         "PORT"},
         {"address", "Адрес контроллера, 1..247 (по умолчанию 1).", "N", "1"},
-        {"timeout", "Сколько секунд повторять запрос без полного ответа (по умолчанию 3).", "SECONDS", "3"},
+        {"timeout", "Сколько секунд повторять запрос без полного ответа (по умолчанию 3).",
+         "SECONDS", "3"},
         {"json", "read: вывести JSON."},
         {"verify", "params set: прочитать параметры обратно и сравнить с файлом."},
         {"csv", "monitor: писать строки в FILE, а не в stdout.", "FILE"},

@@ -18,7 +18,9 @@ constexpr int tick_ms = 150; // the window's Timer1
 QString reason(PortError error)
 {
     if (error == PortError::BadNumber)
-        return QStringLiteral("известны только COM%1..COM%2").arg(first_port_number).arg(last_port_number);
+        return QStringLiteral("известны только COM%1..COM%2")
+            .arg(first_port_number)
+            .arg(last_port_number);
     return port_error_reason(error).trimmed();
 }
 
@@ -32,7 +34,8 @@ int configured_port()
     const double n = std::nearbyint(text.trimmed().toDouble(&ok));
     if (ok && n >= 0 && n <= 255)
         return int(n);
-    fail(exit_ok, QStringLiteral("%1: COM=%2 - не номер порта; взят COM1").arg(config_path(), text));
+    fail(exit_ok,
+         QStringLiteral("%1: COM=%2 - не номер порта; взят COM1").arg(config_path(), text));
     return 1;
 }
 

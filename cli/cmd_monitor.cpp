@@ -64,7 +64,9 @@ int run_monitor(const CliArgs &args)
         return code;
     QFile out;
     if (!open_output(out, args.csv))
-        return fail(exit_file, QStringLiteral("не удалось открыть файл %1: %2").arg(args.csv, out.errorString()));
+        return fail(
+            exit_file,
+            QStringLiteral("не удалось открыть файл %1: %2").arg(args.csv, out.errorString()));
     out.write(csv_header());
     out.flush();
 

@@ -29,9 +29,8 @@ void collect(CliLink &link, Collected &c)
     QObject::connect(&m, &Master::exchanged, [&c](const Exchange &e) {
         c.function = e.reply.size() > 1 ? quint8(e.reply[1]) : 0;
     });
-    QObject::connect(&m, &Master::measured, [&c](const Measurement &measurement) {
-        c.measurement = measurement;
-    });
+    QObject::connect(&m, &Master::measured,
+                     [&c](const Measurement &measurement) { c.measurement = measurement; });
     QObject::connect(&m, &Master::parameter_confirmed, [&c, &link](const ParConfirmation &p) {
         const bool read = c.function == fn_par_read;
         (read ? c.read : c.written)[size_t(p.index)] = p.raw;

@@ -14,9 +14,7 @@ int run_scan(const CliArgs &args)
     ScanOptions options;
     options.from = args.from;
     options.to = args.to;
-    const QList<ScanHit> hits = scan_addresses(link.port(), options, [](int) {
-        return true;
-    });
+    const QList<ScanHit> hits = scan_addresses(link.port(), options, [](int) { return true; });
     for (const ScanHit &hit : hits)
         std::printf("%d\n", hit.address);
     if (hits.isEmpty())

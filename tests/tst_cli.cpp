@@ -166,11 +166,13 @@ void TestCli::params_copied_between_controllers()
     QCOMPARE(get_b.code, 0);
     QVERIFY(write_file(file_b, get_b.out));
     QCOMPARE(without_saved(read_file(file_b)), without_saved(read_file(file_a)));
-    // Three grouped writes, then the three reads of --verify, and nothing else.
-    const QStringList want = {"01 65 01 01 05", "01 65 01 06 08", "01 65 01 0e 01",
-                              "01 64 01 01 05", "01 64 01 06 08", "01 64 01 0e 01",
-                              "01 03 00 c8 00 0a", "01 64 01 01 05", "01 64 01 06 08",
-                              "01 64 01 0e 01"};
+    // The set: three grouped writes, then the three reads of --verify; the
+    // get: the versions, then the three reads. Nothing else.
+    const QStringList want = {
+        "01 65 01 01 05", "01 65 01 06 08", "01 65 01 0e 01",                      // set
+        "01 64 01 01 05", "01 64 01 06 08", "01 64 01 0e 01",                      // verify
+        "01 03 00 c8 00 0a", "01 64 01 01 05", "01 64 01 06 08", "01 64 01 0e 01", // get
+    };
     const QStringList rx = b.received();
     QCOMPARE(rx.size(), want.size());
     for (qsizetype i = 0; i < want.size(); ++i)
@@ -190,7 +192,8 @@ void TestCli::verify_catches_a_value_the_controller_keeps()
     const Run verified = cli({"--port", s.link, "params", "set", path("f.json"), "--verify"});
     QCOMPARE(verified.code, 3);
     const QString err = QString::fromUtf8(verified.err);
-    QVERIFY2(err.contains("timer_s") && err.contains("125") && err.contains("300"), qPrintable(err));
+    QVERIFY2(err.contains("timer_s") && err.contains("125") && err.contains("300"),
+             qPrintable(err));
     QVERIFY2(!err.contains("imax_timed"), qPrintable(err)); // that one was kept
 }
 
@@ -198,7 +201,8 @@ void TestCli::invalid_file_is_refused_before_a_byte_data()
 {
     QTest::addColumn<QByteArray>("from");
     QTest::addColumn<QByteArray>("to");
-    QTest::addRow("not JSON") << QByteArray("\"parameters\": [") << QByteArray("\"parameters\": [[");
+    QTest::addRow("not JSON") << QByteArray("\"parameters\": [")
+                              << QByteArray("\"parameters\": [[");
     QTest::addRow("other device") << QByteArray("RZT-604Д") << QByteArray("RZT-605");
     QTest::addRow("raw out of range") << QByteArray("\"raw\": 125") << QByteArray("\"raw\": 70000");
     QTest::addRow("raw not whole") << QByteArray("\"raw\": 125") << QByteArray("\"raw\": 12.5");
@@ -314,13 +318,14 @@ void TestCli::exit_codes_data()
                                << "исключением 2";
     QTest::addRow("missing port") << QStringList{"--port", "/nonexistent/ttyRZT", "read"} << 2
                                   << "порт /nonexistent/ttyRZT не открыт";
-    QTest::addRow("port number out of range") << QStringList{"--port", "COM17", "read"} << 2
-                                              << "COM17";
+    QTest::addRow("port number out of range")
+        << QStringList{"--port", "COM17", "read"} << 2 << "COM17";
     QTest::addRow("unknown command") << QStringList{"reed"} << 1 << "reed";
-    QTest::addRow("option of another command") << QStringList{"read", "--verify"} << 1 << "--verify";
+    QTest::addRow("option of another command")
+        << QStringList{"read", "--verify"} << 1 << "--verify";
     QTest::addRow("set without a file") << QStringList{"params", "set"} << 1 << "params set";
-    QTest::addRow("address out of range") << QStringList{"--address", "0", "read"} << 1
-                                          << "--address";
+    QTest::addRow("address out of range")
+        << QStringList{"--address", "0", "read"} << 1 << "--address";
 }
 
 void TestCli::exit_codes()
