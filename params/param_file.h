@@ -36,7 +36,7 @@ struct ParamFileRead {
     QString error;
 };
 
-// "2.05": major, a point, minor with at least two digits (12 → "2.12", 150 → "2.150").
+// The reverse of version_text: "2.05" → 2, 5; none for any other form.
 std::optional<Version> version_from_text(const QString &text);
 
 QByteArray param_file_json(const ParTable &table, const ParamFile &file);

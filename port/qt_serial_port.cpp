@@ -38,6 +38,16 @@ PortError QtSerialPort::set_port_number(int n)
     return PortError::None;
 }
 
+PortError QtSerialPort::set_device(const QString &device)
+{
+    if (still_open())
+        return PortError::Busy;
+    m_number = 0;
+    m_device = device;
+    m_port.setPortName(m_device);
+    return PortError::None;
+}
+
 QString QtSerialPort::device_name(int n) const
 {
     return port_device_path(n, m_ini_path);

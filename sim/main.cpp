@@ -26,6 +26,7 @@ struct Options
     QString link;
     QString device;
     QString memory;
+    int ignoredWrite = 0;
     int garbageMs = 0;
     bool verbose = false;
     sim::Faults faults;
@@ -110,6 +111,7 @@ void addOptions(QCommandLineParser &p)
         {"split-pause", "Pause between the two parts of a split reply (default 200).", "MS", "200"},
         {"delay", "Delay every reply by MS milliseconds (default 0).", "MS", "0"},
         {"exception", "Answer every request for this address with exception CODE (1..255).", "CODE"},
+        {"ignore-write", "Answer writes to the parameter at ADDR (257..270) but keep its old value.", "ADDR"},
         {"garbage", "Send a few random unsolicited bytes every MS milliseconds.", "MS"},
         {{"v", "verbose"}, "Log requests, replies and faults in hex with timestamps to standard error."},
     });
@@ -131,6 +133,7 @@ Options parseOptions(const QCoreApplication &app)
         fail(QStringLiteral("--link applies to the pseudo-terminal, not to --device"));
     o.memory = p.value("memory");
     o.verbose = p.isSet("verbose");
+    o.ignoredWrite = p.isSet("ignore-write") ? int(intOption(p, "ignore-write", 257, 270)) : 0;
     o.garbageMs = p.isSet("garbage") ? int(intOption(p, "garbage", 1, 3600000)) : 0;
     o.faults.drop = shareOption(p, "drop");
     o.faults.corrupt = shareOption(p, "corrupt");
@@ -184,6 +187,8 @@ int main(int argc, char *argv[])
     QString error;
     if (!o.memory.isEmpty() && !controller.attachFile(o.memory, &error))
         fail(error);
+    if (o.ignoredWrite != 0 && !controller.ignoreWritesTo(o.ignoredWrite))
+        fail(QStringLiteral("--ignore-write: no parameter starts at %1").arg(o.ignoredWrite));
     sim::RtuSlave slave(controller, quint8(o.address), o.faults, o.seed);
 
     sim::Pty pty;

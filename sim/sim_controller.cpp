@@ -123,8 +123,10 @@ QByteArray Controller::writeMemory(const QByteArray &pdu)
     const int n = quint8(pdu[3]);
     if (n == 0 || start < MemFirst || start + n - 1 > MemFirst + MemSize - 1)
         return exception(FnWriteParams, ExIllegalAddress);
-    for (int i = 0; i < n; ++i)
-        m_mem[start - MemFirst + i] = quint8(pdu[4 + i]);
+    for (int i = 0; i < n; ++i) {
+        if (start + i < m_ignoredFirst || start + i > m_ignoredLast)
+            m_mem[start - MemFirst + i] = quint8(pdu[4 + i]);
+    }
     save();
     return pdu;
 }
@@ -154,6 +156,18 @@ QByteArray Controller::memory() const
 void Controller::setMemory(const QByteArray &bytes)
 {
     std::copy_n(bytes.begin(), std::min<qsizetype>(bytes.size(), MemSize), m_mem.begin());
+}
+
+bool Controller::ignoreWritesTo(int address)
+{
+    // Where each parameter starts: three trims, five 16-bit values, the relay mode.
+    static const int starts[] = {257, 258, 259, 260, 262, 264, 266, 268, 270, 271};
+    const int *at = std::find(std::begin(starts), std::end(starts) - 1, address);
+    if (at == std::end(starts) - 1)
+        return false;
+    m_ignoredFirst = address;
+    m_ignoredLast = *(at + 1) - 1;
+    return true;
 }
 
 bool Controller::attachFile(const QString &path, QString *error)

@@ -52,6 +52,11 @@ public:
     bool attachFile(const QString &path, QString *error);
     QString lastSaveError() const { return m_saveError; }
 
+    // A controller whose EEPROM cell has worn out: writes to the parameter
+    // at this address are answered as usual, echo included, but the memory
+    // keeps its old byte(s). False for an address where no parameter starts.
+    bool ignoreWritesTo(int address);
+
     static QByteArray exception(quint8 function, quint8 code);
 
 private:
@@ -68,6 +73,8 @@ private:
     std::mt19937 m_rng;
     QString m_file;
     QString m_saveError;
+    int m_ignoredFirst = 0; // memory addresses m_ignoredFirst..m_ignoredLast keep their bytes
+    int m_ignoredLast = -1;
 };
 
 } // namespace sim

@@ -1,0 +1,38 @@
+#pragma once
+// The command line of rzt604-cli: the command words, the options every
+// command shares and those of single commands, all checked before a port is
+// opened or a file is read.
+
+#include <QString>
+#include <QStringList>
+
+enum ExitCode {
+    exit_ok = 0,
+    exit_usage = 1,
+    exit_port = 2,      // the port cannot be opened
+    exit_file = 3,      // invalid or unwritable file, or a verify mismatch
+    exit_no_answer = 4, // no complete answer within the timeout
+};
+
+struct CliArgs {
+    QStringList words;   // the command and its arguments: "params", "set", "a.json"
+    QStringList options; // names of the command options given ("json", "csv", ...)
+
+    QString port; // "COM3" or a device path; empty for the port in тп.ini
+    int address = 1;
+    int timeout_ms = 3000;
+
+    bool json = false;
+    bool verify = false;
+    QString csv;
+    int duration_ms = -1; // -1: until SIGINT or SIGTERM
+    int from = 1;
+    int to = 247;
+};
+
+// Exits with exit_ok after --help and with exit_usage after a usage error.
+CliArgs parse_args(const QStringList &arguments);
+
+// "rzt604-cli: text" on standard error; returns code.
+int fail(int code, const QString &text);
+[[noreturn]] void usage_error(const QString &text);

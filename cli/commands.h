@@ -1,0 +1,15 @@
+#pragma once
+// The commands of rzt604-cli. Each takes the checked command line and
+// returns the process's exit code (ExitCode).
+
+#include "cli_args.h"
+
+// Finds the command the words name, refuses options that are not its own,
+// and runs it.
+int run_command(const CliArgs &args);
+
+int run_read(const CliArgs &args);
+int run_params_get(const CliArgs &args);
+int run_params_set(const CliArgs &args);
+int run_monitor(const CliArgs &args);
+int run_scan(const CliArgs &args);

@@ -1,0 +1,365 @@
+// rzt604-cli as a script sees it: the real executable against rzt604-sim on
+// pseudo-terminals, judged by its exit code, its standard output and what
+// the simulators received and kept.
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QSet>
+#include <QTest>
+
+#include <list>
+#include <memory>
+
+namespace {
+
+// trims 100 100 100, imax_timed 5000, timer 125, imax_instant 20000, CT 1000, offset 0, relay 0
+const QByteArray default_memory = QByteArray::fromHex("6464641388007d4e2003e8000000");
+// trims 90 95 99, imax_timed 1500, timer 300, imax_instant 7000, CT 500, offset 20, relay 1
+const QByteArray other_memory = QByteArray::fromHex("5a5f6305dc012c1b5801f4001401");
+
+struct Run {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+struct Sim {
+    std::unique_ptr<QProcess> process;
+    QString link;
+    QString memory;
+
+    // Requests the simulator received since the last call, as hex, in order.
+    QStringList received() const
+    {
+        QTest::qWait(300); // anything sent has been logged and piped by now
+        QStringList rx;
+        for (const QByteArray &line : process->readAllStandardError().split('\n')) {
+            const qsizetype at = line.indexOf(" rx ");
+            if (at >= 0)
+                rx << QString::fromLatin1(line.mid(at + 4));
+        }
+        return rx;
+    }
+};
+
+QByteArray read_file(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool write_file(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// A parameter file without the line that says when it was saved.
+QByteArray without_saved(const QByteArray &json)
+{
+    QByteArray out;
+    for (const QByteArray &line : json.split('\n')) {
+        if (!line.trimmed().startsWith("\"saved\""))
+            out += line + '\n';
+    }
+    return out;
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::list<Sim> m_sims; // references to them stay valid
+
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    // A simulator on its own link; memory is written to its file first when given.
+    const Sim &start_sim(const QString &name, const QStringList &options = {},
+                         const QByteArray &memory = {});
+    Run cli(const QStringList &args, const QString &program = QStringLiteral(CLI_PATH));
+
+private slots:
+    void init();
+    void cleanup();
+
+    void params_copied_between_controllers();
+    void verify_catches_a_value_the_controller_keeps();
+    void invalid_file_is_refused_before_a_byte_data();
+    void invalid_file_is_refused_before_a_byte();
+    void read_json_carries_every_field_as_numbers();
+    void monitor_writes_a_row_per_reply();
+    void monitor_ends_the_file_cleanly_on_sigterm();
+    void default_port_from_ini_and_nothing_written();
+    void scan_lists_the_addresses_that_answer();
+    void exit_codes_data();
+    void exit_codes();
+};
+
+void TestCli::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestCli::cleanup()
+{
+    for (Sim &s : m_sims) {
+        s.process->terminate();
+        if (!s.process->waitForFinished(3000))
+            s.process->kill();
+        s.process->waitForFinished(3000);
+    }
+    m_sims.clear();
+    m_dir.reset();
+}
+
+const Sim &TestCli::start_sim(const QString &name, const QStringList &options,
+                              const QByteArray &memory)
+{
+    Sim s;
+    s.link = path(name);
+    s.memory = path(name + QStringLiteral(".bin"));
+    if (!memory.isEmpty())
+        write_file(s.memory, memory);
+    s.process = std::make_unique<QProcess>();
+    s.process->start(QStringLiteral(SIM_PATH),
+                     QStringList{"-v", "--link", s.link, "--memory", s.memory} + options);
+    s.process->waitForStarted(5000);
+    // The first line on standard output comes once the link is in place.
+    for (int i = 0; i < 100 && !s.process->canReadLine(); ++i)
+        s.process->waitForReadyRead(100);
+    m_sims.push_back(std::move(s));
+    return m_sims.back();
+}
+
+Run TestCli::cli(const QStringList &args, const QString &program)
+{
+    QProcess p;
+    p.start(program, args);
+    Run r;
+    if (!p.waitForStarted(5000) || !p.waitForFinished(30000))
+        return r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+void TestCli::params_copied_between_controllers()
+{
+    const Sim &a = start_sim("a", {}, default_memory);
+    const Sim &b = start_sim("b", {}, other_memory);
+    const QString file_a = path("a.json");
+    const QString file_b = path("b.json");
+
+    QCOMPARE(cli({"--port", a.link, "params", "get", file_a}).code, 0);
+    const Run set = cli({"--port", b.link, "params", "set", file_a, "--verify"});
+    QVERIFY2(set.code == 0, set.err.constData());
+    // Byte for byte what the first controller holds, in the second one's memory.
+    QCOMPARE(read_file(b.memory).toHex(), default_memory.toHex());
+
+    const Run get_b = cli({"--port", b.link, "params", "get"});
+    QCOMPARE(get_b.code, 0);
+    QVERIFY(write_file(file_b, get_b.out));
+    QCOMPARE(without_saved(read_file(file_b)), without_saved(read_file(file_a)));
+    // The set: three grouped writes, then the three reads of --verify; the
+    // get: the versions, then the three reads. Nothing else.
+    const QStringList want = {
+        "01 65 01 01 05", "01 65 01 06 08", "01 65 01 0e 01",                      // set
+        "01 64 01 01 05", "01 64 01 06 08", "01 64 01 0e 01",                      // verify
+        "01 03 00 c8 00 0a", "01 64 01 01 05", "01 64 01 06 08", "01 64 01 0e 01", // get
+    };
+    const QStringList rx = b.received();
+    QCOMPARE(rx.size(), want.size());
+    for (qsizetype i = 0; i < want.size(); ++i)
+        QVERIFY2(rx[i].startsWith(want[i]), qPrintable(rx[i] + " != " + want[i]));
+}
+
+void TestCli::verify_catches_a_value_the_controller_keeps()
+{
+    // Writes to timer_s (262) are echoed but not kept.
+    const Sim &s = start_sim("s", {"--ignore-write", "262"}, default_memory);
+    QByteArray json = cli({"--port", s.link, "params", "get"}).out;
+    json.replace("\"raw\": 125", "\"raw\": 300").replace("\"raw\": 5000", "\"raw\": 1500");
+    QVERIFY(write_file(path("f.json"), json));
+
+    const Run plain = cli({"--port", s.link, "params", "set", path("f.json")});
+    QCOMPARE(plain.code, 0); // the echo alone cannot tell
+    const Run verified = cli({"--port", s.link, "params", "set", path("f.json"), "--verify"});
+    QCOMPARE(verified.code, 3);
+    const QString err = QString::fromUtf8(verified.err);
+    QVERIFY2(err.contains("timer_s") && err.contains("125") && err.contains("300"),
+             qPrintable(err));
+    QVERIFY2(!err.contains("imax_timed"), qPrintable(err)); // that one was kept
+}
+
+void TestCli::invalid_file_is_refused_before_a_byte_data()
+{
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("to");
+    QTest::addRow("not JSON") << QByteArray("\"parameters\": [")
+                              << QByteArray("\"parameters\": [[");
+    QTest::addRow("other device") << QByteArray("RZT-604Д") << QByteArray("RZT-605");
+    QTest::addRow("raw out of range") << QByteArray("\"raw\": 125") << QByteArray("\"raw\": 70000");
+    QTest::addRow("raw not whole") << QByteArray("\"raw\": 125") << QByteArray("\"raw\": 12.5");
+    QTest::addRow("parameter missing")
+        << QByteArray("{\"id\": \"relay_mode\"") << QByteArray("{\"note\": \"relay_mode\"");
+    QTest::addRow("no such file") << QByteArray() << QByteArray();
+}
+
+void TestCli::invalid_file_is_refused_before_a_byte()
+{
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, to);
+    const Sim &s = start_sim("s", {}, default_memory);
+    QByteArray json = cli({"--port", s.link, "params", "get"}).out;
+    QVERIFY(json.contains(from));
+    s.received(); // the get's own requests
+    if (!from.isEmpty())
+        QVERIFY(write_file(path("f.json"), json.replace(from, to)));
+
+    const Run r = cli({"--port", s.link, "params", "set", path("f.json"), "--verify"});
+    QCOMPARE(r.code, 3);
+    QVERIFY(!r.err.isEmpty());
+    QCOMPARE(s.received(), QStringList());
+    QCOMPARE(read_file(s.memory).toHex(), default_memory.toHex());
+}
+
+void TestCli::read_json_carries_every_field_as_numbers()
+{
+    const Sim &s = start_sim("s");
+    const Run r = cli({"--port", s.link, "read", "--json"});
+    QCOMPARE(r.code, 0);
+    QJsonParseError error;
+    const QJsonObject o = QJsonDocument::fromJson(r.out, &error).object();
+    QVERIFY2(error.error == QJsonParseError::NoError, r.out.constData());
+    QCOMPARE(o.keys(), QStringList({"ain1", "ain2", "frequency", "ia", "ib", "ic",
+                                    "protocol_version", "software_version"}));
+    for (const char *key : {"ia", "ib", "ic"}) {
+        QVERIFY(o[key].isDouble());
+        QVERIFY2(o[key].toDouble() > 1.1 && o[key].toDouble() < 1.3, key); // 1200 mA ± noise
+    }
+    QVERIFY(o["frequency"].toDouble() > 49.5 && o["frequency"].toDouble() < 50.5);
+    QCOMPARE(o["ain1"].toDouble(), 12.0);
+    QCOMPARE(o["ain2"].toDouble(), 3.0);
+    QCOMPARE(o["protocol_version"].toString(), QStringLiteral("2.05"));
+    QCOMPARE(o["software_version"].toString(), QStringLiteral("1.12"));
+}
+
+void TestCli::monitor_writes_a_row_per_reply()
+{
+    const Sim &s = start_sim("s");
+    const Run r = cli({"--port", s.link, "monitor", "--duration", "2"});
+    QCOMPARE(r.code, 0);
+    QList<QByteArray> lines = r.out.split('\n');
+    QCOMPARE(lines.takeLast(), QByteArray()); // every line ends
+    QCOMPARE(lines.takeFirst(), QByteArray("time,ia,ib,ic,frequency,ain1,ain2"));
+    // A poll every 150 ms for 2 s.
+    QVERIFY2(lines.size() >= 10 && lines.size() <= 15, qPrintable(QString::number(lines.size())));
+    static const QRegularExpression row(
+        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3},1\.[123]\d\d,1\.[123]\d\d,1\.[123]\d\d,)"
+        R"((49\.[5-9]|50\.[0-4])\d,12\.00,3\.00$)");
+    for (const QByteArray &line : std::as_const(lines))
+        QVERIFY2(row.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+}
+
+void TestCli::monitor_ends_the_file_cleanly_on_sigterm()
+{
+    const Sim &s = start_sim("s");
+    const QString csv = path("m.csv");
+    QProcess p;
+    p.start(QStringLiteral(CLI_PATH), {"--port", s.link, "monitor", "--csv", csv});
+    // Rows are in the file while the monitor still runs.
+    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= 4, 5000);
+    p.terminate();
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    const QByteArray text = read_file(csv);
+    QVERIFY(text.endsWith('\n'));
+    QCOMPARE(text.trimmed().split('\n').last().count(','), 6);
+    QVERIFY(p.readAllStandardOutput().isEmpty()); // with --csv, nothing on stdout
+}
+
+void TestCli::default_port_from_ini_and_nothing_written()
+{
+    const Sim &s = start_sim("s");
+    // A copy of the tool in a folder of its own, so that its тп.ini is ours.
+    const QString bin = path("bin");
+    QVERIFY(QDir().mkpath(bin));
+    const QString program = bin + QStringLiteral("/rzt604-cli");
+    QVERIFY(QFile::copy(QStringLiteral(CLI_PATH), program));
+
+    // No тп.ini: the tool must not make one.
+    QCOMPARE(cli({"--port", s.link, "read"}, program).code, 0);
+    QVERIFY(!QFile::exists(bin + QStringLiteral("/тп.ini")));
+
+    const QByteArray ini = "[PC config]\r\nCOM=7\r\n[Ports]\r\nCOM7=" + s.link.toUtf8() + "\r\n";
+    QVERIFY(write_file(bin + QStringLiteral("/тп.ini"), ini));
+    const Run r = cli({"read", "--json"}, program);
+    QVERIFY2(r.code == 0, r.err.constData());
+    QCOMPARE(read_file(bin + QStringLiteral("/тп.ini")), ini);
+}
+
+void TestCli::exit_codes_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message"); // a piece of what standard error says
+    QTest::addRow("silent slave") << QStringList{"--address", "9", "--timeout", "1", "read"} << 4
+                                  << "от адреса 9";
+    QTest::addRow("silent slave, params")
+        << QStringList{"--address", "9", "--timeout", "1", "params", "get"} << 4 << "от адреса 9";
+    QTest::addRow("exception") << QStringList{"--address", "2", "--timeout", "1", "read"} << 4
+                               << "исключением 2";
+    QTest::addRow("missing port") << QStringList{"--port", "/nonexistent/ttyRZT", "read"} << 2
+                                  << "порт /nonexistent/ttyRZT не открыт";
+    QTest::addRow("port number out of range")
+        << QStringList{"--port", "COM17", "read"} << 2 << "COM17";
+    QTest::addRow("unknown command") << QStringList{"reed"} << 1 << "reed";
+    QTest::addRow("option of another command")
+        << QStringList{"read", "--verify"} << 1 << "--verify";
+    QTest::addRow("set without a file") << QStringList{"params", "set"} << 1 << "params set";
+    QTest::addRow("address out of range")
+        << QStringList{"--address", "0", "read"} << 1 << "--address";
+}
+
+void TestCli::exit_codes()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    // Address 1 answers; address 2 answers everything with exception 2.
+    const Sim &s = start_sim("s");
+    const Sim &refusing = start_sim("r", {"--address", "2", "--exception", "2"});
+    if (!args.contains("--port"))
+        args = QStringList{"--port", args.contains("2") ? refusing.link : s.link} + args;
+    const Run r = cli(args);
+    QCOMPARE(r.code, code);
+    QVERIFY(r.out.isEmpty());
+    QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+}
+
+void TestCli::scan_lists_the_addresses_that_answer()
+{
+    const Sim &s = start_sim("s", {"--address", "17"});
+    const Run r = cli({"--port", s.link, "scan", "--from", "10", "--to", "20"});
+    QCOMPARE(r.code, 0);
+    QCOMPARE(r.out, QByteArray("17\n"));
+    QSet<QString> asked; // the first byte of every request: the address
+    for (const QString &rx : s.received())
+        asked.insert(rx.left(2));
+    QCOMPARE(asked, QSet<QString>({"0a", "0b", "0c", "0d", "0e", "0f", "10", "11", "12", "13", "14"}));
+    const Run none = cli({"--port", s.link, "scan", "--to", "16"});
+    QCOMPARE(none.code, 4);
+    QVERIFY(none.out.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
