@@ -91,6 +91,7 @@ void FrmMain::build_menus()
 {
     QMenu *params = menuBar()->addMenu(QStringLiteral("&Параметры"));
     params->setObjectName(QStringLiteral("mnu_params"));
+    params->menuAction()->setObjectName(QStringLiteral("mnu_params"));
     const std::pair<const char *, void (FrmMain::*)()> items[] = {
         {"Сохранить в файл…", &FrmMain::mnu_par_save_Click},
         {"Загрузить из файла…", &FrmMain::mnu_par_load_Click},
