@@ -11,6 +11,7 @@
 #include <utility>
 
 #ifndef Q_OS_WIN
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -161,11 +162,29 @@ void QtSerialPort::on_error(QSerialPort::SerialPortError error)
     const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
     if (!gone || m_lost || !m_port.isOpen())
         return;
+    // The same errors come from a read notification that finds nothing to
+    // read, because a tick's take-in got there first: then the line is fine.
+    if (!hung_up()) {
+        m_port.clearError();
+        return;
+    }
     m_lost = true;
     // QSerialPort does not promise that closing from inside the call that
     // reported the error is safe, so close right after that call returns, or
     // from the event loop when the error came from there.
     QTimer::singleShot(0, &m_port, [this] { still_open(); });
+}
+
+bool QtSerialPort::hung_up() const
+{
+#ifdef Q_OS_WIN
+    return true;
+#else
+    pollfd p{int(m_port.handle()), POLLIN, 0};
+    if (::poll(&p, 1, 0) < 0)
+        return true;
+    return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#endif
 }
 
 bool QtSerialPort::still_open()

@@ -32,6 +32,9 @@ private:
     void on_error(QSerialPort::SerialPortError error);
     // Closes a port whose device went away; true when the port is open.
     bool still_open();
+    // Whether the device behind the open port has really gone (the tty was
+    // hung up). Windows gives no such answer: there every error counts.
+    bool hung_up() const;
     void take_in_received();
     PortError open_failure(QSerialPort::SerialPortError error) const;
 
