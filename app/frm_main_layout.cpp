@@ -63,6 +63,7 @@ void FrmMain::build_ui()
     settings->setObjectName(QStringLiteral("mnu_settings"));
     connect(settings, &QAction::triggered, this, [this] { mnu_settings_Click(); });
     build_menus();
+    add_about_menu();
 
     auto *area = new QWidget(this);
     area->setObjectName(QStringLiteral("client_area"));

@@ -3,6 +3,7 @@
 #include "pty.h"
 #include "rtu_slave.h"
 #include "server.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -112,6 +113,8 @@ void addOptions(QCommandLineParser &p)
         {"exception", "Answer every request for this address with exception CODE (1..255).", "CODE"},
         {"garbage", "Send a few random unsolicited bytes every MS milliseconds.", "MS"},
         {{"v", "verbose"}, "Log requests, replies and faults in hex with timestamps to standard error."},
+        // Not addVersionOption(): its -v is taken by --verbose.
+        {"version", "Print the version and exit."},
     });
 }
 
@@ -120,6 +123,8 @@ Options parseOptions(const QCoreApplication &app)
     QCommandLineParser p;
     addOptions(p);
     p.process(app);
+    if (p.isSet("version"))
+        p.showVersion();
     if (!p.positionalArguments().isEmpty())
         fail(QStringLiteral("unexpected argument %1 (see --help)").arg(p.positionalArguments().first()));
     Options o;
@@ -178,6 +183,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rzt604-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RZT_VERSION));
     const Options o = parseOptions(app);
 
     sim::Controller controller(o.seed);
