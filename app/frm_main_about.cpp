@@ -11,7 +11,7 @@
 
 void FrmMain::add_about_menu()
 {
-    QAction *about = menuBar()->addAction(QStringLiteral("О программе"));
+    QAction *about = menuBar()->addAction(QStringLiteral("&О программе"));
     about->setObjectName(QStringLiteral("mnu_about"));
     connect(about, &QAction::triggered, this, &FrmMain::mnu_about_Click);
 }

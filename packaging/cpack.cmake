@@ -13,15 +13,15 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${RZT_MAINTAINER}")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- A Modbus RTU master for the RZT-604D controller over a USB to RS-485
- adapter: live phase currents, frequency and analog inputs, the nine
- setting parameters in the controller's EEPROM, parameter files, a
- commissioning report and a trend window.
- .
- Also holds rzt604-cli, the same exchanges from a shell, and rzt604-sim,
- a simulated controller on a pseudo-terminal.")
+# CPack indents this under the summary and marks the empty line.
+set(CPACK_PACKAGE_DESCRIPTION
+    "A Modbus RTU master for the RZT-604D controller over a USB to RS-485
+adapter: live phase currents, frequency and analog inputs, the nine setting
+parameters in the controller's EEPROM, parameter files, a commissioning
+report and a trend window.
+
+Also holds rzt604-cli, the same exchanges from a shell, and rzt604-sim, a
+simulated controller on a pseudo-terminal.")
 # Libraries from the binaries; the platform plugins are loaded at run time,
 # so dpkg-shlibdeps cannot see them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
