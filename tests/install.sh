@@ -92,7 +92,7 @@ run() {
 ini=$home/.config/rzt604-modbus/тп.ini
 before=$(ls -A "$prefix/bin")
 wait_for() { # file pattern
-    for _ in $(seq 100); do
+    for _ in $(seq 200); do
         grep -qa "$2" "$1" 2>/dev/null && return 0
         sleep 0.05
     done
