@@ -67,6 +67,9 @@ public:
     void mnu_par_compare_Click();
     void mnu_report_Click();
     void mnu_trend_Click();
+    // "О программе": version, Qt, the configuration file and the port's device.
+    void mnu_about_Click();
+    QString about_text() const;
     TrendWindow *trend() const { return m_trend; }
 
 private:
@@ -75,6 +78,7 @@ private:
     void build_parameters(QWidget *area);
     void build_bottom(QWidget *area);
     void build_menus();
+    void add_about_menu();
     bool open_port_step(PortError error);
     void paint_all_white();
 

@@ -69,6 +69,7 @@ void FrmMain::build_ui()
     scan->setObjectName(QStringLiteral("mnu_scan"));
     connect(scan, &QAction::triggered, this, [this] { mnu_scan_Click(); });
     build_menus();
+    add_about_menu();
 
     auto *area = new QWidget(this);
     area->setObjectName(QStringLiteral("client_area"));

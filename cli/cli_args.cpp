@@ -1,5 +1,7 @@
 #include "cli_args.h"
 
+#include "version.h"
+
 #include <QCommandLineParser>
 
 #include <cstdio>
@@ -54,6 +56,7 @@ void add_options(QCommandLineParser &p)
 {
     p.setApplicationDescription(QString::fromUtf8(description));
     p.addOption({{"h", "help"}, "Эта справка."});
+    p.addOption({"version", "Версия программы."});
     p.addPositionalArgument("command", "read, params get, params set, monitor или scan.");
     p.addOptions({
         {"port",
@@ -82,6 +85,10 @@ CliArgs parse_args(const QStringList &arguments)
         usage_error(p.errorText());
     if (p.isSet("help")) {
         std::fputs(qPrintable(p.helpText()), stdout);
+        std::exit(exit_ok);
+    }
+    if (p.isSet("version")) {
+        std::printf("rzt604-cli %s\n", RZT_VERSION);
         std::exit(exit_ok);
     }
     CliArgs a;

@@ -1,5 +1,5 @@
 #pragma once
-// The configuration file "тп.ini" beside the executable: the serial port
+// The configuration file "тп.ini" (see config_path()): the serial port
 // number ("PC config"/"COM") and the last confirmed slave address
 // ("VRE config"/"MBSLAD", written only).
 
@@ -19,8 +19,13 @@ public:
     virtual bool ask_retry(const QString &title, const QString &text) = 0;
 };
 
-// "тп.ini" in the folder of the executable.
+// "тп.ini" beside the executable while its folder is writable (a portable
+// copy, the build folder); otherwise, for an installed program,
+// $XDG_CONFIG_HOME/rzt604-modbus/тп.ini (~/.config/...), whose folder is
+// created here. The program and rzt604-cli both ask this.
 QString config_path();
+// The same rule for a given program folder.
+QString config_path_for(const QString &program_dir);
 
 // Profile-file access. Missing file, section or key gives the default; at
 // most 254 characters are returned. A write changes or adds one key and

@@ -3,6 +3,7 @@
 #include "pty.h"
 #include "rtu_slave.h"
 #include "server.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -114,6 +115,8 @@ void addOptions(QCommandLineParser &p)
         {"ignore-write", "Answer writes to the parameter at ADDR (257..270) but keep its old value.", "ADDR"},
         {"garbage", "Send a few random unsolicited bytes every MS milliseconds.", "MS"},
         {{"v", "verbose"}, "Log requests, replies and faults in hex with timestamps to standard error."},
+        // Not addVersionOption(): its -v is taken by --verbose.
+        {"version", "Print the version and exit."},
     });
 }
 
@@ -122,6 +125,8 @@ Options parseOptions(const QCoreApplication &app)
     QCommandLineParser p;
     addOptions(p);
     p.process(app);
+    if (p.isSet("version"))
+        p.showVersion();
     if (!p.positionalArguments().isEmpty())
         fail(QStringLiteral("unexpected argument %1 (see --help)").arg(p.positionalArguments().first()));
     Options o;
@@ -181,6 +186,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rzt604-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RZT_VERSION));
     const Options o = parseOptions(app);
 
     sim::Controller controller(o.seed);

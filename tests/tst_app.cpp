@@ -169,7 +169,8 @@ private slots:
                                     QStringLiteral("mnu_monitor Монитор обмена"),
                                     QStringLiteral("mnu_scan Поиск устройства"),
                                     QStringLiteral("mnu_params &Параметры"),
-                                    QStringLiteral("mnu_trend &Тренд")}));
+                                    QStringLiteral("mnu_trend &Тренд"),
+                                    QStringLiteral("mnu_about &О программе")}));
         QCOMPARE(dynamic_cast<ClassicFrame *>(r.w->findChild<QWidget *>("Frame2_0"))->title(),
                  QStringLiteral("Дифференциальные токи"));
         QCOMPARE(r.w->findChild<QTimer *>("Timer1")->interval(), 150);
