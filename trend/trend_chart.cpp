@@ -29,7 +29,9 @@ QValueAxis *value_axis(const char *title, const char *format)
 
 } // namespace
 
-TrendChart::TrendChart(QWidget *parent) : QChartView(parent), m_chart(new QChart)
+// Our chart goes in at construction: a view made without one makes its own,
+// and setChart() only releases that one, never deletes it.
+TrendChart::TrendChart(QWidget *parent) : QChartView(new QChart, parent), m_chart(chart())
 {
     setObjectName(QStringLiteral("trend_chart"));
     m_chart->legend()->setAlignment(Qt::AlignBottom);
@@ -50,7 +52,6 @@ TrendChart::TrendChart(QWidget *parent) : QChartView(parent), m_chart(new QChart
         m_limits[size_t(l)] = line;
     }
     build_axes();
-    setChart(m_chart);
     setRenderHint(QPainter::Antialiasing, false);
 }
 
