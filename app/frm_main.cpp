@@ -74,8 +74,7 @@ bool FrmMain::open_port_step(PortError error)
                          port_error_reason(error) + QStringLiteral("\r\n") +
                          QStringLiteral("Выберите другой порт");
     const auto answer = message_box(nullptr, text, QStringLiteral("Ошибка открытия порта"),
-                                    QMessageBox::Ok | QMessageBox::Cancel,
-                                    QMessageBox::Critical);
+                                    QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Critical);
     if (answer != QMessageBox::Ok)
         return false;
     WndSetCom dialog(m_session, *this, this);

@@ -4,8 +4,8 @@
 
 #include "config.h"
 #include "master.h"
-#include "param_file.h"
 #include "monitor_window.h"
+#include "param_file.h"
 #include "port_session.h"
 #include "scan_window.h"
 #include "wnd_set_com.h"

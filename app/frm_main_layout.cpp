@@ -22,7 +22,6 @@ QRect twips(int left, int top, int width, int height)
     return {left / 15, top / 15, width / 15, height / 15};
 }
 
-
 QLabel *label(QWidget *parent, const char *name, const QString &text, QRect where,
               Qt::Alignment align, double points = 0)
 {
@@ -118,12 +117,9 @@ void FrmMain::build_frames(QWidget *area)
     label(currents, "lblc_fr_0", QStringLiteral("Частота, Гц"), twips(4680, 360, 1695, 375), left,
           12);
     label(currents, "lblc_U_1", QStringLiteral("I, А"), twips(600, 960, 855, 375), left, 12);
-    m_values[204] =
-        label(currents, "lbl_phAI", dash, twips(1200, 960, 1095, 375), centre, 12);
-    m_values[205] =
-        label(currents, "lbl_phBI", dash, twips(2280, 960, 975, 375), centre, 12);
-    m_values[206] =
-        label(currents, "lbl_phCI", dash, twips(3360, 960, 1095, 375), centre, 12);
+    m_values[204] = label(currents, "lbl_phAI", dash, twips(1200, 960, 1095, 375), centre, 12);
+    m_values[205] = label(currents, "lbl_phBI", dash, twips(2280, 960, 975, 375), centre, 12);
+    m_values[206] = label(currents, "lbl_phCI", dash, twips(3360, 960, 1095, 375), centre, 12);
     m_values[207] = label(currents, "lbl_fr", dash, twips(4680, 960, 1455, 375), centre, 12);
 
     auto *ain = frame(area, "Frame2_2", QStringLiteral("AIN"), twips(240, 2160, 2535, 1095));
@@ -142,7 +138,7 @@ void FrmMain::build_parameters(QWidget *area)
         int caption_left;
     };
     static const Row rows[par_count] = {
-        {480, 3, 7320},  {840, 4, 7320},  {1200, 5, 7320}, {1800, 12, 6960}, {2160, 11, 6960},
+        {480, 3, 7320},   {840, 4, 7320},   {1200, 5, 7320},  {1800, 12, 6960}, {2160, 11, 6960},
         {2520, 10, 6960}, {2880, 15, 6960}, {3240, 14, 6960}, {3600, 0, 6600},
     };
     for (int i = 0; i < par_count; ++i) {
@@ -178,12 +174,10 @@ void FrmMain::build_bottom(QWidget *area)
     const QString dash = QStringLiteral("-");
     label(area, "lblc_pr_ver", QStringLiteral("Версия протокола:"), twips(0, 3720, 1935, 255),
           right, 9.75);
-    m_values[201] =
-        label(area, "lbl_pr_ver", dash, twips(2040, 3720, 1095, 255), left, 9.75);
+    m_values[201] = label(area, "lbl_pr_ver", dash, twips(2040, 3720, 1095, 255), left, 9.75);
     label(area, "lblc_sw_ver", QStringLiteral("Версия ПО:"), twips(3360, 3720, 1335, 255), right,
           9.75);
-    m_values[202] =
-        label(area, "lbl_sw_ver", dash, twips(4800, 3720, 1335, 255), left, 9.75);
+    m_values[202] = label(area, "lbl_sw_ver", dash, twips(4800, 3720, 1335, 255), left, 9.75);
 
     auto *line = new QFrame(area);
     line->setObjectName(QStringLiteral("Line4"));
@@ -191,8 +185,8 @@ void FrmMain::build_bottom(QWidget *area)
     line->setFrameShadow(QFrame::Plain);
     line->setGeometry(0, 4200 / 15, 9480 / 15, 1);
 
-    label(area, "lblc_slad", QStringLiteral("Адрес устройства"), twips(120, 4320, 2055, 255),
-          right, 9.75);
+    label(area, "lblc_slad", QStringLiteral("Адрес устройства"), twips(120, 4320, 2055, 255), right,
+          9.75);
     m_cmb_slad = new QComboBox(area);
     m_cmb_slad->setObjectName(QStringLiteral("cmb_slad"));
     m_cmb_slad->setGeometry(twips(2400, 4320, 855, 315));

@@ -34,7 +34,8 @@ QString verdict_text(Verdict v)
 QString version_caption(Version v)
 {
     const QString joint = v.minor > 9 ? QStringLiteral(".") : QStringLiteral(".0");
-    return format_scaled(v.major, 1, 0, QString()) + joint + format_scaled(v.minor, 1, 0, QString());
+    return format_scaled(v.major, 1, 0, QString()) + joint +
+           format_scaled(v.minor, 1, 0, QString());
 }
 
 } // namespace
@@ -62,8 +63,9 @@ void FrmMain::show_measurement(const Measurement &m)
         m_values.at(202)->setText(version_caption(m.software));
     for (const RegisterField &f : measured_fields) {
         if (m.has(f.reg))
-            m_values.at(f.reg)->setText(format_scaled(
-                m.registers[size_t(f.reg - measurement_first_register)], f.factor, f.digits, QString()));
+            m_values.at(f.reg)->setText(
+                format_scaled(m.registers[size_t(f.reg - measurement_first_register)], f.factor,
+                              f.digits, QString()));
     }
 }
 

@@ -1,7 +1,7 @@
 #include "config.h"
 #include "frm_main.h"
-#include "qt_serial_port.h"
 #include "program_look.h"
+#include "qt_serial_port.h"
 #include "version.h"
 
 #include <QApplication>

@@ -59,8 +59,7 @@ MessageBoxFn &message_box_fn()
     return fn;
 }
 
-QMessageBox::StandardButton message_box(QWidget *parent, const QString &text,
-                                        const QString &title,
+QMessageBox::StandardButton message_box(QWidget *parent, const QString &text, const QString &title,
                                         QMessageBox::StandardButtons buttons,
                                         QMessageBox::Icon icon)
 {

@@ -13,8 +13,7 @@ using MessageBoxFn = std::function<QMessageBox::StandardButton(
 // The function in use; tests replace it.
 MessageBoxFn &message_box_fn();
 
-QMessageBox::StandardButton message_box(QWidget *parent, const QString &text,
-                                        const QString &title,
+QMessageBox::StandardButton message_box(QWidget *parent, const QString &text, const QString &title,
                                         QMessageBox::StandardButtons buttons,
                                         QMessageBox::Icon icon);
 
@@ -24,7 +23,7 @@ void centre_on_screen(QWidget *window);
 
 // File choosers go through here too. save: a file to write, else one to read.
 // An empty result means the operator cancelled.
-using FileDialogFn = std::function<QString(QWidget *parent, bool save, const QString &title,
-                                           const QString &filter)>;
+using FileDialogFn =
+    std::function<QString(QWidget *parent, bool save, const QString &title, const QString &filter)>;
 FileDialogFn &file_dialog_fn();
 QString choose_file(QWidget *parent, bool save, const QString &title, const QString &filter);

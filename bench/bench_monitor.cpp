@@ -78,9 +78,11 @@ int main(int argc, char *argv[])
     std::vector<double> gaps;
     for (size_t i = 1; i < ticks_ns.size(); ++i)
         gaps.push_back(double(ticks_ns[i] - ticks_ns[i - 1]) / 1e6);
-    const double mean = gaps.empty() ? 0 : std::accumulate(gaps.begin(), gaps.end(), 0.0) / double(gaps.size());
+    const double mean =
+        gaps.empty() ? 0 : std::accumulate(gaps.begin(), gaps.end(), 0.0) / double(gaps.size());
     const double max = gaps.empty() ? 0 : *std::max_element(gaps.begin(), gaps.end());
-    std::printf("monitor %-6s  %4zu ticks in %.1f s   period mean %.2f ms  max %.2f ms   CPU %.2f s = %.1f %%\n",
+    std::printf("monitor %-6s  %4zu ticks in %.1f s   period mean %.2f ms  max %.2f ms   CPU %.2f "
+                "s = %.1f %%\n",
                 monitor ? "open" : "closed", ticks_ns.size(), wall, mean, max, cpu,
                 100.0 * cpu / wall);
     if (monitor && win.monitor() != nullptr)

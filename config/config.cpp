@@ -11,8 +11,14 @@
 
 namespace {
 
-QString file_name() { return QStringLiteral("тп.ini"); }
-QString box_title() { return QStringLiteral("Ошибка открытия файла "); }
+QString file_name()
+{
+    return QStringLiteral("тп.ini");
+}
+QString box_title()
+{
+    return QStringLiteral("Ошибка открытия файла ");
+}
 
 // Decimal text in the user's locale, rounded half to even, first to a 16-bit
 // integer and then to a byte; anything else is a failure.
@@ -49,9 +55,8 @@ QString config_path_for(const QString &program_dir)
     // save would be refused without a word and the port never remembered.
     if (QFileInfo(program_dir).isWritable())
         return program_dir + QLatin1Char('/') + file_name();
-    const QString dir =
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-        QStringLiteral("/rzt604-modbus");
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                        QStringLiteral("/rzt604-modbus");
     QDir().mkpath(dir);
     return dir + QLatin1Char('/') + file_name();
 }

@@ -2,8 +2,8 @@
 // bytes: only the line that holds the key (or the lines added for it) is ever
 // produced by us, everything else is copied back exactly as it was read.
 
-#include "config.h"
 #include "ini_file.h"
+#include "config.h"
 #include "ini_scan.h"
 #include "safe_write.h"
 
@@ -40,8 +40,7 @@ const IniIndex *current_index(const QString &file)
     const QFileInfo info(file);
     const qint64 modified = info.lastModified().toMSecsSinceEpoch();
     const auto it = cache.constFind(file);
-    if (it != cache.cend() && it->settled && it->size == info.size()
-        && it->modified_ms == modified)
+    if (it != cache.cend() && it->settled && it->size == info.size() && it->modified_ms == modified)
         return &it->index;
 
     cache.remove(file);

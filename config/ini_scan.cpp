@@ -32,19 +32,34 @@ private:
     qsizetype m_pos = 0;
 };
 
-bool is_section(QByteArrayView c) { return c.startsWith('[') && c.contains(']'); }
+bool is_section(QByteArrayView c)
+{
+    return c.startsWith('[') && c.contains(']');
+}
 
-QString fold(QByteArrayView raw) { return QString::fromUtf8(raw.trimmed()).toCaseFolded(); }
+QString fold(QByteArrayView raw)
+{
+    return QString::fromUtf8(raw.trimmed()).toCaseFolded();
+}
 
-QString section_name(QByteArrayView c) { return fold(c.sliced(1, c.indexOf(']') - 1)); }
+QString section_name(QByteArrayView c)
+{
+    return fold(c.sliced(1, c.indexOf(']') - 1));
+}
 
 // The position of the '=' of a key line, or -1 for a comment or a line
 // without one. A line that starts with '=' is a key line with an empty name.
-qsizetype key_line_equals(QByteArrayView c) { return c.startsWith(';') ? -1 : c.indexOf('='); }
+qsizetype key_line_equals(QByteArrayView c)
+{
+    return c.startsWith(';') ? -1 : c.indexOf('=');
+}
 
 } // namespace
 
-QString ini_name(const QString &name) { return name.trimmed().toCaseFolded(); }
+QString ini_name(const QString &name)
+{
+    return name.trimmed().toCaseFolded();
+}
 
 IniIndex ini_index(QByteArrayView data)
 {

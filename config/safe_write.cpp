@@ -102,8 +102,8 @@ bool replace_file(const QString &path, const QByteArray &data)
     QFile temp;
     if (!open_new_beside(temp, target))
         return false;
-    if (!fill(temp, data, kept_permissions(QFileInfo(target)))
-        || !rename_over(temp.fileName(), target)) {
+    if (!fill(temp, data, kept_permissions(QFileInfo(target))) ||
+        !rename_over(temp.fileName(), target)) {
         temp.close();
         QFile::remove(temp.fileName());
         return false;

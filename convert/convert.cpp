@@ -229,8 +229,8 @@ QString format_scaled(double value, double factor, int digits, const QString &su
     // 15 significant digits, "[-]d.ddddddddddddddde[+-]x", then decimal
     // rounding of those digits, so 65535 * 0.001 is 65.535 and not 65.534.
     char buf[32];
-    const auto printed = std::to_chars(buf, buf + sizeof buf, product,
-                                       std::chars_format::scientific, 14);
+    const auto printed =
+        std::to_chars(buf, buf + sizeof buf, product, std::chars_format::scientific, 14);
     std::string_view sci(buf, static_cast<size_t>(printed.ptr - buf));
     const bool negative = sci.front() == '-';
     if (negative)
@@ -281,4 +281,3 @@ QString format_scaled(double value, double factor, int digits, const QString &su
 {
     return format_scaled(value, factor, digits, suffix, QLocale());
 }
-

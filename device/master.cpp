@@ -14,9 +14,8 @@ Master::Master(SerialPort &port, QObject *parent) : QObject(parent)
 void Master::exchange_step()
 {
     DecodedReply decoded;
-    const Exchange e = ::exchange_step(m_link, [&](const Modbus &m) {
-        decoded = decode_reply(m.rx_buf, m.rx_count, m_table);
-    });
+    const Exchange e = ::exchange_step(
+        m_link, [&](const Modbus &m) { decoded = decode_reply(m.rx_buf, m.rx_count, m_table); });
     emit exchanged(e);
     if (decoded.measurement) {
         Measurement &m = *decoded.measurement;

@@ -34,12 +34,18 @@ struct ParText {
 };
 
 const ParText par_texts[par_count] = {
-    {"Подстр.IA, %", "%"},     {"Подстр.IB, %", "%"},          {"Подстр.IC, %", "%"},
-    {"Макс I (тмр), А", "А"},  {"Таймер, с", "с"},             {"Макс I (мгн), А", "А"},
-    {"Тр-р тока, А", "А"},     {"Смещение тока, А", "А"},      {"Реле(0-АПС, 1-Упр)", ""},
+    {"Подстр.IA, %", "%"},    {"Подстр.IB, %", "%"},     {"Подстр.IC, %", "%"},
+    {"Макс I (тмр), А", "А"}, {"Таймер, с", "с"},        {"Макс I (мгн), А", "А"},
+    {"Тр-р тока, А", "А"},    {"Смещение тока, А", "А"}, {"Реле(0-АПС, 1-Упр)", ""},
 };
 
 } // namespace
 
-const char *par_caption(int i) { return par_texts[i].caption; }
-const char *par_unit(int i) { return par_texts[i].unit; }
+const char *par_caption(int i)
+{
+    return par_texts[i].caption;
+}
+const char *par_unit(int i)
+{
+    return par_texts[i].unit;
+}

@@ -24,10 +24,22 @@ struct ParTable {
 
 void par_table_init(ParTable &table);
 
-inline uint16_t par_addr(const ParTable &t, int i) { return t.entries[size_t(i)].par_addr; }
-inline uint8_t par_width(const ParTable &t, int i) { return t.entries[size_t(i)].par_width; }
-inline double par_scale(const ParTable &t, int i) { return t.entries[size_t(i)].par_scale; }
-inline const char *par_id(const ParTable &t, int i) { return t.entries[size_t(i)].id; }
+inline uint16_t par_addr(const ParTable &t, int i)
+{
+    return t.entries[size_t(i)].par_addr;
+}
+inline uint8_t par_width(const ParTable &t, int i)
+{
+    return t.entries[size_t(i)].par_width;
+}
+inline double par_scale(const ParTable &t, int i)
+{
+    return t.entries[size_t(i)].par_scale;
+}
+inline const char *par_id(const ParTable &t, int i)
+{
+    return t.entries[size_t(i)].id;
+}
 
 // Index of the entry at this address (the last one, should two share it),
 // or par_none.
@@ -39,5 +51,11 @@ int par_index_of(const ParTable &t, int address);
 const char *par_caption(int i);
 const char *par_unit(int i);
 
-inline int32_t par_raw_low(const ParTable &, int) { return 0; }
-inline int32_t par_raw_high(const ParTable &t, int i) { return par_width(t, i) == 1 ? 255 : 65535; }
+inline int32_t par_raw_low(const ParTable &, int)
+{
+    return 0;
+}
+inline int32_t par_raw_high(const ParTable &t, int i)
+{
+    return par_width(t, i) == 1 ? 255 : 65535;
+}

@@ -18,12 +18,12 @@ struct Version {
 struct Measurement {
     static constexpr int register_count = 10;
     std::array<uint16_t, register_count> registers{}; // 200..209 as received
-    int carried = 0;                                   // registers 200..200+carried-1 came in the reply
-    qint64 time_ms = 0;                                // wall clock, ms since the epoch
+    int carried = 0;    // registers 200..200+carried-1 came in the reply
+    qint64 time_ms = 0; // wall clock, ms since the epoch
 
-    Version protocol;  // 201: high byte major, low byte minor
-    Version software;  // 202
-    double ia = 0;     // 204..206 in A (mA on the wire)
+    Version protocol; // 201: high byte major, low byte minor
+    Version software; // 202
+    double ia = 0;    // 204..206 in A (mA on the wire)
     double ib = 0;
     double ic = 0;
     double frequency = 0; // 207 in Hz (0.01 Hz on the wire)

@@ -17,7 +17,7 @@ constexpr int version_register = 201; // 201 protocol, 202 software
 // address, 03, start (2), count (2), CRC low, CRC high
 std::vector<uint8_t> read_frame(int address, int start, int count)
 {
-    std::vector<uint8_t> f = {uint8_t(address),    fn_read_holding,     uint8_t(start >> 8),
+    std::vector<uint8_t> f = {uint8_t(address),      fn_read_holding,     uint8_t(start >> 8),
                               uint8_t(start & 0xFF), uint8_t(count >> 8), uint8_t(count & 0xFF)};
     const uint16_t crc = crc16(f, int(f.size()) - 1);
     f.push_back(uint8_t(crc & 0xFF));

@@ -34,8 +34,8 @@ void check(bool ok, const char *what, const QString &detail = QString())
 
 QString scratch_path()
 {
-    const QString dir = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
-                                                                  : QDir::tempPath();
+    const QString dir =
+        QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
     return dir + QStringLiteral("/rzt_fuzz_%1.ini").arg(getpid());
 }
 
@@ -117,8 +117,8 @@ bool changed_in_one_place(const QByteArray &old_data, const QByteArray &new_data
     while (head < a.size() && head < b.size() && a[head] == b[head])
         ++head;
     qsizetype tail = 0;
-    while (tail < a.size() - head && tail < b.size() - head
-           && a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
+    while (tail < a.size() - head && tail < b.size() - head &&
+           a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
         ++tail;
     return a.size() - head - tail <= 1 && b.size() - head - tail <= 2;
 }
@@ -144,8 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString key = QString::fromUtf8(input.mid(e1 + 1, e2 - e1 - 1));
     const QString value = QString::fromUtf8(input.mid(e2 + 1, e3 - e2 - 1));
     const QByteArray content = input.mid(e3 + 1);
-    if (!plain_name(section) || !plain_name(key) || section.contains(u']') || key.contains(u'=')
-        || key.trimmed().startsWith(u';') || key.trimmed().startsWith(u'['))
+    if (!plain_name(section) || !plain_name(key) || section.contains(u']') || key.contains(u'=') ||
+        key.trimmed().startsWith(u';') || key.trimmed().startsWith(u'['))
         return 0;
 
     QFile::remove(path);

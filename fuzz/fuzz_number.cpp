@@ -48,7 +48,8 @@ void check_round_trip(int32_t raw)
                                                    QLocale(QStringLiteral("ar_EG"))};
     for (const QLocale &locale : locales) {
         for (const Scale &s : scales) {
-            const QString shown = format_scaled(raw, s.scale, s.digits, QStringLiteral("А"), locale);
+            const QString shown =
+                format_scaled(raw, s.scale, s.digits, QStringLiteral("А"), locale);
             check(text_has_number(shown), "a shown value holds no number", shown);
             check(text_to_raw(shown, 0, 65535, s.scale) == raw, "shown value reads back different",
                   shown + QStringLiteral(" in ") + locale.name());

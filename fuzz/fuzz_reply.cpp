@@ -85,8 +85,8 @@ struct Rig {
         });
         QObject::connect(&master, &Master::parameter_confirmed, [this](const ParConfirmation &c) {
             check(c.index >= 0 && c.index < par_count, "confirmation for no parameter");
-            check(c.raw >= par_raw_low(master.table(), c.index)
-                      && c.raw <= par_raw_high(master.table(), c.index),
+            check(c.raw >= par_raw_low(master.table(), c.index) &&
+                      c.raw <= par_raw_high(master.table(), c.index),
                   "confirmed value outside the parameter's range");
         });
     }

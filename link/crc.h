@@ -5,8 +5,7 @@
 #include <cstdint>
 
 // Over buffer entries 0..last; the low byte goes first on the wire.
-template <typename Buffer>
-uint16_t crc16(const Buffer &buffer, int last)
+template <typename Buffer> uint16_t crc16(const Buffer &buffer, int last)
 {
     uint16_t crc = 0xFFFF;
     for (int i = 0; i <= last; ++i) {

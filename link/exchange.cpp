@@ -91,8 +91,8 @@ void send_next(Modbus &m, Exchange &e)
     if (!m.port->is_open())
         return;
     m.port->write_frame(m.tx_frame);
-    m.in_flight = QByteArray(reinterpret_cast<const char *>(m.tx_frame.data()),
-                             qsizetype(m.tx_frame.size()));
+    m.in_flight =
+        QByteArray(reinterpret_cast<const char *>(m.tx_frame.data()), qsizetype(m.tx_frame.size()));
     m.in_flight_ms = QDateTime::currentMSecsSinceEpoch();
     e.sent = m.in_flight;
     e.sent_ms = m.in_flight_ms;

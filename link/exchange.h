@@ -12,7 +12,7 @@ enum class Verdict {
 };
 
 struct Exchange {
-    bool port_open = false;  // the port was open when the tick began
+    bool port_open = false; // the port was open when the tick began
     Verdict verdict = Verdict::no_answer;
     QByteArray reply;        // bytes taken in this tick (at most 255 kept)
     qint64 reply_ms = 0;     // when the last of them arrived; 0 when none did
@@ -25,7 +25,8 @@ struct Exchange {
     // Milliseconds from the request to the last byte of the reply; -1 when unknown.
     qint64 response_ms() const
     {
-        return reply_ms > 0 && request_ms > 0 && reply_ms >= request_ms ? reply_ms - request_ms : -1;
+        return reply_ms > 0 && request_ms > 0 && reply_ms >= request_ms ? reply_ms - request_ms
+                                                                        : -1;
     }
 };
 

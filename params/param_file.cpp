@@ -33,11 +33,10 @@ double shown_value(const ParTable &table, int i, int32_t raw)
 QByteArray parameter_line(const ParTable &table, int i, int32_t raw)
 {
     const double value = shown_value(table, i, raw);
-    return "        {\"id\": " + json_string(QString::fromUtf8(par_id(table, i)))
-           + ", \"caption\": " + json_string(QString::fromUtf8(par_caption(i)))
-           + ", \"raw\": " + QByteArray::number(raw)
-           + ", \"value\": " + QByteArray::number(value, 'g', QLocale::FloatingPointShortest)
-           + "}";
+    return "        {\"id\": " + json_string(QString::fromUtf8(par_id(table, i))) +
+           ", \"caption\": " + json_string(QString::fromUtf8(par_caption(i))) +
+           ", \"raw\": " + QByteArray::number(raw) +
+           ", \"value\": " + QByteArray::number(value, 'g', QLocale::FloatingPointShortest) + "}";
 }
 
 QString saved_text(const QDateTime &t)
@@ -62,11 +61,11 @@ std::optional<Version> version_from_text(const QString &text)
     v.minor = parts[1].toInt(&ok_minor);
     // Each half is one byte of the version register; toInt alone would take "+2" or " 2".
     const auto plain = [](const QString &s) {
-        return !s.isEmpty() && s.size() <= 3
-               && std::all_of(s.begin(), s.end(), [](QChar c) { return c.isDigit(); });
+        return !s.isEmpty() && s.size() <= 3 &&
+               std::all_of(s.begin(), s.end(), [](QChar c) { return c.isDigit(); });
     };
-    if (!ok_major || !ok_minor || !plain(parts[0]) || !plain(parts[1]) || v.major > 255
-        || v.minor > 255)
+    if (!ok_major || !ok_minor || !plain(parts[0]) || !plain(parts[1]) || v.major > 255 ||
+        v.minor > 255)
         return std::nullopt;
     return v;
 }
@@ -137,6 +136,6 @@ QList<ParDifference> compare_params(const ParRaws &device, const ParRaws &file)
 
 QString par_name(const ParTable &table, int i)
 {
-    return QStringLiteral("%1 («%2»)").arg(QString::fromUtf8(par_id(table, i)),
-                                         QString::fromUtf8(par_caption(i)));
+    return QStringLiteral("%1 («%2»)")
+        .arg(QString::fromUtf8(par_id(table, i)), QString::fromUtf8(par_caption(i)));
 }

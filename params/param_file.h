@@ -27,7 +27,7 @@ struct ParamFile {
     int address = -1;                // slave address they came from, 0..127; -1 when not known
     std::optional<Version> protocol; // as the controller reported them
     std::optional<Version> software;
-    ParRaws raws{};                  // in table order, each within its parameter's raw range
+    ParRaws raws{}; // in table order, each within its parameter's raw range
 };
 
 // Either a complete, checked file or the reason it was refused, never both.

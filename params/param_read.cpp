@@ -68,8 +68,8 @@ QString take_metadata(const QJsonObject &o, ParamFile &file)
             continue;
         *slot = version_from_text(v.toString());
         if (!v.isString() || !*slot)
-            return QStringLiteral("Поле %1: %2 — не версия вида 2.05").arg(QLatin1String(key),
-                                                                         shown(v));
+            return QStringLiteral("Поле %1: %2 — не версия вида 2.05")
+                .arg(QLatin1String(key), shown(v));
     }
     return QString();
 }
@@ -94,9 +94,9 @@ QString check_ids(const ParTable &table, const QJsonArray &list)
             return QStringLiteral("Параметр %1 без поля id").arg(place);
         const int i = index_of_id(table, id.toString());
         if (i < 0)
-            return QStringLiteral("Неизвестный параметр %1 %2").arg(shown(id), place)
-                   + (k < par_count ? QStringLiteral(", здесь ожидался ") + par_name(table, k)
-                                    : QString());
+            return QStringLiteral("Неизвестный параметр %1 %2").arg(shown(id), place) +
+                   (k < par_count ? QStringLiteral(", здесь ожидался ") + par_name(table, k)
+                                  : QString());
         if (found.contains(i))
             return QStringLiteral("Параметр %1 указан дважды").arg(par_name(table, i));
         found.append(i);

@@ -84,7 +84,7 @@ PortError QtSerialPort::open_failure(QSerialPort::SerialPortError error) const
 #else
         const QByteArray path = QFile::encodeName(m_device);
         return ::access(path.constData(), R_OK | W_OK) == 0 ? PortError::Busy
-                                                           : PortError::NotAvailable;
+                                                            : PortError::NotAvailable;
 #endif
     }
     case QSerialPort::DeviceNotFoundError:

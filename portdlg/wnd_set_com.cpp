@@ -9,25 +9,27 @@
 #include <QLabel>
 #include <QPushButton>
 
-
 namespace {
 
 const QString initial_list_text = QStringLiteral("Выберите порт");
 const QString no_port_text = QStringLiteral("Порт не выбран");
 
-QString item_text(int n) {
+QString item_text(int n)
+{
     return QStringLiteral("COM%1").arg(n);
 }
 
 // 0 for no item; the port layer refuses that number.
-int item_port_number(const QComboBox *list, int index) {
+int item_port_number(const QComboBox *list, int index)
+{
     if (index < 0 || index >= list->count())
         return 0;
     return list->itemText(index).mid(3).toInt();
 }
 
 QPushButton *make_button(QWidget *parent, const QString &name, const QString &text,
-                         const QRect &geometry) {
+                         const QRect &geometry)
+{
     auto *button = new QPushButton(text, parent);
     button->setObjectName(name);
     button->setGeometry(geometry);
@@ -42,14 +44,16 @@ QPushButton *make_button(QWidget *parent, const QString &name, const QString &te
 WndSetCom::WndSetCom(PortSession &session, ConfigView &main_view, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      m_session(session), m_main_view(main_view) {
+      m_session(session), m_main_view(main_view)
+{
     setObjectName(QStringLiteral("wndSetCOM"));
     setWindowTitle(QStringLiteral("Настройка порта"));
     setFixedSize(311, 147);
     build_controls();
 }
 
-void WndSetCom::build_controls() {
+void WndSetCom::build_controls()
+{
     // Created in tab order so that focus starts on ОК.
     m_ok = make_button(this, QStringLiteral("OK"), QStringLiteral("ОК"), {168, 96, 89, 25});
     m_cancel =
@@ -76,7 +80,8 @@ void WndSetCom::build_controls() {
     connect(m_cancel, &QPushButton::clicked, this, &WndSetCom::Cancel_Click);
 }
 
-void WndSetCom::form_load() {
+void WndSetCom::form_load()
+{
     m_loaded = true;
     // Closing and probing ports here is no loss of the port in use.
     m_session.hold_port(true);
@@ -94,7 +99,8 @@ void WndSetCom::form_load() {
     (void)m_session.open();
 }
 
-void WndSetCom::probe_ports() {
+void WndSetCom::probe_ports()
+{
     m_cmbCOMList->clear();
     for (int n = first_port_number; n <= last_port_number; ++n) {
         bool port_free = true;
@@ -118,7 +124,8 @@ void WndSetCom::probe_ports() {
     m_cmbCOMList->setEditText(initial_list_text);
 }
 
-void WndSetCom::select_configured_port() {
+void WndSetCom::select_configured_port()
+{
     const int index = m_cmbCOMList->findText(item_text(m_session.com_port));
     if (index < 0)
         return;
@@ -127,31 +134,37 @@ void WndSetCom::select_configured_port() {
     cmbCOMList_Click();
 }
 
-void WndSetCom::cmbCOMList_Click() {
+void WndSetCom::cmbCOMList_Click()
+{
     if (m_session.port().is_open())
         m_session.port().close();
-    (void)m_session.port().set_port_number(item_port_number(m_cmbCOMList, m_cmbCOMList->currentIndex()));
+    (void)m_session.port().set_port_number(
+        item_port_number(m_cmbCOMList, m_cmbCOMList->currentIndex()));
     (void)m_session.open();
 }
 
-int WndSetCom::chosen_port_number() const {
+int WndSetCom::chosen_port_number() const
+{
     // Text typed over the list counts only when it names one of the items.
     return item_port_number(m_cmbCOMList, m_cmbCOMList->findText(m_cmbCOMList->currentText()));
 }
 
-void WndSetCom::OK_Click() {
+void WndSetCom::OK_Click()
+{
     m_session.port_confirmed = true;
     m_session.com_port = uint8_t(chosen_port_number());
     save_config(m_session.config_path(), m_session.com_port, m_main_view);
     accept();
 }
 
-void WndSetCom::Cancel_Click() {
+void WndSetCom::Cancel_Click()
+{
     m_session.port_confirmed = false;
     reject();
 }
 
-void WndSetCom::done(int r) {
+void WndSetCom::done(int r)
+{
     // The close button and Esc arrive here through reject(); the flag keeps a
     // second close of the same load from touching the port again.
     if (m_loaded) {
@@ -162,7 +175,8 @@ void WndSetCom::done(int r) {
     QDialog::done(r);
 }
 
-void WndSetCom::Form_Unload() {
+void WndSetCom::Form_Unload()
+{
     if (m_session.port().is_open())
         m_session.port().close();
     if (!m_session.port_confirmed)
@@ -170,7 +184,8 @@ void WndSetCom::Form_Unload() {
     reopen_port();
 }
 
-void WndSetCom::reopen_port() {
+void WndSetCom::reopen_port()
+{
     if (m_session.port().is_open())
         return;
     // Port 0 (nothing chosen) is refused; the open then tries the number the

@@ -18,7 +18,7 @@ class PortSession;
 class WndSetCom : public QDialog {
     Q_OBJECT
 
-  public:
+public:
     // The session belongs to the main window and outlives the dialog.
     WndSetCom(PortSession &session, ConfigView &main_view, QWidget *parent = nullptr);
 
@@ -28,7 +28,7 @@ class WndSetCom : public QDialog {
     // Every way of closing (OK, Отмена, close button, Esc) ends up here.
     void done(int r) override;
 
-  private:
+private:
     void build_controls();
     void probe_ports();
     void select_configured_port();

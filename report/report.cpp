@@ -44,8 +44,8 @@ QString heading_html(const Report &r)
     const QString date = s.saved.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
     out += row({QStringLiteral("Дата:"), s.saved.isValid() ? date : dash});
     out += row({QStringLiteral("Порт:"), port.isEmpty() ? dash : port});
-    out += row({QStringLiteral("Адрес устройства:"),
-                s.address >= 0 ? QString::number(s.address) : dash});
+    out += row(
+        {QStringLiteral("Адрес устройства:"), s.address >= 0 ? QString::number(s.address) : dash});
     out += row({QStringLiteral("Версия протокола:"), version(s.protocol)});
     out += row({QStringLiteral("Версия ПО:"), version(s.software)});
     return out + QStringLiteral("</table>\n");
@@ -59,8 +59,8 @@ QString parameters_html(const ParTable &table, const ParRaws &raws)
                "th");
     for (int i = 0; i < par_count; ++i) {
         const int32_t raw = raws[size_t(i)];
-        const QString value = number(raw, par_scale(table, i), 3) + QLatin1Char(' ')
-                              + QString::fromUtf8(par_unit(i));
+        const QString value =
+            number(raw, par_scale(table, i), 3) + QLatin1Char(' ') + QString::fromUtf8(par_unit(i));
         out += row({QString::number(i + 1), QString::fromUtf8(par_caption(i)),
                     QString::fromUtf8(par_id(table, i)), value.trimmed(), QString::number(raw)},
                    "td", 3);
@@ -76,18 +76,17 @@ QString live_html(const Measurement &m)
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(m.time_ms);
     QString out = QStringLiteral("<h3>Текущие значения на %1</h3>\n<table class=\"grid\">\n")
                       .arg(when.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
-    out += row({QString(), QStringLiteral("Фаза A"), QStringLiteral("Фаза B"),
-                QStringLiteral("Фаза C")},
-               "th");
-    out += row({QStringLiteral("I, А"), value(204, m.ia, 3), value(205, m.ib, 3),
-                value(206, m.ic, 3)},
-               "td", 1);
+    out += row(
+        {QString(), QStringLiteral("Фаза A"), QStringLiteral("Фаза B"), QStringLiteral("Фаза C")},
+        "th");
+    out +=
+        row({QStringLiteral("I, А"), value(204, m.ia, 3), value(205, m.ib, 3), value(206, m.ic, 3)},
+            "td", 1);
     out += QStringLiteral("</table>\n<p></p>\n<table class=\"grid\">\n");
-    out += row({QStringLiteral("Частота, Гц"), QStringLiteral("AIN 1, В"),
-                QStringLiteral("AIN 2, В")},
-               "th");
-    out += row({value(207, m.frequency, 2), value(208, m.ain1, 2), value(209, m.ain2, 2)},
-               "td", 0);
+    out +=
+        row({QStringLiteral("Частота, Гц"), QStringLiteral("AIN 1, В"), QStringLiteral("AIN 2, В")},
+            "th");
+    out += row({value(207, m.frequency, 2), value(208, m.ain1, 2), value(209, m.ain2, 2)}, "td", 0);
     return out + QStringLiteral("</table>\n");
 }
 
@@ -117,8 +116,8 @@ QString write_report(const QString &path, const ParTable &table, const Report &r
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
         QPdfWriter pdf(&buffer);
-        pdf.setTitle(QStringLiteral("Протокол пусконаладки %1")
-                         .arg(QString::fromUtf8(param_file_device)));
+        pdf.setTitle(
+            QStringLiteral("Протокол пусконаладки %1").arg(QString::fromUtf8(param_file_device)));
         pdf.setCreator(QStringLiteral("rzt604-modbus"));
         pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                                       QMarginsF(20, 15, 15, 15), QPageLayout::Millimeter));

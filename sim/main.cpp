@@ -20,8 +20,7 @@
 
 namespace {
 
-struct Options
-{
+struct Options {
     int address = 1;
     quint32 seed = 0;
     QString link;
@@ -81,7 +80,8 @@ long intOption(const QCommandLineParser &p, const QString &name, long low, long 
     bool ok = false;
     const long v = p.value(name).toLong(&ok);
     if (!ok || v < low || v > high)
-        fail(QStringLiteral("--%1 wants a whole number from %2 to %3").arg(name).arg(low).arg(high));
+        fail(
+            QStringLiteral("--%1 wants a whole number from %2 to %3").arg(name).arg(low).arg(high));
     return v;
 }
 
@@ -103,18 +103,27 @@ void addOptions(QCommandLineParser &p)
     p.addOptions({
         {{"a", "address"}, "Slave address to answer, 1..247 (default 1).", "N", "1"},
         {"seed", "Seed for the measurement noise and the fault choices (default: random).", "N"},
-        {"link", "Also make a symbolic link PATH to the pseudo-terminal (a stale link is replaced).", "PATH"},
-        {"device", "Serve an existing serial device at 115200 8N1 instead of a pseudo-terminal.", "PATH"},
-        {"memory", "Keep the parameter memory in FILE: loaded at start if present, saved after each write.", "FILE"},
+        {"link",
+         "Also make a symbolic link PATH to the pseudo-terminal (a stale link is replaced).",
+         "PATH"},
+        {"device", "Serve an existing serial device at 115200 8N1 instead of a pseudo-terminal.",
+         "PATH"},
+        {"memory",
+         "Keep the parameter memory in FILE: loaded at start if present, saved after each write.",
+         "FILE"},
         {"drop", "Share P (0..1) of replies that are not sent.", "P", "0"},
         {"corrupt", "Share P (0..1) of replies sent with a wrong CRC.", "P", "0"},
-        {"split", "Share P (0..1) of replies sent in two parts with a pause between them.", "P", "0"},
+        {"split", "Share P (0..1) of replies sent in two parts with a pause between them.", "P",
+         "0"},
         {"split-pause", "Pause between the two parts of a split reply (default 200).", "MS", "200"},
         {"delay", "Delay every reply by MS milliseconds (default 0).", "MS", "0"},
-        {"exception", "Answer every request for this address with exception CODE (1..255).", "CODE"},
-        {"ignore-write", "Answer writes to the parameter at ADDR (257..270) but keep its old value.", "ADDR"},
+        {"exception", "Answer every request for this address with exception CODE (1..255).",
+         "CODE"},
+        {"ignore-write",
+         "Answer writes to the parameter at ADDR (257..270) but keep its old value.", "ADDR"},
         {"garbage", "Send a few random unsolicited bytes every MS milliseconds.", "MS"},
-        {{"v", "verbose"}, "Log requests, replies and faults in hex with timestamps to standard error."},
+        {{"v", "verbose"},
+         "Log requests, replies and faults in hex with timestamps to standard error."},
         // Not addVersionOption(): its -v is taken by --verbose.
         {"version", "Print the version and exit."},
     });
@@ -128,10 +137,12 @@ Options parseOptions(const QCoreApplication &app)
     if (p.isSet("version"))
         p.showVersion();
     if (!p.positionalArguments().isEmpty())
-        fail(QStringLiteral("unexpected argument %1 (see --help)").arg(p.positionalArguments().first()));
+        fail(QStringLiteral("unexpected argument %1 (see --help)")
+                 .arg(p.positionalArguments().first()));
     Options o;
     o.address = int(intOption(p, "address", 1, 247));
-    o.seed = p.isSet("seed") ? quint32(intOption(p, "seed", 0, 0xFFFFFFFFL)) : std::random_device{}();
+    o.seed =
+        p.isSet("seed") ? quint32(intOption(p, "seed", 0, 0xFFFFFFFFL)) : std::random_device{}();
     o.link = p.value("link");
     o.device = p.value("device");
     if (!o.link.isEmpty() && !o.device.isEmpty())
@@ -200,9 +211,10 @@ int main(int argc, char *argv[])
     sim::Pty pty;
     QSerialPort port;
     const bool onDevice = !o.device.isEmpty();
-    sim::Server server(slave, [&](const QByteArray &b) {
-        return onDevice ? port.write(b) == b.size() : pty.write(b);
-    }, o.verbose);
+    sim::Server server(
+        slave,
+        [&](const QByteArray &b) { return onDevice ? port.write(b) == b.size() : pty.write(b); },
+        o.verbose);
     if (o.garbageMs > 0)
         server.startGarbage(o.garbageMs);
     quitOnSignals(app);

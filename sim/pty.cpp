@@ -17,7 +17,8 @@ namespace {
 
 QString sysError(const char *what)
 {
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
+    return QStringLiteral("%1: %2").arg(QLatin1String(what),
+                                        QString::fromLocal8Bit(strerror(errno)));
 }
 
 } // namespace
@@ -105,7 +106,8 @@ bool Pty::makeLink(const QString &linkPath, QString *error)
         *error = QStringLiteral("%1 exists and is not a symbolic link").arg(linkPath);
         return false;
     }
-    if (::symlink(QFile::encodeName(m_path).constData(), QFile::encodeName(linkPath).constData()) != 0) {
+    if (::symlink(QFile::encodeName(m_path).constData(), QFile::encodeName(linkPath).constData()) !=
+        0) {
         *error = sysError(qPrintable(linkPath));
         return false;
     }

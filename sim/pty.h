@@ -13,8 +13,7 @@ namespace sim {
 // Master side of a pseudo-terminal; the slave side is the device a Modbus
 // master opens. We keep the slave side open ourselves so that the master side
 // never sees a hang-up between clients.
-class Pty
-{
+class Pty {
 public:
     Pty();
     ~Pty();

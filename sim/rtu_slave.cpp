@@ -40,10 +40,7 @@ bool crcOk(const QByteArray &frame)
 } // namespace
 
 RtuSlave::RtuSlave(Controller &controller, quint8 address, const Faults &faults, quint32 seed)
-    : m_ctl(controller)
-    , m_address(address)
-    , m_faults(faults)
-    , m_rng(seed ^ 0x5EED5EEDu)
+    : m_ctl(controller), m_address(address), m_faults(faults), m_rng(seed ^ 0x5EED5EEDu)
 {
 }
 
@@ -93,11 +90,14 @@ int RtuSlave::expectedLength() const
     if (m_buf.size() < 2)
         return -1;
     switch (quint8(m_buf[1])) {
-    case FnReadHolding: return 8;  // addr fc start(2) quantity(2) crc(2)
-    case FnReadParams: return 7;   // addr fc start(2) n crc(2)
-    case FnWriteParams:            // addr fc start(2) n data(n) crc(2)
+    case FnReadHolding:
+        return 8; // addr fc start(2) quantity(2) crc(2)
+    case FnReadParams:
+        return 7;       // addr fc start(2) n crc(2)
+    case FnWriteParams: // addr fc start(2) n data(n) crc(2)
         return m_buf.size() < 5 ? -1 : 7 + quint8(m_buf[4]);
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
@@ -155,9 +155,10 @@ void RtuSlave::judge(const QByteArray &frame, QList<Reply> &out)
         log(QStringLiteral("for slave %1, no reply").arg(address));
         return;
     }
-    const QByteArray reply = m_faults.exceptionCode
-        ? Controller::exception(quint8(pdu[0]), quint8(m_faults.exceptionCode))
-        : m_ctl.handle(pdu);
+    const QByteArray reply =
+        m_faults.exceptionCode
+            ? Controller::exception(quint8(pdu[0]), quint8(m_faults.exceptionCode))
+            : m_ctl.handle(pdu);
     if (quint8(pdu[0]) == FnWriteParams && !m_ctl.lastSaveError().isEmpty())
         log(QStringLiteral("memory not saved: %1").arg(m_ctl.lastSaveError()), Level::Warning);
     QByteArray frameOut(1, char(m_address));

@@ -15,20 +15,18 @@ quint16 crc16(const QByteArray &bytes);
 QByteArray withCrc(QByteArray frame); // appends CRC low byte, then high byte
 QString hex(const QByteArray &bytes);
 
-struct Faults
-{
-    double drop = 0;      // share of replies not sent
-    double corrupt = 0;   // share of replies sent with a wrong CRC
-    double split = 0;     // share of replies sent in two parts
+struct Faults {
+    double drop = 0;    // share of replies not sent
+    double corrupt = 0; // share of replies sent with a wrong CRC
+    double split = 0;   // share of replies sent in two parts
     int splitPauseMs = 200;
-    int delayMs = 0;      // every reply
+    int delayMs = 0;       // every reply
     int exceptionCode = 0; // non-zero: answer every request with it
 };
 
 // One reply on its way out: first is sent delayMs after the request, second
 // (if any) pauseMs after first.
-struct Reply
-{
+struct Reply {
     QByteArray first;
     QByteArray second;
     int delayMs = 0;
@@ -39,8 +37,7 @@ struct Reply
 
 // Modbus RTU framing for the controller: collects request bytes, finds frame
 // ends, answers frames for its address. Time comes in from the caller.
-class RtuSlave
-{
+class RtuSlave {
 public:
     static constexpr int SilenceMs = 20;
     static constexpr int MaxFrame = 256;
@@ -48,8 +45,7 @@ public:
     enum class Level { Trace, Warning };
     using Logger = std::function<void(Level, const QString &)>;
 
-    RtuSlave(Controller &controller, quint8 address, const Faults &faults = {},
-             quint32 seed = 1);
+    RtuSlave(Controller &controller, quint8 address, const Faults &faults = {}, quint32 seed = 1);
 
     void setLogger(Logger logger) { m_log = std::move(logger); }
 

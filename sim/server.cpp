@@ -7,18 +7,13 @@
 namespace sim {
 
 Server::Server(RtuSlave &slave, Writer writer, bool verbose, QObject *parent)
-    : QObject(parent)
-    , m_slave(slave)
-    , m_write(std::move(writer))
-    , m_verbose(verbose)
+    : QObject(parent), m_slave(slave), m_write(std::move(writer)), m_verbose(verbose)
 {
     m_clock.start();
     m_silence.setSingleShot(true);
     m_silence.setTimerType(Qt::PreciseTimer);
     connect(&m_silence, &QTimer::timeout, this, [this] { send(m_slave.poll(m_clock.elapsed())); });
-    connect(&m_garbage, &QTimer::timeout, this, [this] {
-        transmit(m_slave.garbage(), "garbage");
-    });
+    connect(&m_garbage, &QTimer::timeout, this, [this] { transmit(m_slave.garbage(), "garbage"); });
     m_slave.setLogger([this](RtuSlave::Level level, const QString &text) {
         if (level == RtuSlave::Level::Warning)
             std::fprintf(stderr, "warning: %s\n", qPrintable(text));
@@ -58,7 +53,8 @@ void Server::send(const QList<Reply> &replies)
         QTimer::singleShot(r.delayMs, Qt::PreciseTimer, this, [this, r] {
             transmit(r.first);
             if (!r.second.isEmpty())
-                QTimer::singleShot(r.pauseMs, Qt::PreciseTimer, this, [this, r] { transmit(r.second); });
+                QTimer::singleShot(r.pauseMs, Qt::PreciseTimer, this,
+                                   [this, r] { transmit(r.second); });
         });
     }
 }

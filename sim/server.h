@@ -12,8 +12,7 @@ namespace sim {
 
 // Drives an RtuSlave from a byte stream: keeps the clock, ends frames on
 // silence, sends replies with their delays and pauses, emits line noise.
-class Server : public QObject
-{
+class Server : public QObject {
 public:
     using Writer = std::function<bool(const QByteArray &)>;
 

@@ -9,7 +9,7 @@ namespace sim {
 
 namespace {
 
-constexpr int CurrentTarget = 1200;  // mA
+constexpr int CurrentTarget = 1200;   // mA
 constexpr int FrequencyTarget = 5000; // 0.01 Hz
 constexpr int MaxRegisterQuantity = 125;
 
@@ -38,8 +38,7 @@ int drift(int value, int target, int noise, std::mt19937 &rng)
 
 } // namespace
 
-Controller::Controller(quint32 seed)
-    : m_rng(seed)
+Controller::Controller(quint32 seed) : m_rng(seed)
 {
     m_currents = {CurrentTarget, CurrentTarget, CurrentTarget};
     const QByteArray mem = defaultMemory();
@@ -56,8 +55,8 @@ QByteArray Controller::defaultMemory()
 {
     // 257..259 trims (%), 260 imax_timed (mA), 262 timer (0.1 s),
     // 264 imax_instant (mA), 266 CT rating (0.1 A), 268 offset (mA), 270 relay mode
-    static const char bytes[MemSize] = {100, 100, 100, 0x13, char(0x88), 0x00, 0x7D,
-                                        0x4E, 0x20, 0x03, char(0xE8), 0x00, 0x00, 0x00};
+    static const char bytes[MemSize] = {100,  100,  100,  0x13,       char(0x88), 0x00, 0x7D,
+                                        0x4E, 0x20, 0x03, char(0xE8), 0x00,       0x00, 0x00};
     return QByteArray(bytes, MemSize);
 }
 
@@ -74,10 +73,14 @@ QByteArray Controller::handle(const QByteArray &pdu)
     if (pdu.isEmpty())
         return {};
     switch (quint8(pdu[0])) {
-    case FnReadHolding: return readRegisters(pdu);
-    case FnReadParams: return readMemory(pdu);
-    case FnWriteParams: return writeMemory(pdu);
-    default: return exception(quint8(pdu[0]), ExIllegalFunction);
+    case FnReadHolding:
+        return readRegisters(pdu);
+    case FnReadParams:
+        return readMemory(pdu);
+    case FnWriteParams:
+        return writeMemory(pdu);
+    default:
+        return exception(quint8(pdu[0]), ExIllegalFunction);
     }
 }
 
@@ -181,7 +184,9 @@ bool Controller::attachFile(const QString &path, QString *error)
         const QByteArray bytes = f.readAll();
         if (bytes.size() != MemSize) {
             *error = QStringLiteral("%1: expected %2 bytes, found %3")
-                         .arg(path).arg(MemSize).arg(bytes.size());
+                         .arg(path)
+                         .arg(MemSize)
+                         .arg(bytes.size());
             return false;
         }
         setMemory(bytes);

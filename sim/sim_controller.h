@@ -24,8 +24,7 @@ enum ExceptionCode : quint8 {
 // The RZT-604D as seen from the line: ten measurement registers and the
 // byte-addressed parameter memory. Works on PDUs (function code + body,
 // no slave address, no CRC).
-class Controller
-{
+class Controller {
 public:
     static constexpr int RegFirst = 200;
     static constexpr int RegCount = 10;

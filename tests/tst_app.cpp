@@ -11,8 +11,8 @@
 #include "wnd_set_com.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -106,7 +106,8 @@ struct Rig {
     }
 };
 
-const QString busy_text = QStringLiteral("Порт COM%1 занят другим приложением\r\nВыберите другой порт");
+const QString busy_text =
+    QStringLiteral("Порт COM%1 занят другим приложением\r\nВыберите другой порт");
 const QString missing_text = QStringLiteral("Порт COM%1 не доступен\r\nВыберите другой порт");
 
 } // namespace
@@ -116,6 +117,7 @@ class TestApp : public QObject {
 private slots:
     void init() { QLocale::setDefault(QLocale::c()); }
 
+    // clang-format off
     void window_matches_the_layout_data()
     {
         QTest::addColumn<QString>("name");
@@ -134,6 +136,7 @@ private slots:
         QTest::newRow("read all") << "cmd_readall" << "Прочитать всё из ЭСППЗУ" << QRect(328, 136, 113, 49);
         QTest::newRow("address") << "cmb_slad" << "" << QRect(160, 288, 57, 21);
     }
+    // clang-format on
     void window_matches_the_layout()
     {
         QFETCH(QString, name);
@@ -227,6 +230,7 @@ private slots:
         QCOMPARE(r.w->selected_address(), 1);
     }
 
+    // clang-format off
     void port_error_cancel_ends_start_up_data()
     {
         QTest::addColumn<int>("result");
@@ -234,6 +238,7 @@ private slots:
         QTest::newRow("busy") << int(PortError::Busy) << busy_text.arg(3);
         QTest::newRow("missing") << int(PortError::NotAvailable) << missing_text.arg(3);
     }
+    // clang-format on
     void port_error_cancel_ends_start_up()
     {
         QFETCH(int, result);
@@ -382,7 +387,8 @@ private slots:
         }
         r.w->findChild<QPushButton *>("cmd_writeall")->click();
         QCOMPARE(ring.pending(), before + 2);
-        QCOMPARE(pdu_at(ring, before), QByteArray::fromHex("65010105010101" "03e8"));
+        QCOMPARE(pdu_at(ring, before), QByteArray::fromHex("65010105010101"
+                                                           "03e8"));
         QCOMPARE(pdu_at(ring, before + 1), QByteArray::fromHex("65010e0101"));
         QCOMPARE(box_colour(r.w.get(), 5), colour_refused);
         QCOMPARE(box_colour(r.w.get(), 4), colour_white);
@@ -393,6 +399,7 @@ private slots:
     }
 
     // What a good reply says reaches the labels exactly as they show it.
+    // clang-format off
     void replies_shown_in_the_window_data()
     {
         QTest::addColumn<QByteArray>("data"); // registers 200..209, 20 bytes
@@ -413,6 +420,7 @@ private slots:
             << QLocale(QLocale::Arabic, QLocale::Egypt)
             << QStringList{"1 .09 ", "2 .150 ", "1.2 ", "0 ", "0 ", "50.01 ", "0 ", "0 "};
     }
+    // clang-format on
     void replies_shown_in_the_window()
     {
         QFETCH(QByteArray, data);
@@ -424,13 +432,15 @@ private slots:
         QVERIFY(r.w->Form_Load());
         r.port->incoming = with_crc(hex("010314") + data);
         r.w->Timer1_Timer();
-        const Caption order[] = {Caption::pr_ver, Caption::sw_ver, Caption::phAI, Caption::phBI,
+        const Caption order[] = {Caption::pr_ver, Caption::sw_ver, Caption::phAI,  Caption::phBI,
                                  Caption::phCI,   Caption::fr,     Caption::ain_0, Caption::ain_1};
         for (int i = 0; i < 8; ++i)
             QCOMPARE(caption(r.w.get(), order[i]), shown[i]);
         QCOMPARE(r.w->status(), text_link_ok);
         // A short reply afterwards changes only what it carries.
-        r.port->incoming = with_crc(hex("010304" "0000" "0307"));
+        r.port->incoming = with_crc(hex("010304"
+                                        "0000"
+                                        "0307"));
         r.w->Timer1_Timer();
         QCOMPARE(caption(r.w.get(), Caption::pr_ver), QStringLiteral("3 .07 "));
         QCOMPARE(caption(r.w.get(), Caption::fr), shown[5]);
@@ -456,7 +466,8 @@ private slots:
         for (int i = 0; i < 9; ++i)
             QCOMPARE(r.box(i)->palette().color(QPalette::Base), QColor(Qt::white));
         QCOMPARE(ring.pending(), 6);
-        QCOMPARE(pdu_at(ring, 3), QByteArray::fromHex("65010105010101" "03e8"));
+        QCOMPARE(pdu_at(ring, 3), QByteArray::fromHex("65010105010101"
+                                                      "03e8"));
         QCOMPARE(pdu_at(ring, 5), QByteArray::fromHex("65010e0101"));
         r.w->findChild<QPushButton *>("cmd_readall")->click();
         QCOMPARE(ring.pending(), 9);
@@ -470,7 +481,9 @@ private slots:
         BoxAnswers boxes;
         QVERIFY(r.w->Form_Load());
         QString chosen;
-        file_dialog_fn() = [&](QWidget *, bool, const QString &, const QString &) { return chosen; };
+        file_dialog_fn() = [&](QWidget *, bool, const QString &, const QString &) {
+            return chosen;
+        };
         const auto run = [&](const char *text) {
             for (QAction *a : r.w->findChild<QMenu *>("mnu_params")->actions()) {
                 if (a->text() == QString::fromUtf8(text))
@@ -481,13 +494,22 @@ private slots:
             r.port->incoming = with_crc(hex(frame));
             r.w->Timer1_Timer();
         };
-        reply("0164010105" "64" "65" "66" "1388");
-        reply("0164010608" "007d" "4e20" "03e8" "0000");
+        reply("0164010105"
+              "64"
+              "65"
+              "66"
+              "1388");
+        reply("0164010608"
+              "007d"
+              "4e20"
+              "03e8"
+              "0000");
         chosen = r.dir.filePath(QStringLiteral("device.json"));
         run("Сохранить в файл…"); // box 8 not confirmed yet
         QVERIFY(!QFile::exists(chosen));
         QVERIFY(boxes.shown.last().text.contains(QStringLiteral("Реле(0-АПС, 1-Упр)")));
-        reply("0164010e01" "01");
+        reply("0164010e01"
+              "01");
         run("Сохранить в файл…");
         const ParamFileRead saved = load_param_file(chosen, r.w->master().table());
         QVERIFY2(saved.file, qPrintable(saved.error));
@@ -519,9 +541,18 @@ private slots:
         run("Загрузить из файла…");
         QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
 
-        reply("0164010105" "64" "65" "66" "1388");
-        reply("0164010608" "007d" "4e20" "03e8" "0000");
-        reply("0164010e01" "01");
+        reply("0164010105"
+              "64"
+              "65"
+              "66"
+              "1388");
+        reply("0164010608"
+              "007d"
+              "4e20"
+              "03e8"
+              "0000");
+        reply("0164010e01"
+              "01");
         chosen = r.dir.filePath(QStringLiteral("sheet.pdf"));
         run("Отчёт…");
         QFile pdf(chosen);

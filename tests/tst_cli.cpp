@@ -8,8 +8,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <list>
@@ -171,8 +171,8 @@ void TestCli::params_copied_between_controllers()
     // The set: three grouped writes, then the three reads of --verify; the
     // get: the versions, then the three reads. Nothing else.
     const QStringList want = {
-        "01 65 01 01 05", "01 65 01 06 08", "01 65 01 0e 01",                      // set
-        "01 64 01 01 05", "01 64 01 06 08", "01 64 01 0e 01",                      // verify
+        "01 65 01 01 05",    "01 65 01 06 08", "01 65 01 0e 01",                   // set
+        "01 64 01 01 05",    "01 64 01 06 08", "01 64 01 0e 01",                   // verify
         "01 03 00 c8 00 0a", "01 64 01 01 05", "01 64 01 06 08", "01 64 01 0e 01", // get
     };
     const QStringList rx = b.received();
@@ -355,7 +355,8 @@ void TestCli::scan_lists_the_addresses_that_answer()
     QSet<QString> asked; // the first byte of every request: the address
     for (const QString &rx : s.received())
         asked.insert(rx.left(2));
-    QCOMPARE(asked, QSet<QString>({"0a", "0b", "0c", "0d", "0e", "0f", "10", "11", "12", "13", "14"}));
+    QCOMPARE(asked,
+             QSet<QString>({"0a", "0b", "0c", "0d", "0e", "0f", "10", "11", "12", "13", "14"}));
     const Run none = cli({"--port", s.link, "scan", "--to", "16"});
     QCOMPARE(none.code, 4);
     QVERIFY(none.out.isEmpty());

@@ -57,7 +57,10 @@ bool set_modified(const QString &path, const QDateTime &time)
     return f.open(QIODevice::ReadWrite) && f.setFileTime(time, QFileDevice::FileModificationTime);
 }
 
-QString com(const QString &path) { return read_ini_string(path, "PC config", "COM", "1"); }
+QString com(const QString &path)
+{
+    return read_ini_string(path, "PC config", "COM", "1");
+}
 
 QStringList files_in(const QString &folder)
 {
@@ -73,7 +76,11 @@ class TestConfig : public QObject {
     QString ini;
 
 private slots:
-    void init() { ini = dir.filePath(QStringLiteral("тп.ini")); QFile::remove(ini); }
+    void init()
+    {
+        ini = dir.filePath(QStringLiteral("тп.ini"));
+        QFile::remove(ini);
+    }
     void cleanup() { QLocale::setDefault(QLocale::c()); }
 
     void missingFileIsCreated()
@@ -123,7 +130,8 @@ private slots:
         if (expected < 0) {
             QCOMPARE(port, uint8_t(1));
             QCOMPARE(view.statuses, QStringList{reading});
-            QCOMPARE(view.boxes, QStringList{QStringLiteral(
+            QCOMPARE(view.boxes,
+                     QStringList{QStringLiteral(
                          "Ошибка открытия файла Ошибка открытия файла тп.ini для чтения\r\n")});
         } else {
             QCOMPARE(int(port), expected);
@@ -153,8 +161,10 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("expected");
         const QByteArray longValue(300, 'x');
-        QTest::newRow("names any case, blanks") << QByteArray("[a]\r\n [ Pc Config ] \r\n\tcom = 5 x \r\n") << "5 x";
-        QTest::newRow("first occurrence") << QByteArray("[pc config]\nCOM=1\n[PC CONFIG]\nCOM=2\nCOM=3") << "1";
+        QTest::newRow("names any case, blanks")
+            << QByteArray("[a]\r\n [ Pc Config ] \r\n\tcom = 5 x \r\n") << "5 x";
+        QTest::newRow("first occurrence")
+            << QByteArray("[pc config]\nCOM=1\n[PC CONFIG]\nCOM=2\nCOM=3") << "1";
         QTest::newRow("comment skipped") << QByteArray("[PC config]\n; COM=2\nCOM=4") << "4";
         QTest::newRow("equals in value") << QByteArray("[PC config]\nCOM=a=b\n") << "a=b";
         QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF[PC config]\nCOM=6\n") << "6";
@@ -166,7 +176,8 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(QString, expected);
         store(ini, file);
-        QCOMPARE(read_ini_string(ini, QStringLiteral("PC config"), QStringLiteral("COM"), QStringLiteral("def")),
+        QCOMPARE(read_ini_string(ini, QStringLiteral("PC config"), QStringLiteral("COM"),
+                                 QStringLiteral("def")),
                  expected);
     }
 
@@ -178,24 +189,28 @@ private slots:
         QTest::addColumn<QByteArray>("after");
         const QByteArray ports = "; порты\r\n[Ports]\r\nCOM5=/dev/ttyUSB3\r\n";
         QTest::newRow("change in place, CRLF")
-            << ports + "[pc CONFIG]\r\n  com = 3\r\n\r\n[x]\r\nCOM=9" << "PC config" << "12"
-            << ports + "[pc CONFIG]\r\n  com =12\r\n\r\n[x]\r\nCOM=9";
+            << ports + "[pc CONFIG]\r\n  com = 3\r\n\r\n[x]\r\nCOM=9"
+            << "PC config"
+            << "12" << ports + "[pc CONFIG]\r\n  com =12\r\n\r\n[x]\r\nCOM=9";
         QTest::newRow("add after last key, LF")
-            << QByteArray("[PC config]\nA=1\nB=2\n; tail\n\n[Ports]\nCOM5=/dev/ttyUSB3\n") << "PC config" << "4"
+            << QByteArray("[PC config]\nA=1\nB=2\n; tail\n\n[Ports]\nCOM5=/dev/ttyUSB3\n")
+            << "PC config"
+            << "4"
             << QByteArray("[PC config]\nA=1\nB=2\nCOM=4\n; tail\n\n[Ports]\nCOM5=/dev/ttyUSB3\n");
         QTest::newRow("add to empty section at end without newline")
-            << QByteArray("[a]\nk=v\n[PC config]") << "PC config" << "4"
-            << QByteArray("[a]\nk=v\n[PC config]\nCOM=4\n");
-        QTest::newRow("new section, LF") << QByteArray("[a]\nk=v") << "PC config" << "4"
-                                          << QByteArray("[a]\nk=v\n[PC config]\nCOM=4\n");
-        QTest::newRow("new section, CRLF") << ports << "VRE config" << "-1"
-                                            << ports + "[VRE config]\r\nCOM=-1\r\n";
-        QTest::newRow("empty file") << QByteArray() << "s" << "1" << QByteArray("[s]\r\nCOM=1\r\n");
-        QTest::newRow("line breaks become blanks")
-            << QByteArray("[s]\r\nCOM=1\r\n") << "s" << "a\r\nb\rc\n"
-            << QByteArray("[s]\r\nCOM=a  b c \r\n");
-        QTest::newRow("missing file") << QByteArray("<missing>") << "s" << "1"
-                                      << QByteArray("[s]\r\nCOM=1\r\n");
+            << QByteArray("[a]\nk=v\n[PC config]") << "PC config"
+            << "4" << QByteArray("[a]\nk=v\n[PC config]\nCOM=4\n");
+        QTest::newRow("new section, LF") << QByteArray("[a]\nk=v") << "PC config"
+                                         << "4" << QByteArray("[a]\nk=v\n[PC config]\nCOM=4\n");
+        QTest::newRow("new section, CRLF") << ports << "VRE config"
+                                           << "-1" << ports + "[VRE config]\r\nCOM=-1\r\n";
+        QTest::newRow("empty file") << QByteArray() << "s"
+                                    << "1" << QByteArray("[s]\r\nCOM=1\r\n");
+        QTest::newRow("line breaks become blanks") << QByteArray("[s]\r\nCOM=1\r\n") << "s"
+                                                   << "a\r\nb\rc\n"
+                                                   << QByteArray("[s]\r\nCOM=a  b c \r\n");
+        QTest::newRow("missing file") << QByteArray("<missing>") << "s"
+                                      << "1" << QByteArray("[s]\r\nCOM=1\r\n");
     }
     void writeValue()
     {
@@ -231,16 +246,19 @@ private slots:
         QTemporaryDir sub(dir.filePath(QStringLiteral("ro-XXXXXX")));
         const QString path = sub.filePath(QStringLiteral("тп.ini"));
         const QByteArray original = "[PC config]\r\nCOM=3\r\n";
-        const auto readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner;
+        const auto readOnly =
+            QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner;
         if (lockFolder) {
             QVERIFY(QFile::setPermissions(sub.path(), readOnly));
         } else {
             store(path, original);
-            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+            QVERIFY(QFile::setPermissions(path,
+                                          QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         }
         FakeView view;
         save_config(path, 8, view);
-        QVERIFY(!write_ini_string(path, QStringLiteral("PC config"), QStringLiteral("COM"), QStringLiteral("9")));
+        QVERIFY(!write_ini_string(path, QStringLiteral("PC config"), QStringLiteral("COM"),
+                                  QStringLiteral("9")));
         QCOMPARE(load(path), lockFolder ? QByteArray("<missing>") : original);
         QCOMPARE(view.statuses, QStringList({saving, QString()}));
         QVERIFY(view.boxes.isEmpty());

@@ -38,6 +38,7 @@ private slots:
         QCOMPARE(rx_word(rx, 259), 0x1234);
     }
 
+    // clang-format off
     void textToNumber_data()
     {
         QTest::addColumn<QString>("text");
@@ -57,6 +58,7 @@ private slots:
         QTest::newRow("tab, CR, LF") << QStringLiteral(" \t-1 000,5\r\n") << -1000.5;
         QTest::newRow("arabic-indic digit") << QStringLiteral("\u0663") << 0.0;
     }
+    // clang-format on
     void textToNumber()
     {
         QFETCH(QString, text);
@@ -66,6 +68,7 @@ private slots:
         QVERIFY2(got == expected, qPrintable(QString::number(got, 'g', 17)));
     }
 
+    // clang-format off
     void roundToInt_data()
     {
         QTest::addColumn<double>("x");
@@ -82,6 +85,7 @@ private slots:
         for (const auto &r : rows)
             QTest::newRow(r.name) << r.x << int(r.expected);
     }
+    // clang-format on
     void roundToInt()
     {
         QFETCH(double, x);
@@ -89,6 +93,7 @@ private slots:
         QCOMPARE(round_to_int(x), expected);
     }
 
+    // clang-format off
     void textToRaw_data()
     {
         QTest::addColumn<QString>("text");
@@ -108,6 +113,7 @@ private slots:
             QTest::newRow(r.text) << QString::fromUtf8(r.text) << r.low << r.high << r.scale
                                   << r.expected;
     }
+    // clang-format on
     void textToRaw()
     {
         QFETCH(QString, text);
@@ -119,6 +125,7 @@ private slots:
     }
 
     // Only text with a digit in its leading number may ever become a value.
+    // clang-format off
     void textHasNumber_data()
     {
         QTest::addColumn<QString>("text");
@@ -132,6 +139,7 @@ private slots:
         for (const auto &r : rows)
             QTest::newRow(r.text) << QString::fromUtf8(r.text) << r.has;
     }
+    // clang-format on
     void textHasNumber()
     {
         QFETCH(QString, text);
@@ -139,6 +147,7 @@ private slots:
         QCOMPARE(text_has_number(text), has);
     }
 
+    // clang-format off
     void formatScaled_data()
     {
         QTest::addColumn<double>("value");
@@ -170,6 +179,7 @@ private slots:
         for (const auto &r : rows)
             QTest::newRow(r.expected) << r.v << r.f << r.d << r.l << QString::fromUtf8(r.expected);
     }
+    // clang-format on
     void formatScaled()
     {
         QFETCH(double, value);
@@ -189,6 +199,7 @@ private slots:
 
     // What a box shows must read back to the same raw value, so that
     // writing all boxes without edits writes back exactly what was read.
+    // clang-format off
     void roundTrip_data()
     {
         QTest::addColumn<QLocale>("locale");
@@ -197,6 +208,7 @@ private slots:
         QTest::newRow("ru_RU") << QLocale(QLocale::Russian, QLocale::Russia);
         QTest::newRow("ar_EG") << QLocale(QLocale::Arabic, QLocale::Egypt);
     }
+    // clang-format on
     void roundTrip()
     {
         QFETCH(QLocale, locale);
@@ -207,7 +219,10 @@ private slots:
                 const int32_t back = text_to_raw(shown, 0, 65535, scale);
                 if (back != raw)
                     QFAIL(qPrintable(QStringLiteral("scale %1: %2 -> \"%3\" -> %4")
-                                         .arg(scale).arg(raw).arg(shown).arg(back)));
+                                         .arg(scale)
+                                         .arg(raw)
+                                         .arg(shown)
+                                         .arg(back)));
             }
         }
     }

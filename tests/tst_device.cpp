@@ -116,12 +116,17 @@ private slots:
         const auto q = r.asked();
         QCOMPARE(q.size(), 3);
         COMPARE_HEX(q[0], hex("6501010564ff0005dc"));
-        COMPARE_HEX(q[1], hex("65010608" "007d" "ffff" "ffff" "0002"));
+        COMPARE_HEX(q[1], hex("65010608"
+                              "007d"
+                              "ffff"
+                              "ffff"
+                              "0002"));
         COMPARE_HEX(q[2], hex("65010e0101"));
     }
 
     // Text with no number is never written as 0: its whole group stays out,
     // the other groups go as usual.
+    // clang-format off
     void write_all_leaves_out_groups_without_a_number_data()
     {
         QTest::addColumn<QStringList>("texts");
@@ -141,6 +146,7 @@ private slots:
         QTest::newRow("empty and a lone point")
             << t << QList<int>{0, 8} << QList<QByteArray>{hex("65010608" "0032" "1770" "0046" "1f40")};
     }
+    // clang-format on
     void write_all_leaves_out_groups_without_a_number()
     {
         QFETCH(QStringList, texts);
@@ -154,6 +160,7 @@ private slots:
         QCOMPARE(r.asked(), sent);
     }
 
+    // clang-format off
     void single_write_data()
     {
         QTest::addColumn<int>("index");
@@ -176,6 +183,7 @@ private slots:
         QTest::newRow("sign alone") << 5 << "+" << QByteArray();
         QTest::newRow("initial dash") << 5 << "-" << QByteArray();
     }
+    // clang-format on
     void single_write()
     {
         QFETCH(int, index);
@@ -197,6 +205,7 @@ private slots:
         COMPARE_HEX(q[1], hex("6501010401020304"));
     }
 
+    // clang-format off
     void measurement_block_data()
     {
         QTest::addColumn<QByteArray>("data"); // registers 200..209
@@ -215,6 +224,7 @@ private slots:
         QTest::newRow("short") << hex("0000" "0307" "01") << 2 << QList<double>{0, 0, 0, 0, 0, 0}
                                << "3.07 0.00";
     }
+    // clang-format on
     void measurement_block()
     {
         QFETCH(QByteArray, data);
@@ -236,7 +246,11 @@ private slots:
     void grouped_reply_confirms_four_parameters()
     {
         Rig r;
-        r.receive(with_crc(hex("0164010105" "64" "65" "66" "05dc")));
+        r.receive(with_crc(hex("0164010105"
+                               "64"
+                               "65"
+                               "66"
+                               "05dc")));
         QCOMPARE(r.params.size(), 4);
         const int want[] = {100, 101, 102, 1500};
         for (int i = 0; i < 4; ++i) {
@@ -250,6 +264,7 @@ private slots:
         QCOMPARE(r.params[4].raw, 125);
     }
 
+    // clang-format off
     void replies_that_say_nothing_data()
     {
         QTest::addColumn<QByteArray>("frame");
@@ -258,6 +273,7 @@ private slots:
         QTest::newRow("function 4") << with_crc(hex("010414") + QByteArray(20, 1));
         QTest::newRow("exception") << with_crc(hex("01e402"));
     }
+    // clang-format on
     void replies_that_say_nothing()
     {
         QFETCH(QByteArray, frame);
@@ -280,7 +296,9 @@ private slots:
     {
         Rig r;
         // Byte count claims 8, the frame carries 3: parameter 4 confirmed, 5 not.
-        r.receive(with_crc(hex("0164010608" "007d" "01")));
+        r.receive(with_crc(hex("0164010608"
+                               "007d"
+                               "01")));
         QCOMPARE(r.params.size(), 1);
         QCOMPARE(r.params[0].index, 4);
     }
@@ -308,6 +326,7 @@ private slots:
         QCOMPARE(r.order.mid(0, 3), (QStringList{"exchange", "exchange", "measurement"}));
     }
 
+    // clang-format off
     void write_all_without_edits_writes_back_what_was_read_data()
     {
         QTest::addColumn<QLocale>("locale");
@@ -317,16 +336,21 @@ private slots:
         QTest::newRow("arabic") << QLocale(QLocale::Arabic, QLocale::Egypt);
         QTest::newRow("persian") << QLocale(QLocale::Persian, QLocale::Iran);
     }
+    // clang-format on
     void write_all_without_edits_writes_back_what_was_read()
     {
         QFETCH(QLocale, locale);
         QLocale::setDefault(locale);
         Rig r;
         const QByteArray first = hex("ff007fffff");
-        const QByteArray second = hex("0001" "3039" "ffff" "0333");
+        const QByteArray second = hex("0001"
+                                      "3039"
+                                      "ffff"
+                                      "0333");
         r.receive(with_crc(hex("0164010105") + first));
         r.receive(with_crc(hex("0164010608") + second));
-        r.receive(with_crc(hex("0164010e01" "01")));
+        r.receive(with_crc(hex("0164010e01"
+                               "01")));
         // The values as a box shows them, read back by write-all.
         ParTexts shown;
         for (const ParConfirmation &c : std::as_const(r.params))

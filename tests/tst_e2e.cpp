@@ -5,8 +5,8 @@
 #include "frm_main.h"
 #include "message_box.h"
 #include "modbus.h"
-#include "qt_serial_port.h"
 #include "par_box.h"
+#include "qt_serial_port.h"
 #include "window_probe.h"
 
 #include <QApplication>
@@ -25,7 +25,7 @@
 namespace {
 
 const QByteArray default_memory = QByteArray::fromHex("6464641388007d4e2003e8000000");
-const QStringList default_texts = {"100 ", "100 ", "100 ", "5 ",  "12.5 ",
+const QStringList default_texts = {"100 ", "100 ", "100 ", "5 ", "12.5 ",
                                    "20 ",  "100 ", "0 ",   "0 "};
 
 } // namespace
@@ -43,7 +43,10 @@ class TestEndToEnd : public QObject {
     {
         return m_win->findChild<QLineEdit *>(QStringLiteral("txt_par_%1").arg(i));
     }
-    bool green(int i) const { return box(i)->palette().color(QPalette::Base) == QColor(colour_green); }
+    bool green(int i) const
+    {
+        return box(i)->palette().color(QPalette::Base) == QColor(colour_green);
+    }
     bool all_green(const QStringList &texts) const
     {
         for (int i = 0; i < par_count; ++i) {
@@ -169,7 +172,8 @@ void TestEndToEnd::startup_reads_all_parameters_and_live_values()
 {
     start({});
     QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(caption(m_win.get(), Caption::sw_ver), QStringLiteral("1 .12 "), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(caption(m_win.get(), Caption::sw_ver), QStringLiteral("1 .12 "),
+                              10000);
     QCOMPARE(caption(m_win.get(), Caption::pr_ver), QStringLiteral("2 .05 "));
     QCOMPARE(m_win->status(), text_link_ok);
     for (Caption c : {Caption::phAI, Caption::phBI, Caption::phCI}) {
@@ -271,8 +275,7 @@ void TestEndToEnd::intermittent_faults_lose_nothing()
 
     const QStringList expected = {"90 ", "100 ", "100 ", "5 ", "30.5 ", "20 ", "100 ", "0 ", "1 "};
     QTRY_VERIFY_WITH_TIMEOUT(all_green(expected) && only_polls(), 30000);
-    QCOMPARE(memory().toHex(' '),
-             QByteArray::fromHex("5a6464138801314e2003e8000001").toHex(' '));
+    QCOMPARE(memory().toHex(' '), QByteArray::fromHex("5a6464138801314e2003e8000001").toHex(' '));
 }
 
 void TestEndToEnd::exception_reply_is_reported_and_removes_the_request()
@@ -290,7 +293,8 @@ void TestEndToEnd::exception_reply_is_reported_and_removes_the_request()
         QVERIFY2(requests[k].startsWith(QLatin1String("01 64 01")), qPrintable(requests[k]));
     QCOMPARE(QSet<QString>(requests.begin(), requests.begin() + 3).size(), 3);
     for (int k = 3; k < requests.size(); ++k)
-        QVERIFY2(requests[k].startsWith(QLatin1String("01 03 00 c8 00 0a")), qPrintable(requests[k]));
+        QVERIFY2(requests[k].startsWith(QLatin1String("01 03 00 c8 00 0a")),
+                 qPrintable(requests[k]));
     for (int i = 0; i < par_count; ++i) {
         QVERIFY(!green(i));
         QCOMPARE(box(i)->text(), blank);

@@ -53,8 +53,7 @@ class TestFieldLink : public QObject {
     {
         m_win->findChild<QAction *>(QString::fromLatin1(action))->trigger();
     }
-    template <typename T>
-    T *scan_child(const char *name) const
+    template <typename T> T *scan_child(const char *name) const
     {
         return m_win->scan_window()->findChild<T *>(QString::fromLatin1(name));
     }

@@ -50,8 +50,8 @@ private slots:
 
         const QString path = config_path_for(program_dir);
 
-        const QString user_dir = (xdg_set ? xdg : home + QStringLiteral("/.config")) +
-                                 QStringLiteral("/rzt604-modbus");
+        const QString user_dir =
+            (xdg_set ? xdg : home + QStringLiteral("/.config")) + QStringLiteral("/rzt604-modbus");
         const QString want = (folder_writable ? program_dir : user_dir) + QStringLiteral("/тп.ini");
         QCOMPARE(path, want);
         // The folder is there for the first save, which would otherwise be

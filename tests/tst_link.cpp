@@ -24,7 +24,10 @@ struct Rig {
         m.address = 1;
         m.idle_pdu = {3, 0, 200, 0, 10};
     }
-    QByteArray last_written() const { return port.written.isEmpty() ? QByteArray() : port.written.last(); }
+    QByteArray last_written() const
+    {
+        return port.written.isEmpty() ? QByteArray() : port.written.last();
+    }
     void enqueue(const QByteArray &pdu) { QVERIFY(push_pdu(m.ring, pdu)); }
     Verdict step()
     {

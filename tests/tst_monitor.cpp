@@ -9,8 +9,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTextBlock>
 #include <QTest>
+#include <QTextBlock>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -84,22 +84,23 @@ void TestMonitor::exchange_lines_and_counts_data()
     const int crc = int(Verdict::crc_mismatch);
     const int none = int(Verdict::no_answer);
     QTest::newRow("good") << true << poll << QByteArray::fromHex("01030202057927") << good << -1
-                          << poll
-                          << QStringList{"← 01 03 02 02 05 79 27  ОК, 12 мс", sent_line}
+                          << poll << QStringList{"← 01 03 02 02 05 79 27  ОК, 12 мс", sent_line}
                           << Counts{1, 1, 0, 0, 0};
-    QTest::newRow("crc mismatch")
-        << true << poll << QByteArray::fromHex("010302020579d8") << crc << -1 << poll
-        << QStringList{"← 01 03 02 02 05 79 D8  несовпадение КС, 12 мс", sent_line}
-        << Counts{1, 0, 1, 0, 0};
+    QTest::newRow("crc mismatch") << true << poll << QByteArray::fromHex("010302020579d8") << crc
+                                  << -1 << poll
+                                  << QStringList{"← 01 03 02 02 05 79 D8  несовпадение КС, 12 мс",
+                                                 sent_line}
+                                  << Counts{1, 0, 1, 0, 0};
     QTest::newRow("silence") << true << poll << QByteArray() << none << -1 << poll
                              << QStringList{"← нет ответа", sent_line} << Counts{1, 0, 0, 1, 0};
     QTest::newRow("two bytes") << true << poll << QByteArray::fromHex("0103") << none << -1 << poll
                                << QStringList{"← 01 03  нет ответа", sent_line}
                                << Counts{1, 0, 0, 1, 0};
-    QTest::newRow("exception")
-        << true << poll << QByteArray::fromHex("018302c0f1") << good << 2 << poll
-        << QStringList{"← 01 83 02 C0 F1  исключение, код 2, 12 мс", sent_line}
-        << Counts{1, 0, 0, 0, 1};
+    QTest::newRow("exception") << true << poll << QByteArray::fromHex("018302c0f1") << good << 2
+                               << poll
+                               << QStringList{"← 01 83 02 C0 F1  исключение, код 2, 12 мс",
+                                              sent_line}
+                               << Counts{1, 0, 0, 0, 1};
     // Nothing was out and nothing came: only the frame sent.
     QTest::newRow("first tick") << true << QByteArray() << QByteArray() << none << -1 << poll
                                 << QStringList{sent_line} << Counts{1, 0, 0, 0, 0};
@@ -189,7 +190,8 @@ void TestMonitor::pause_counts_but_keeps_no_lines()
     QTRY_COMPARE(text->blockCount(), 4);
     QCOMPARE(int(window.log().lines().size()), 4);
     const auto *counters = window.findChild<QLabel *>(QStringLiteral("lbl_counters"));
-    QVERIFY2(counters->text().startsWith(QStringLiteral("Запросов: 3 ")), qPrintable(counters->text()));
+    QVERIFY2(counters->text().startsWith(QStringLiteral("Запросов: 3 ")),
+             qPrintable(counters->text()));
 }
 
 void TestMonitor::save_replaces_the_file_whole_or_not_at_all()

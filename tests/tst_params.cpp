@@ -161,8 +161,8 @@ private slots:
         const QByteArray relay = line_of("relay_mode");
         add("extra parameter",
             edited({}, relay,
-                   QByteArray(relay).replace("\n", ",\n")
-                       + QByteArray(relay).replace("relay_mode", "relay_delay")),
+                   QByteArray(relay).replace("\n", ",\n") +
+                       QByteArray(relay).replace("relay_mode", "relay_delay")),
             "relay_delay");
         add("twice", edited({}, line_of(ts), line_of(ts) + line_of(ts)), ts);
         add("out of order",

@@ -17,7 +17,7 @@ namespace {
 const QString no_port = QStringLiteral("Порт не выбран");
 
 class RecordingView : public ConfigView {
-  public:
+public:
     QStringList statuses;
 
     void show_status_now(const QString &text) override { statuses << text; }
@@ -46,7 +46,8 @@ struct Rig {
     QComboBox *list() const { return dlg.findChild<QComboBox *>(QStringLiteral("cmbCOMList")); }
     QPushButton *button(const QString &name) const { return dlg.findChild<QPushButton *>(name); }
 
-    QStringList items() const {
+    QStringList items() const
+    {
         QStringList texts;
         for (int i = 0; i < list()->count(); ++i)
             texts << list()->itemText(i);
@@ -54,27 +55,31 @@ struct Rig {
     }
 
     // The port was open on the configured number before the dialog came up.
-    void load_with_port_open() {
+    void load_with_port_open()
+    {
         QCOMPARE(port.set_port_number(com_port), PortError::None);
         QCOMPARE(port.open(), PortError::None);
         port.open_attempts.clear();
         load();
     }
 
-    void load() {
+    void load()
+    {
         dlg.form_load();
         dlg.show();
     }
 
     // What the operator's choice from the drop-down list produces.
-    void choose(const QString &text) {
+    void choose(const QString &text)
+    {
         const int i = list()->findText(text);
         QVERIFY(i >= 0);
         list()->setCurrentIndex(i);
         emit list()->activated(i);
     }
 
-    QString ini_value(const QString &section, const QString &key) const {
+    QString ini_value(const QString &section, const QString &key) const
+    {
         return read_ini_string(ini, section, key, QStringLiteral("<none>"));
     }
 };
@@ -84,8 +89,9 @@ struct Rig {
 class TestPortDlg : public QObject {
     Q_OBJECT
 
-  private slots:
-    void load_lists_free_ports_and_reopens_configured() {
+private slots:
+    void load_lists_free_ports_and_reopens_configured()
+    {
         Rig rig({1, 3, 12});
         rig.load_with_port_open();
 
@@ -109,7 +115,8 @@ class TestPortDlg : public QObject {
         QVERIFY(rig.view.statuses.isEmpty());
     }
 
-    void probe_lets_events_run_while_each_port_is_open() {
+    void probe_lets_events_run_while_each_port_is_open()
+    {
         Rig rig({1, 3, 12});
         // A posted call that reposts itself runs once per pass of the event loop.
         QList<int> open_during_yield;
@@ -131,7 +138,8 @@ class TestPortDlg : public QObject {
         QCOMPARE(open_during_yield, (QList<int>{1, 3, 12}));
     }
 
-    void unavailable_configured_port_leaves_nothing_chosen_data() {
+    void unavailable_configured_port_leaves_nothing_chosen_data()
+    {
         QTest::addColumn<QList<int>>("free");
         QTest::addColumn<bool>("busy");
         QTest::addColumn<QStringList>("items");
@@ -141,7 +149,8 @@ class TestPortDlg : public QObject {
         QTest::newRow("nothing free") << QList<int>{} << false << QStringList{};
     }
 
-    void unavailable_configured_port_leaves_nothing_chosen() {
+    void unavailable_configured_port_leaves_nothing_chosen()
+    {
         QFETCH(QList<int>, free);
         QFETCH(bool, busy);
         QFETCH(QStringList, items);
@@ -166,14 +175,16 @@ class TestPortDlg : public QObject {
         QCOMPARE(rig.view.statuses.last(), no_port);
     }
 
-    void choice_switches_live_port_and_ok_stores_it_data() {
+    void choice_switches_live_port_and_ok_stores_it_data()
+    {
         QTest::addColumn<QString>("choice");
         QTest::addColumn<int>("stored");
         QTest::newRow("COM12 chosen") << QStringLiteral("COM12") << 12;
         QTest::newRow("selection unchanged") << QString() << 3;
     }
 
-    void choice_switches_live_port_and_ok_stores_it() {
+    void choice_switches_live_port_and_ok_stores_it()
+    {
         QFETCH(QString, choice);
         QFETCH(int, stored);
         Rig rig({1, 3, 12});
@@ -199,7 +210,8 @@ class TestPortDlg : public QObject {
         QVERIFY(!rig.view.statuses.contains(no_port));
     }
 
-    void ok_with_unlisted_text_stores_zero() {
+    void ok_with_unlisted_text_stores_zero()
+    {
         Rig rig({1, 3, 12});
         rig.load_with_port_open();
         QLineEdit *edit = rig.list()->lineEdit();
@@ -220,14 +232,16 @@ class TestPortDlg : public QObject {
         QCOMPARE(rig.port.port_number(), 3);
     }
 
-    void other_closes_restore_previous_port_data() {
+    void other_closes_restore_previous_port_data()
+    {
         QTest::addColumn<QString>("how");
         QTest::newRow("Отмена") << QStringLiteral("Отмена");
         QTest::newRow("close button") << QStringLiteral("close");
         QTest::newRow("Esc") << QStringLiteral("Esc");
     }
 
-    void other_closes_restore_previous_port() {
+    void other_closes_restore_previous_port()
+    {
         QFETCH(QString, how);
         Rig rig({1, 3, 12});
         rig.load_with_port_open();
@@ -250,7 +264,8 @@ class TestPortDlg : public QObject {
         QVERIFY(rig.view.statuses.isEmpty());
     }
 
-    void reopening_probes_afresh() {
+    void reopening_probes_afresh()
+    {
         Rig rig({1, 3, 12});
         rig.load();
         rig.choose(QStringLiteral("COM12"));
@@ -269,7 +284,8 @@ class TestPortDlg : public QObject {
         QVERIFY(rig.port.is_open());
     }
 
-    void layout() {
+    void layout()
+    {
         Rig rig({1});
         rig.load();
         QVERIFY(QTest::qWaitForWindowActive(&rig.dlg));

@@ -6,9 +6,9 @@
 
 #include "frm_main.h"
 #include "message_box.h"
+#include "par_box.h"
 #include "par_exchange.h"
 #include "qt_serial_port.h"
-#include "par_box.h"
 #include "window_probe.h"
 
 #include <QFile>
@@ -197,7 +197,8 @@ private slots:
         QModbusDataUnitMap map;
         map.insert(QModbusDataUnit::HoldingRegisters, {QModbusDataUnit::HoldingRegisters, 200, 10});
         QVERIFY(m_server->setMap(map));
-        QVERIFY(m_server->setData({QModbusDataUnit::HoldingRegisters, 200,
+        QVERIFY(m_server->setData({QModbusDataUnit::HoldingRegisters,
+                                   200,
                                    {0x1234, 0x0205, 0x010C, 0, 1200, 1201, 1202, 5000, 7, 255}}));
         QVERIFY2(m_server->connectDevice(), qPrintable(m_server->errorString()));
 
@@ -206,7 +207,8 @@ private slots:
         QFile f(ini);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(QStringLiteral("[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=%1\r\n")
-                    .arg(m_cable->path(1)).toUtf8());
+                    .arg(m_cable->path(1))
+                    .toUtf8());
         f.close();
 
         m_w = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(ini), ini);
@@ -256,8 +258,8 @@ private slots:
     void start_up_reads_fill_the_boxes_green()
     {
         QTRY_VERIFY_WITH_TIMEOUT(all_green(), 5000);
-        QCOMPARE(box_texts(), (QStringList{"5 ", "6 ", "7 ", "1.2 ", "12.5 ", "3 ", "100 ",
-                                           "0.05 ", "1 "}));
+        QCOMPARE(box_texts(),
+                 (QStringList{"5 ", "6 ", "7 ", "1.2 ", "12.5 ", "3 ", "100 ", "0.05 ", "1 "}));
         QCOMPARE(m_server->memory, ParamServer::defaults());
     }
 

@@ -37,10 +37,7 @@ std::span<const uint8_t> bytes(const QByteArray &a)
 
 class Pty {
 public:
-    Pty()
-    {
-        open_raw_pty(m_master, m_slave, m_path);
-    }
+    Pty() { open_raw_pty(m_master, m_slave, m_path); }
     ~Pty()
     {
         close_master();
@@ -76,7 +73,8 @@ public:
         pollfd p{m_master, POLLIN, 0};
         while (got.size() < n && ::poll(&p, 1, int(deadline.remainingTime())) == 1) {
             char buf[512];
-            const ssize_t r = ::read(m_master, buf, size_t(std::min<qsizetype>(n - got.size(), 512)));
+            const ssize_t r =
+                ::read(m_master, buf, size_t(std::min<qsizetype>(n - got.size(), 512)));
             if (r <= 0)
                 break;
             got.append(buf, r);
@@ -135,9 +133,15 @@ private slots:
         const struct {
             int n;
             const char *posix;
-        } table[] = {{1, "/dev/ttyUSB0"}, {8, "/dev/ttyUSB7"}, {9, "/dev/ttyACM0"},
-                     {12, "/dev/ttyACM3"}, {13, "/dev/ttyS0"},  {16, "/dev/ttyS3"},
-                     {0, ""},              {17, ""},            {-1, ""}};
+        } table[] = {{1, "/dev/ttyUSB0"},
+                     {8, "/dev/ttyUSB7"},
+                     {9, "/dev/ttyACM0"},
+                     {12, "/dev/ttyACM3"},
+                     {13, "/dev/ttyS0"},
+                     {16, "/dev/ttyS3"},
+                     {0, ""},
+                     {17, ""},
+                     {-1, ""}};
         write_ports(QStringLiteral("COM99=/dev/elsewhere\r\n"));
         for (const auto &row : table) {
 #ifdef Q_OS_WIN
@@ -145,7 +149,8 @@ private slots:
 #else
             const QString expected = QString::fromLatin1(row.posix);
 #endif
-            QCOMPARE(port_device_path(row.n, m_dir.filePath(QStringLiteral("missing.ini"))), expected);
+            QCOMPARE(port_device_path(row.n, m_dir.filePath(QStringLiteral("missing.ini"))),
+                     expected);
             QCOMPARE(port_device_path(row.n, m_ini), expected);
         }
     }

@@ -61,17 +61,15 @@ void TestScan::hits_data()
     const QByteArray reg200 = hex("05030202 0588e7");
     const QByteArray both = hex("0503040205010cafdf");
     QTest::newRow("reply") << reg200 << both << QByteArray() << true << "2.05";
-    QTest::newRow("exception proves a device") << hex("0583028130") << both << QByteArray()
-                                               << true << "2.05";
-    QTest::newRow("versions refused") << reg200 << hex("0583028130") << QByteArray() << true
-                                      << "";
+    QTest::newRow("exception proves a device")
+        << hex("0583028130") << both << QByteArray() << true << "2.05";
+    QTest::newRow("versions refused") << reg200 << hex("0583028130") << QByteArray() << true << "";
     QTest::newRow("bytes waiting are dropped first")
         << reg200 << both << hex("0503020205") << true << "2.05";
-    QTest::newRow("other address") << hex("0603020205cce7") << both << QByteArray() << false
-                                   << "";
+    QTest::newRow("other address") << hex("0603020205cce7") << both << QByteArray() << false << "";
     QTest::newRow("bad crc") << hex("0503020205e788") << both << QByteArray() << false << "";
-    QTest::newRow("other function") << with_crc(hex("0504020205")) << both << QByteArray()
-                                    << false << "";
+    QTest::newRow("other function")
+        << with_crc(hex("0504020205")) << both << QByteArray() << false << "";
     QTest::newRow("cut short") << hex("0503020205") << both << QByteArray() << false << "";
 }
 

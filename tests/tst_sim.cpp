@@ -25,16 +25,25 @@ QByteArray request(int address, const QByteArray &pdu)
     return withCrc(QByteArray(1, char(address)) + pdu);
 }
 
-QByteArray readParams(int start, int n) { return request(1, bytes({100, start >> 8, start & 0xFF, n})); }
+QByteArray readParams(int start, int n)
+{
+    return request(1, bytes({100, start >> 8, start & 0xFF, n}));
+}
 
 QByteArray writeParams(int start, const QByteArray &data)
 {
     return request(1, bytes({101, start >> 8, start & 0xFF, int(data.size())}) + data);
 }
 
-quint16 word(const QByteArray &b, int at) { return quint16(quint8(b[at]) << 8 | quint8(b[at + 1])); }
+quint16 word(const QByteArray &b, int at)
+{
+    return quint16(quint8(b[at]) << 8 | quint8(b[at + 1]));
+}
 
-bool crcGood(const QByteArray &f) { return f.size() >= 4 && withCrc(f.left(f.size() - 2)) == f; }
+bool crcGood(const QByteArray &f)
+{
+    return f.size() >= 4 && withCrc(f.left(f.size() - 2)) == f;
+}
 
 // One request into a fresh feed, the reply frame (empty when none) out.
 QByteArray exchange(RtuSlave &slave, const QByteArray &req, qint64 &now)
@@ -49,8 +58,7 @@ const QByteArray DefaultPoll = bytes({0x01, 0x03, 0x00, 0xC8, 0x00, 0x0A, 0x44, 
 
 } // namespace
 
-class TstSim : public QObject
-{
+class TstSim : public QObject {
     Q_OBJECT
 
     Controller ctl{7};
@@ -109,7 +117,8 @@ private slots:
         QFETCH(int, start);
         QFETCH(QByteArray, expected);
         const QByteArray r = ask(readParams(start, int(expected.size())));
-        QCOMPARE(r, withCrc(bytes({1, 100, start >> 8, start & 0xFF, int(expected.size())}) + expected));
+        QCOMPARE(
+            r, withCrc(bytes({1, 100, start >> 8, start & 0xFF, int(expected.size())}) + expected));
     }
 
     void writeParameterMemory_data()

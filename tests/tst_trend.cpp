@@ -61,7 +61,7 @@ QList<QByteArray> csv_lines(const QString &path)
 
 class TestTrend : public QObject {
     Q_OBJECT
-  private slots:
+private slots:
     void cleanup() { QLocale::setDefault(QLocale::c()); }
 
     void csv_row_data();

@@ -14,7 +14,7 @@
 
 class CsvRecorder : public QObject {
     Q_OBJECT
-  public:
+public:
     explicit CsvRecorder(QObject *parent = nullptr);
     ~CsvRecorder() override;
 
@@ -32,11 +32,11 @@ class CsvRecorder : public QObject {
     qint64 elapsed_ms() const { return m_clock.isValid() ? m_clock.elapsed() : 0; }
     QString error() const { return m_error; }
 
-  signals:
+signals:
     // The recording stopped by itself; message is for the operator.
     void failed(const QString &message);
 
-  private:
+private:
     void fail(const QString &message);
 
     QFile m_file;

@@ -36,8 +36,7 @@ void merge_into(TrendBucket &a, const TrendBucket &later)
 // Items 0..n-1 (get(i) gives their extremes) in groups small enough that at
 // most max_points points come out: one point for a group that is a single
 // sample, else its low and its high in the order they occurred.
-template <typename Get>
-QList<QPointF> envelope(size_t n, Get get, bool exact, int max_points)
+template <typename Get> QList<QPointF> envelope(size_t n, Get get, bool exact, int max_points)
 {
     const size_t pairs = size_t(std::max(1, max_points / 2));
     const size_t group = (exact && n <= size_t(max_points)) ? 1 : (n + pairs - 1) / pairs;

@@ -38,7 +38,7 @@ struct TrendBucket {
 };
 
 class TrendBuffer {
-  public:
+public:
     explicit TrendBuffer(int recent_capacity = 32768, int archive_capacity = 4096);
 
     void add(const Measurement &m);
@@ -58,7 +58,7 @@ class TrendBuffer {
     // reach back to from_ms, else from the archive.
     QList<QPointF> points(int s, qint64 from_ms, int max_points) const;
 
-  private:
+private:
     void archive(const TrendSample &sample);
     void compact();
     std::vector<TrendBucket> buckets_from(qint64 from_ms) const;

@@ -18,7 +18,7 @@ enum TrendLimit { tl_timed, tl_instant, trend_limits };
 
 class TrendChart : public QChartView {
     Q_OBJECT
-  public:
+public:
     explicit TrendChart(QWidget *parent = nullptr);
 
     void set_series_visible(int s, bool on);
@@ -33,7 +33,7 @@ class TrendChart : public QChartView {
     // Points per series at most, twice the width of a wide plot.
     static constexpr int max_points = 2000;
 
-  private:
+private:
     void build_axes();
     void fit_axis(QValueAxis *axis, std::initializer_list<int> series, double lo, double hi);
 

@@ -20,7 +20,7 @@ class TrendChart;
 
 class TrendWindow : public QWidget {
     Q_OBJECT
-  public:
+public:
     explicit TrendWindow(QWidget *parent = nullptr);
     ~TrendWindow() override;
 
@@ -33,7 +33,7 @@ class TrendWindow : public QWidget {
     bool start_recording(const QString &path);
     void stop_recording();
 
-  public slots:
+public slots:
     void add_measurement(const Measurement &m);
     // A confirmed parameter value: the current limits (indices 3 and 5) are
     // drawn, the others are of no interest here.
@@ -41,11 +41,11 @@ class TrendWindow : public QWidget {
     void par_confirmed(const ParConfirmation &c) { set_threshold(c.index, c.raw); }
     void refresh();
 
-  protected:
+protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
-  private:
+private:
     QWidget *build_controls();
     void cmd_record_click();
     void cmd_pause_click();

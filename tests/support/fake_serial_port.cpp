@@ -65,6 +65,6 @@ uint8_t FakeSerialPort::read_byte()
 void FakeSerialPort::write_frame(std::span<const uint8_t> frame)
 {
     if (m_open)
-        written.append(QByteArray(reinterpret_cast<const char *>(frame.data()),
-                                  qsizetype(frame.size())));
+        written.append(
+            QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size())));
 }

@@ -35,5 +35,5 @@ inline QByteArray pdu_at(const RequestRing &ring, int slot)
     return out;
 }
 
-#define COMPARE_HEX(got, want)                                                                 \
+#define COMPARE_HEX(got, want)                                                                     \
     QVERIFY2((got) == (want), qPrintable((got).toHex(' ') + " != " + (want).toHex(' ')))
