@@ -1,6 +1,7 @@
-// The polling cycle against the simulator, with the traffic monitor open or
-// not: the period between Timer1 ticks and the process's CPU share.
-//   bench_monitor [--monitor [--full]] [--seconds S] [simulator options...]
+// The polling cycle against the simulator, with the traffic monitor or the
+// trend window open or not: the period between Timer1 ticks and the
+// process's CPU share.
+//   bench_monitor [--monitor [--full]] [--trend] [--seconds S] [simulator options...]
 // --full fills the monitor to its line limit first, so that every line
 // added drops the oldest.
 
@@ -34,6 +35,7 @@ int main(int argc, char *argv[])
     QStringList sim_options = app.arguments().mid(1);
     const bool monitor = sim_options.removeAll(QStringLiteral("--monitor")) > 0;
     const bool full = sim_options.removeAll(QStringLiteral("--full")) > 0;
+    const bool trend = sim_options.removeAll(QStringLiteral("--trend")) > 0;
     int seconds = 20;
     const qsizetype at = sim_options.indexOf(QStringLiteral("--seconds"));
     if (at >= 0 && at + 1 < sim_options.size()) {
@@ -47,6 +49,8 @@ int main(int argc, char *argv[])
         return 1;
     if (monitor)
         win.findChild<QAction *>(QStringLiteral("mnu_monitor"))->trigger();
+    if (trend)
+        win.findChild<QAction *>(QStringLiteral("mnu_trend"))->trigger();
     if (monitor && full) {
         Exchange e;
         e.port_open = true;
@@ -81,10 +85,10 @@ int main(int argc, char *argv[])
     const double mean =
         gaps.empty() ? 0 : std::accumulate(gaps.begin(), gaps.end(), 0.0) / double(gaps.size());
     const double max = gaps.empty() ? 0 : *std::max_element(gaps.begin(), gaps.end());
-    std::printf("monitor %-6s  %4zu ticks in %.1f s   period mean %.2f ms  max %.2f ms   CPU %.2f "
+    const char *open = monitor ? "monitor open" : trend ? "trend open" : "window alone";
+    std::printf("%-12s  %4zu ticks in %.1f s   period mean %.2f ms  max %.2f ms   CPU %.2f "
                 "s = %.1f %%\n",
-                monitor ? "open" : "closed", ticks_ns.size(), wall, mean, max, cpu,
-                100.0 * cpu / wall);
+                open, ticks_ns.size(), wall, mean, max, cpu, 100.0 * cpu / wall);
     if (monitor && win.monitor() != nullptr)
         std::printf("  %s; %zu lines held\n", qPrintable(win.monitor()->log().counters_text()),
                     win.monitor()->log().lines().size());
