@@ -8,12 +8,15 @@
 #include "message_box.h"
 #include "par_box.h"
 #include "par_exchange.h"
+#include "param_file.h"
 #include "qt_serial_port.h"
 #include "window_probe.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QModbusRtuSerialServer>
+#include <QProcess>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QSocketNotifier>
@@ -294,6 +297,46 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(m_server->memory, ParamServer::defaults(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(all_green(), 5000);
         QCOMPARE(box_texts(), read);
+    }
+
+    // rzt604-cli against the same peer: the file it gets holds the server's
+    // memory, and a changed file set with --verify ends up there.
+    void cli_gets_and_sets_the_parameters()
+    {
+        m_w.reset(); // one master on the line
+        ParTable table;
+        par_table_init(table);
+        const QString got_path = m_dir->filePath(QStringLiteral("got.json"));
+        QCOMPARE(run_cli({"--port", m_cable->path(1), "params", "get", got_path}), 0);
+        const ParamFileRead got = load_param_file(got_path, table);
+        QVERIFY2(got.file, qPrintable(got.error));
+        QCOMPARE(got.file->raws, (ParRaws{5, 6, 7, 1200, 125, 3000, 1000, 50, 1}));
+
+        ParamFile changed = *got.file;
+        changed.raws[4] = 305;
+        const QString set_path = m_dir->filePath(QStringLiteral("set.json"));
+        QCOMPARE(save_param_file(set_path, table, changed), QString());
+        QCOMPARE(run_cli({"--port", m_cable->path(1), "params", "set", set_path, "--verify"}), 0);
+        QByteArray expected = ParamServer::defaults();
+        expected[5] = 0x01;
+        expected[6] = 0x31;
+        QCOMPARE(m_server->memory, expected);
+    }
+
+private:
+    // The tool runs while this process serves the line, so wait with events.
+    int run_cli(const QStringList &args)
+    {
+        QProcess cli;
+        cli.start(QStringLiteral(CLI_PATH), args);
+        if (!cli.waitForStarted())
+            return -1;
+        QDeadlineTimer deadline(30000);
+        while (cli.state() != QProcess::NotRunning && !deadline.hasExpired())
+            QTest::qWait(20);
+        if (cli.exitCode() != 0)
+            qWarning("%s", cli.readAllStandardError().constData());
+        return cli.exitCode();
     }
 };
 
