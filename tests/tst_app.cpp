@@ -387,8 +387,7 @@ private slots:
         }
         r.w->findChild<QPushButton *>("cmd_writeall")->click();
         QCOMPARE(ring.pending(), before + 2);
-        QCOMPARE(pdu_at(ring, before), QByteArray::fromHex("65010105010101"
-                                                           "03e8"));
+        QCOMPARE(pdu_at(ring, before), QByteArray::fromHex("6501010501010103e8"));
         QCOMPARE(pdu_at(ring, before + 1), QByteArray::fromHex("65010e0101"));
         QCOMPARE(box_colour(r.w.get(), 5), colour_refused);
         QCOMPARE(box_colour(r.w.get(), 4), colour_white);
@@ -438,9 +437,7 @@ private slots:
             QCOMPARE(caption(r.w.get(), order[i]), shown[i]);
         QCOMPARE(r.w->status(), text_link_ok);
         // A short reply afterwards changes only what it carries.
-        r.port->incoming = with_crc(hex("010304"
-                                        "0000"
-                                        "0307"));
+        r.port->incoming = with_crc(hex("01030400000307"));
         r.w->Timer1_Timer();
         QCOMPARE(caption(r.w.get(), Caption::pr_ver), QStringLiteral("3 .07 "));
         QCOMPARE(caption(r.w.get(), Caption::fr), shown[5]);
@@ -466,8 +463,7 @@ private slots:
         for (int i = 0; i < 9; ++i)
             QCOMPARE(r.box(i)->palette().color(QPalette::Base), QColor(Qt::white));
         QCOMPARE(ring.pending(), 6);
-        QCOMPARE(pdu_at(ring, 3), QByteArray::fromHex("65010105010101"
-                                                      "03e8"));
+        QCOMPARE(pdu_at(ring, 3), QByteArray::fromHex("6501010501010103e8"));
         QCOMPARE(pdu_at(ring, 5), QByteArray::fromHex("65010e0101"));
         r.w->findChild<QPushButton *>("cmd_readall")->click();
         QCOMPARE(ring.pending(), 9);
@@ -494,22 +490,13 @@ private slots:
             r.port->incoming = with_crc(hex(frame));
             r.w->Timer1_Timer();
         };
-        reply("0164010105"
-              "64"
-              "65"
-              "66"
-              "1388");
-        reply("0164010608"
-              "007d"
-              "4e20"
-              "03e8"
-              "0000");
+        reply("01640101056465661388");
+        reply("0164010608007d4e2003e80000");
         chosen = r.dir.filePath(QStringLiteral("device.json"));
         run("Сохранить в файл…"); // box 8 not confirmed yet
         QVERIFY(!QFile::exists(chosen));
         QVERIFY(boxes.shown.last().text.contains(QStringLiteral("Реле(0-АПС, 1-Упр)")));
-        reply("0164010e01"
-              "01");
+        reply("0164010e0101");
         run("Сохранить в файл…");
         const ParamFileRead saved = load_param_file(chosen, r.w->master().table());
         QVERIFY2(saved.file, qPrintable(saved.error));
@@ -541,18 +528,9 @@ private slots:
         run("Загрузить из файла…");
         QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
 
-        reply("0164010105"
-              "64"
-              "65"
-              "66"
-              "1388");
-        reply("0164010608"
-              "007d"
-              "4e20"
-              "03e8"
-              "0000");
-        reply("0164010e01"
-              "01");
+        reply("01640101056465661388");
+        reply("0164010608007d4e2003e80000");
+        reply("0164010e0101");
         chosen = r.dir.filePath(QStringLiteral("sheet.pdf"));
         run("Отчёт…");
         QFile pdf(chosen);

@@ -116,11 +116,7 @@ private slots:
         const auto q = r.asked();
         QCOMPARE(q.size(), 3);
         COMPARE_HEX(q[0], hex("6501010564ff0005dc"));
-        COMPARE_HEX(q[1], hex("65010608"
-                              "007d"
-                              "ffff"
-                              "ffff"
-                              "0002"));
+        COMPARE_HEX(q[1], hex("65010608007dffffffff0002"));
         COMPARE_HEX(q[2], hex("65010e0101"));
     }
 
@@ -246,11 +242,7 @@ private slots:
     void grouped_reply_confirms_four_parameters()
     {
         Rig r;
-        r.receive(with_crc(hex("0164010105"
-                               "64"
-                               "65"
-                               "66"
-                               "05dc")));
+        r.receive(with_crc(hex("016401010564656605dc")));
         QCOMPARE(r.params.size(), 4);
         const int want[] = {100, 101, 102, 1500};
         for (int i = 0; i < 4; ++i) {
@@ -296,9 +288,7 @@ private slots:
     {
         Rig r;
         // Byte count claims 8, the frame carries 3: parameter 4 confirmed, 5 not.
-        r.receive(with_crc(hex("0164010608"
-                               "007d"
-                               "01")));
+        r.receive(with_crc(hex("0164010608007d01")));
         QCOMPARE(r.params.size(), 1);
         QCOMPARE(r.params[0].index, 4);
     }
@@ -343,14 +333,10 @@ private slots:
         QLocale::setDefault(locale);
         Rig r;
         const QByteArray first = hex("ff007fffff");
-        const QByteArray second = hex("0001"
-                                      "3039"
-                                      "ffff"
-                                      "0333");
+        const QByteArray second = hex("00013039ffff0333");
         r.receive(with_crc(hex("0164010105") + first));
         r.receive(with_crc(hex("0164010608") + second));
-        r.receive(with_crc(hex("0164010e01"
-                               "01")));
+        r.receive(with_crc(hex("0164010e0101")));
         // The values as a box shows them, read back by write-all.
         ParTexts shown;
         for (const ParConfirmation &c : std::as_const(r.params))
