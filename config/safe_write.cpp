@@ -95,20 +95,27 @@ QFileDevice::Permissions kept_permissions(const QFileInfo &old)
 
 } // namespace
 
-bool replace_file(const QString &path, const QByteArray &data)
+bool replace_file(const QString &path, const QByteArray &data, QString *why)
 {
+    const auto failed = [why](const QString &reason) {
+        if (why != nullptr)
+            *why = reason;
+        return false;
+    };
     const QFileInfo info(path);
     const QString target = info.isSymLink() && info.exists() ? info.canonicalFilePath() : path;
     QFile temp;
     if (!open_new_beside(temp, target))
-        return false;
+        return failed(temp.errorString());
     if (!fill(temp, data, kept_permissions(QFileInfo(target))) ||
         !rename_over(temp.fileName(), target)) {
+        const QString reason =
+            temp.error() != QFileDevice::NoError ? temp.errorString() : qt_error_string();
         temp.close();
         QFile::remove(temp.fileName());
-        return false;
+        return failed(reason);
     }
     // The new contents are in place; false from here on only says that they
     // may not survive a power cut.
-    return sync_folder(QFileInfo(target).absolutePath());
+    return sync_folder(QFileInfo(target).absolutePath()) || failed(qt_error_string());
 }

@@ -8,4 +8,5 @@
 // the disk before it is renamed over the old one. On any failure the new file
 // is removed, the old one is left exactly as it was and the result is false.
 // A symbolic link is followed, and the old file's permissions are kept.
-bool replace_file(const QString &path, const QByteArray &data);
+// why, when given, gets the system's words for a failure.
+bool replace_file(const QString &path, const QByteArray &data, QString *why = nullptr);

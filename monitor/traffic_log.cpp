@@ -1,7 +1,8 @@
 #include "traffic_log.h"
 
+#include "safe_write.h"
+
 #include <QDateTime>
-#include <QSaveFile>
 
 namespace {
 
@@ -134,16 +135,9 @@ QString TrafficLog::counters_text() const
 
 QString TrafficLog::save(const QString &path) const
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return file.errorString();
-    for (const QString &line : m_lines) {
-        const QByteArray bytes = line.toUtf8() + '\n';
-        if (file.write(bytes) != bytes.size()) {
-            const QString error = file.errorString();
-            file.cancelWriting();
-            return error;
-        }
-    }
-    return file.commit() ? QString() : file.errorString();
+    QByteArray bytes;
+    for (const QString &line : m_lines)
+        bytes += line.toUtf8() + '\n';
+    QString why;
+    return replace_file(path, bytes, &why) ? QString() : why;
 }

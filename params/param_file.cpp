@@ -1,12 +1,12 @@
 #include "param_file.h"
 
 #include "registers.h"
+#include "safe_write.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <algorithm>
@@ -93,21 +93,10 @@ QByteArray param_file_json(const ParTable &table, const ParamFile &file)
 
 QString save_atomically(const QString &path, const QByteArray &bytes)
 {
-    QSaveFile out(path);
-    const QString failed = QStringLiteral("Не удалось записать файл %1: ").arg(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return failed + out.errorString();
-    // commit() would not notice a failure of the flush it does on closing and
-    // would put a cut-off file in place, so flush here and give up on error.
-    if (out.write(bytes) != bytes.size() || !out.flush()) {
-        const QString why = out.errorString();
-        out.cancelWriting();
-        out.commit(); // removes the temporary file
-        return failed + why;
-    }
-    if (!out.commit())
-        return failed + out.errorString();
-    return QString();
+    QString why;
+    if (replace_file(path, bytes, &why))
+        return QString();
+    return QStringLiteral("Не удалось записать файл %1: %2").arg(path, why);
 }
 
 QString save_param_file(const QString &path, const ParTable &table, const ParamFile &file)
