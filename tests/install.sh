@@ -85,9 +85,11 @@ if [ "$(id -u)" -eq 0 ]; then
 else
     chmod a-w "$prefix/bin"
 fi
+# Always started in the background: exec, so that the job's id is the
+# program's own and the cleanup's kill reaches it.
 run() {
-    "${as_user[@]}" env HOME="$home" XDG_CONFIG_HOME="$home/.config" QT_QPA_PLATFORM=offscreen \
-        "$@"
+    exec "${as_user[@]}" env HOME="$home" XDG_CONFIG_HOME="$home/.config" \
+        QT_QPA_PLATFORM=offscreen "$@"
 }
 ini=$home/.config/rzt604-modbus/тп.ini
 before=$(ls -A "$prefix/bin")
