@@ -1,0 +1,225 @@
+// The main window with a fake port: editing the parameter boxes, how replies
+// are shown, the EEPROM buttons and the "Параметры" menu.
+#include "app_rig.h"
+#include "frames.h"
+#include "par_box.h"
+#include "param_file.h"
+#include "window_probe.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+
+class TestAppEditing : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { QLocale::setDefault(QLocale::c()); }
+
+    void editing_and_enter()
+    {
+        Rig r;
+        BoxAnswers boxes;
+        QVERIFY(r.w->Form_Load());
+        RequestRing &ring = r.w->modbus().ring;
+        const int before = ring.pending();
+        QLineEdit *box = r.box(4);
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, QStringLiteral("12,5"));
+        QCOMPARE(box->palette().color(QPalette::Base), QColor(Qt::white));
+        QCOMPARE(ring.pending(), before); // typing queues nothing
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(ring.pending(), before + 1);
+        QCOMPARE(pdu_at(ring, before), QByteArray::fromHex("65010602007d"));
+        QCOMPARE(box->text(), QStringLiteral("12,5")); // left as typed
+        QTest::keyClick(box, Qt::Key_Enter);
+        QCOMPARE(ring.pending(), before + 2);
+
+        // A reply shows the value in green; the change handler ran before that.
+        r.port->incoming = with_crc(hex("0165010602007d"));
+        r.w->Timer1_Timer();
+        QCOMPARE(box->text(), QStringLiteral("12.5 "));
+        QCOMPARE(box_colour(r.w.get(), 4), colour_green);
+    }
+
+    // Text with no number is never written: not by Enter, not by write-all,
+    // and the box says so until its text changes.
+    void text_without_a_number_is_refused()
+    {
+        Rig r;
+        BoxAnswers boxes;
+        QVERIFY(r.w->Form_Load());
+        RequestRing &ring = r.w->modbus().ring;
+        const int before = ring.pending();
+        QLineEdit *box = r.box(5);
+        box->setText(QStringLiteral("x20"));
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(ring.pending(), before);
+        QCOMPARE(box_colour(r.w.get(), 5), colour_refused);
+        QVERIFY(!box->toolTip().isEmpty());
+        QCOMPARE(box->text(), QStringLiteral("x20"));
+
+        // Write-all sends the groups whose boxes all hold numbers.
+        for (int i = 0; i < par_count; ++i) {
+            if (i != 5)
+                r.box(i)->setText(QStringLiteral("1"));
+        }
+        r.w->findChild<QPushButton *>("cmd_writeall")->click();
+        QCOMPARE(ring.pending(), before + 2);
+        QCOMPARE(pdu_at(ring, before), QByteArray::fromHex("6501010501010103e8"));
+        QCOMPARE(pdu_at(ring, before + 1), QByteArray::fromHex("65010e0101"));
+        QCOMPARE(box_colour(r.w.get(), 5), colour_refused);
+        QCOMPARE(box_colour(r.w.get(), 4), colour_white);
+
+        QTest::keyClick(box, Qt::Key_Backspace);
+        QCOMPARE(box_colour(r.w.get(), 5), colour_white);
+        QVERIFY(box->toolTip().isEmpty());
+    }
+
+    // What a good reply says reaches the labels exactly as they show it.
+    // clang-format off
+    void replies_shown_in_the_window_data()
+    {
+        QTest::addColumn<QByteArray>("data"); // registers 200..209, 20 bytes
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QStringList>("shown"); // pr, sw, A, B, C, f, ain1, ain2
+        QTest::newRow("zeros") << QByteArray(20, 0) << QLocale::c()
+                               << QStringList{"0 .00 ", "0 .00 ", "0 ", "0 ", "0 ", "0 ", "0 ", "0 "};
+        QTest::newRow("typical")
+            << hex("0000" "0205" "020c" "0000" "04b0" "ffff" "0001" "1388" "0007" "00ff")
+            << QLocale::c()
+            << QStringList{"2 .05 ", "2 .12 ", "1.2 ", "65.535 ", "0.001 ", "50 ", "7 ", "255 "};
+        QTest::newRow("minor 9 and 150, comma")
+            << hex("0000" "0109" "0296" "0000" "04b0" "0000" "0000" "1389" "0000" "0000")
+            << QLocale(QLocale::Russian, QLocale::Russia)
+            << QStringList{"1 .09 ", "2 .150 ", "1,2 ", "0 ", "0 ", "50,01 ", "0 ", "0 "};
+        QTest::newRow("arabic shows a point")
+            << hex("0000" "0109" "0296" "0000" "04b0" "0000" "0000" "1389" "0000" "0000")
+            << QLocale(QLocale::Arabic, QLocale::Egypt)
+            << QStringList{"1 .09 ", "2 .150 ", "1.2 ", "0 ", "0 ", "50.01 ", "0 ", "0 "};
+    }
+    // clang-format on
+    void replies_shown_in_the_window()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QLocale, locale);
+        QFETCH(QStringList, shown);
+        QLocale::setDefault(locale);
+        Rig r;
+        BoxAnswers boxes;
+        QVERIFY(r.w->Form_Load());
+        r.port->incoming = with_crc(hex("010314") + data);
+        r.w->Timer1_Timer();
+        const Caption order[] = {Caption::pr_ver, Caption::sw_ver, Caption::phAI,  Caption::phBI,
+                                 Caption::phCI,   Caption::fr,     Caption::ain_0, Caption::ain_1};
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(caption(r.w.get(), order[i]), shown[i]);
+        QCOMPARE(r.w->status(), text_link_ok);
+        // A short reply afterwards changes only what it carries.
+        r.port->incoming = with_crc(hex("01030400000307"));
+        r.w->Timer1_Timer();
+        QCOMPARE(caption(r.w.get(), Caption::pr_ver), QStringLiteral("3 .07 "));
+        QCOMPARE(caption(r.w.get(), Caption::fr), shown[5]);
+        // An exception reply is the connection text, then its code.
+        r.port->incoming = with_crc(hex("018302"));
+        r.w->Timer1_Timer();
+        QCOMPARE(r.w->status(), text_link_ok + QStringLiteral(" Нарушение протокола, код: 2"));
+        QCOMPARE(caption(r.w.get(), Caption::fr), shown[5]);
+    }
+
+    void buttons_paint_white_and_queue()
+    {
+        Rig r({});
+        BoxAnswers boxes;
+        boxes.answers = {QMessageBox::Ok};
+        DialogDriver driver;
+        driver.actions = {[](WndSetCom &dlg) { click(dlg, "Отмена"); }};
+        QVERIFY(r.w->Form_Load()); // port closed: the buttons queue all the same
+        RequestRing &ring = r.w->modbus().ring;
+        for (int i = 0; i < 9; ++i)
+            show_value(r.box(i), 1, 3, 1, QString());
+        r.w->findChild<QPushButton *>("cmd_writeall")->click();
+        for (int i = 0; i < 9; ++i)
+            QCOMPARE(r.box(i)->palette().color(QPalette::Base), QColor(Qt::white));
+        QCOMPARE(ring.pending(), 6);
+        QCOMPARE(pdu_at(ring, 3), QByteArray::fromHex("6501010501010103e8"));
+        QCOMPARE(pdu_at(ring, 5), QByteArray::fromHex("65010e0101"));
+        r.w->findChild<QPushButton *>("cmd_readall")->click();
+        QCOMPARE(ring.pending(), 9);
+        QCOMPARE(pdu_at(ring, 8), QByteArray::fromHex("64010e01"));
+    }
+
+    // Save, load, compare and the report, through the window's own menu.
+    void parameter_files_through_the_menu()
+    {
+        Rig r;
+        BoxAnswers boxes;
+        QVERIFY(r.w->Form_Load());
+        QString chosen;
+        file_dialog_fn() = [&](QWidget *, bool, const QString &, const QString &) {
+            return chosen;
+        };
+        const auto run = [&](const char *text) {
+            for (QAction *a : r.w->findChild<QMenu *>("mnu_params")->actions()) {
+                if (a->text() == QString::fromUtf8(text))
+                    a->trigger();
+            }
+        };
+        const auto reply = [&](const char *frame) {
+            r.port->incoming = with_crc(hex(frame));
+            r.w->Timer1_Timer();
+        };
+        reply("01640101056465661388");
+        reply("0164010608007d4e2003e80000");
+        chosen = r.dir.filePath(QStringLiteral("device.json"));
+        run("Сохранить в файл…"); // box 8 not confirmed yet
+        QVERIFY(!QFile::exists(chosen));
+        QVERIFY(boxes.shown.last().text.contains(QStringLiteral("Реле(0-АПС, 1-Упр)")));
+        reply("0164010e0101");
+        run("Сохранить в файл…");
+        const ParamFileRead saved = load_param_file(chosen, r.w->master().table());
+        QVERIFY2(saved.file, qPrintable(saved.error));
+        QCOMPARE(saved.file->raws, (ParRaws{100, 101, 102, 5000, 125, 20000, 1000, 0, 1}));
+        QCOMPARE(saved.file->address, 1);
+
+        // Another controller's file: the boxes take its values, white, unwritten.
+        ParamFile other = *saved.file;
+        other.raws[4] = 300;
+        chosen = r.dir.filePath(QStringLiteral("other.json"));
+        QCOMPARE(save_param_file(chosen, r.w->master().table(), other), QString());
+        run("Сравнить с файлом…");
+        QVERIFY(boxes.shown.last().text.contains(QStringLiteral("Таймер, с: 12.5 / 30")));
+        QCOMPARE(box_colour(r.w.get(), 4), QRgb(0xFFFF80));
+        QCOMPARE(box_colour(r.w.get(), 3), colour_green);
+        const int before = r.w->modbus().ring.pending();
+        run("Загрузить из файла…");
+        QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
+        QCOMPARE(box_colour(r.w.get(), 4), colour_white);
+        QCOMPARE(box_colour(r.w.get(), 3), colour_white);
+        QCOMPARE(r.w->modbus().ring.pending(), before); // nothing written by loading
+
+        // A broken file changes nothing and says why.
+        QFile broken(r.dir.filePath(QStringLiteral("broken.json")));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("{\"format\": 2}");
+        broken.close();
+        chosen = broken.fileName();
+        run("Загрузить из файла…");
+        QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
+
+        reply("01640101056465661388");
+        reply("0164010608007d4e2003e80000");
+        reply("0164010e0101");
+        chosen = r.dir.filePath(QStringLiteral("sheet.pdf"));
+        run("Отчёт…");
+        QFile pdf(chosen);
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        QVERIFY(pdf.read(5) == "%PDF-");
+        QVERIFY(pdf.size() > 1000);
+        file_dialog_fn() = nullptr;
+    }
+};
+
+QTEST_MAIN(TestAppEditing)
+#include "tst_app_editing.moc"
