@@ -1,5 +1,7 @@
 #include "monitor_window.h"
 
+#include "tool_button.h"
+
 #include <QDateTime>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -11,28 +13,16 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
-
-QPushButton *button(QWidget *parent, const char *name, const QString &text)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setAutoDefault(false);
-    return b;
-}
-
-} // namespace
-
 MonitorWindow::MonitorWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("monitor"));
     setWindowTitle(QStringLiteral("Монитор обмена"));
 
-    m_pause = button(this, "cmd_pause", QStringLiteral("Пауза"));
+    m_pause = tool_button(this, "cmd_pause", QStringLiteral("Пауза"));
     m_pause->setCheckable(true);
-    auto *clear = button(this, "cmd_clear", QStringLiteral("Очистить"));
-    auto *save = button(this, "cmd_save", QStringLiteral("Сохранить…"));
-    auto *reset = button(this, "cmd_reset", QStringLiteral("Сбросить счётчики"));
+    auto *clear = tool_button(this, "cmd_clear", QStringLiteral("Очистить"));
+    auto *save = tool_button(this, "cmd_save", QStringLiteral("Сохранить…"));
+    auto *reset = tool_button(this, "cmd_reset", QStringLiteral("Сбросить счётчики"));
     auto *buttons = new QHBoxLayout;
     for (QPushButton *b : {m_pause, clear, save, reset})
         buttons->addWidget(b);

@@ -2,6 +2,7 @@
 
 #include "registers.h"
 #include "serial_port.h"
+#include "tool_button.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -16,14 +17,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QPushButton *button(QWidget *parent, const char *name, const QString &text)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setAutoDefault(false);
-    return b;
-}
 
 QSpinBox *address_box(QWidget *parent, const char *name, int value)
 {
@@ -44,9 +37,9 @@ ScanWindow::ScanWindow(SerialPort &port, QTimer *polling, QWidget *parent)
 
     m_from = address_box(this, "spn_from", 1);
     m_to = address_box(this, "spn_to", 247);
-    m_start = button(this, "cmd_start", QStringLiteral("Начать"));
-    m_stop_button = button(this, "cmd_stop", QStringLiteral("Стоп"));
-    m_choose = button(this, "cmd_choose", QStringLiteral("Выбрать"));
+    m_start = tool_button(this, "cmd_start", QStringLiteral("Начать"));
+    m_stop_button = tool_button(this, "cmd_stop", QStringLiteral("Стоп"));
+    m_choose = tool_button(this, "cmd_choose", QStringLiteral("Выбрать"));
     auto *range = new QHBoxLayout;
     range->addWidget(new QLabel(QStringLiteral("Адреса с"), this));
     range->addWidget(m_from);

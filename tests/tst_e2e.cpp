@@ -7,6 +7,7 @@
 #include "modbus.h"
 #include "par_box.h"
 #include "qt_serial_port.h"
+#include "sim_window.h"
 #include "window_probe.h"
 
 #include <QApplication>
@@ -30,15 +31,9 @@ const QStringList default_texts = {"100 ", "100 ", "100 ", "5 ", "12.5 ",
 
 } // namespace
 
-class TestEndToEnd : public QObject {
+class TestEndToEnd : public SimWindowTest {
     Q_OBJECT
 
-    QTemporaryDir *m_dir = nullptr;
-    QProcess *m_sim = nullptr;
-    std::unique_ptr<FrmMain> m_win;
-    QStringList m_boxes_shown;
-
-    void start(const QStringList &sim_options);
     QLineEdit *box(int i) const
     {
         return m_win->findChild<QLineEdit *>(QStringLiteral("txt_par_%1").arg(i));
@@ -116,56 +111,15 @@ private slots:
 
 void TestEndToEnd::init()
 {
-    m_boxes_shown.clear();
-    message_box_fn() = [this](QWidget *, const QString &text, const QString &,
-                              QMessageBox::StandardButtons, QMessageBox::Icon) {
-        m_boxes_shown.append(text);
-        return QMessageBox::Cancel;
-    };
+    catch_boxes();
 }
 
 void TestEndToEnd::cleanup()
 {
     const bool boxes = !m_boxes_shown.isEmpty();
     const QString first = boxes ? m_boxes_shown.first() : QString();
-    m_win.reset();
-    if (m_sim != nullptr) {
-        m_sim->terminate();
-        if (!m_sim->waitForFinished(3000))
-            m_sim->kill();
-        m_sim->waitForFinished(3000);
-    }
-    delete m_sim;
-    m_sim = nullptr;
-    delete m_dir;
-    m_dir = nullptr;
-    message_box_fn() = nullptr;
+    stop_all();
     QVERIFY2(!boxes, qPrintable(first));
-}
-
-void TestEndToEnd::start(const QStringList &sim_options)
-{
-    m_dir = new QTemporaryDir;
-    QVERIFY(m_dir->isValid());
-    m_sim = new QProcess;
-    m_sim->start(QStringLiteral(SIM_PATH),
-                 QStringList{"-v", "--memory", m_dir->filePath(QStringLiteral("memory.bin"))} +
-                     sim_options);
-    QVERIFY2(m_sim->waitForStarted(5000), qPrintable(m_sim->errorString()));
-    QTRY_VERIFY_WITH_TIMEOUT(m_sim->canReadLine() || m_sim->state() != QProcess::Running, 10000);
-    const QString pty = QString::fromLocal8Bit(m_sim->readLine()).trimmed();
-    QVERIFY2(pty.startsWith(QLatin1Char('/')), qPrintable(m_sim->readAllStandardError()));
-
-    const QString ini = m_dir->filePath(QStringLiteral("тп.ini"));
-    QFile f(ini);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=" + pty.toLocal8Bit() + "\r\n");
-    f.close();
-
-    m_win = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(ini), ini);
-    QVERIFY(m_win->Form_Load());
-    QVERIFY2(m_boxes_shown.isEmpty(), qPrintable(m_boxes_shown.value(0)));
-    QVERIFY(m_win->port().is_open());
 }
 
 void TestEndToEnd::startup_reads_all_parameters_and_live_values()

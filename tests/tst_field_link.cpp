@@ -5,6 +5,7 @@
 #include "frm_main.h"
 #include "message_box.h"
 #include "qt_serial_port.h"
+#include "sim_window.h"
 #include "window_probe.h"
 
 #include <QAction>
@@ -40,15 +41,9 @@ int lines_with(const TrafficLog &log, const QString &part)
 
 } // namespace
 
-class TestFieldLink : public QObject {
+class TestFieldLink : public SimWindowTest {
     Q_OBJECT
 
-    QTemporaryDir *m_dir = nullptr;
-    QProcess *m_sim = nullptr;
-    std::unique_ptr<FrmMain> m_win;
-    QStringList m_boxes_shown;
-
-    void start(const QStringList &sim_options);
     void trigger(const char *action)
     {
         m_win->findChild<QAction *>(QString::fromLatin1(action))->trigger();
@@ -70,52 +65,12 @@ private slots:
 
 void TestFieldLink::init()
 {
-    m_boxes_shown.clear();
-    message_box_fn() = [this](QWidget *, const QString &text, const QString &,
-                              QMessageBox::StandardButtons, QMessageBox::Icon) {
-        m_boxes_shown.append(text);
-        return QMessageBox::Cancel;
-    };
+    catch_boxes();
 }
 
 void TestFieldLink::cleanup()
 {
-    m_win.reset();
-    if (m_sim != nullptr) {
-        m_sim->terminate();
-        if (!m_sim->waitForFinished(3000))
-            m_sim->kill();
-        m_sim->waitForFinished(3000);
-    }
-    delete m_sim;
-    m_sim = nullptr;
-    delete m_dir;
-    m_dir = nullptr;
-    message_box_fn() = nullptr;
-}
-
-void TestFieldLink::start(const QStringList &sim_options)
-{
-    m_dir = new QTemporaryDir;
-    QVERIFY(m_dir->isValid());
-    m_sim = new QProcess;
-    m_sim->start(QStringLiteral(SIM_PATH),
-                 QStringList{"--memory", m_dir->filePath(QStringLiteral("memory.bin"))} +
-                     sim_options);
-    QVERIFY2(m_sim->waitForStarted(5000), qPrintable(m_sim->errorString()));
-    QTRY_VERIFY_WITH_TIMEOUT(m_sim->canReadLine() || m_sim->state() != QProcess::Running, 10000);
-    const QString pty = QString::fromLocal8Bit(m_sim->readLine()).trimmed();
-    QVERIFY2(pty.startsWith(QLatin1Char('/')), qPrintable(m_sim->readAllStandardError()));
-
-    const QString ini = m_dir->filePath(QStringLiteral("тп.ini"));
-    QFile f(ini);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=" + pty.toLocal8Bit() + "\r\n");
-    f.close();
-
-    m_win = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(ini), ini);
-    QVERIFY(m_win->Form_Load());
-    QVERIFY2(m_boxes_shown.isEmpty(), qPrintable(m_boxes_shown.value(0)));
+    stop_all();
 }
 
 void TestFieldLink::monitor_shows_each_verdict_data()
