@@ -21,17 +21,22 @@ void show_on_top(QWidget *window)
 } // namespace
 
 FrmMain::FrmMain(std::unique_ptr<SerialPort> port, QString config_path, QWidget *parent)
-    : QMainWindow(parent), m_session(std::move(port), std::move(config_path)),
-      m_master(m_session.port())
+    : QMainWindow(parent), m_line(std::move(port), std::move(config_path))
 {
+    // Destroyed as a member before the window's children are.
+    m_line.setParent(this);
     build_ui();
-    connect(&m_master, &Master::exchanged, this, &FrmMain::show_exchange);
-    connect(&m_master, &Master::measured, this, &FrmMain::show_measurement);
-    connect(&m_master, &Master::parameter_confirmed, this, &FrmMain::show_parameter);
+    connect(&m_line, &Line::exchanged, this, &FrmMain::show_exchange);
+    connect(&m_line, &Line::measured, this, &FrmMain::show_measurement);
+    connect(&m_line, &Line::parameter_confirmed, this, &FrmMain::show_parameter);
+    connect(&m_line, &Line::changed, this, &FrmMain::controller_changed);
+    connect(&m_line, &Line::writes_cancelled, this, &FrmMain::writes_cancelled);
+    connect(&m_line, &Line::scan_started, this,
+            [this] { show_status_now(QStringLiteral("Поиск устройства…")); });
     // Made now, so that it records and knows the limits before it is first shown.
     m_trend = new TrendWindow(this);
-    connect(&m_master, &Master::measured, m_trend, &TrendWindow::add_measurement);
-    connect(&m_master, &Master::parameter_confirmed, m_trend, &TrendWindow::par_confirmed);
+    connect(&m_line, &Line::measured, m_trend, &TrendWindow::add_measurement);
+    connect(&m_line, &Line::parameter_confirmed, m_trend, &TrendWindow::par_confirmed);
 }
 
 FrmMain::~FrmMain()
@@ -44,40 +49,46 @@ FrmMain::~FrmMain()
 
 bool FrmMain::Form_Load()
 {
-    read_config(m_session.config_path(), m_session.com_port, *this);
+    PortSession &session = m_line.session();
+    read_config(session.config_path(), session.com_port, *this);
 
+    // Filling the list selects its first item on the way; only the final
+    // choice of address 1 reaches the line.
+    m_cmb_slad->blockSignals(true);
     m_cmb_slad->clear();
     for (int a = 0; a <= 127; ++a)
         m_cmb_slad->addItem(QString::number(a));
+    m_cmb_slad->setCurrentIndex(-1);
+    m_cmb_slad->blockSignals(false);
     m_cmb_slad->setCurrentIndex(1);
 
     // A failed step is followed by the next one, not repeated: the port
     // dialog shown on failure opens the port the operator picks.
-    const PortError number_error = port().set_port_number(m_session.com_port);
+    const PortError number_error = session.port().set_port_number(session.com_port);
     if (number_error != PortError::None && !open_port_step(number_error))
         return false;
-    const PortError open_error = m_session.open();
+    const PortError open_error = session.open_configured();
     if (open_error != PortError::None && !open_port_step(open_error))
         return false;
 
     show();
     m_cmb_slad->setFocus();
-    m_timer->start();
-    m_master.par_table_init();
-    m_master.par_readall();
+    m_line.start();
+    m_line.par_table_init();
+    m_line.par_readall();
     return true;
 }
 
 bool FrmMain::open_port_step(PortError error)
 {
-    const QString text = QStringLiteral("Порт COM") + QString::number(m_session.com_port) +
+    const QString text = QStringLiteral("Порт COM") + QString::number(com_port()) +
                          port_error_reason(error) + QStringLiteral("\r\n") +
                          QStringLiteral("Выберите другой порт");
     const auto answer = message_box(nullptr, text, QStringLiteral("Ошибка открытия порта"),
                                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Critical);
     if (answer != QMessageBox::Ok)
         return false;
-    WndSetCom dialog(m_session, *this, this);
+    WndSetCom dialog(m_line.session(), *this, this);
     dialog.form_load();
     centre_on_screen(&dialog);
     dialog.exec();
@@ -91,7 +102,7 @@ void FrmMain::mnu_trend_Click()
 
 void FrmMain::Timer1_Timer()
 {
-    m_master.exchange_step();
+    m_line.exchange_step();
 }
 
 void FrmMain::mnu_settings_Click()
@@ -102,7 +113,7 @@ void FrmMain::mnu_settings_Click()
         m_dialog->activateWindow();
         return;
     }
-    m_dialog = new WndSetCom(m_session, *this);
+    m_dialog = new WndSetCom(m_line.session(), *this);
     m_dialog->setAttribute(Qt::WA_DeleteOnClose);
     // Closing the main window ends the program even while this one is open.
     m_dialog->setAttribute(Qt::WA_QuitOnClose, false);
@@ -117,8 +128,8 @@ void FrmMain::mnu_monitor_Click()
     if (!m_monitor) {
         m_monitor = new MonitorWindow;
         m_monitor->setAttribute(Qt::WA_QuitOnClose, false);
-        connect(&m_master, &Master::exchanged, m_monitor, &MonitorWindow::add_exchange);
-        connect(&m_session, &PortSession::reconnected, m_monitor, &MonitorWindow::add_reconnect);
+        connect(&m_line, &Line::exchanged, m_monitor, &MonitorWindow::add_exchange);
+        connect(&m_line, &Line::port_returned, m_monitor, &MonitorWindow::add_reconnect);
     }
     show_on_top(m_monitor);
 }
@@ -126,7 +137,7 @@ void FrmMain::mnu_monitor_Click()
 void FrmMain::mnu_scan_Click()
 {
     if (!m_scan) {
-        m_scan = new ScanWindow(port(), m_timer);
+        m_scan = new ScanWindow(m_line);
         m_scan->setAttribute(Qt::WA_QuitOnClose, false);
         connect(m_scan, &ScanWindow::address_chosen, m_cmb_slad, &QComboBox::setCurrentIndex);
     }
@@ -136,14 +147,14 @@ void FrmMain::mnu_scan_Click()
 void FrmMain::paint_all_white()
 {
     for (QLineEdit *box : m_boxes)
-        set_colour(box, colour_white);
-    m_confirmed = {};
+        mark_edited(box);
 }
 
 void FrmMain::cmd_readall_Click()
 {
     paint_all_white();
-    m_master.par_readall();
+    if (!m_line.par_readall())
+        notify(QStringLiteral("Очередь запросов заполнена: чтение не поставлено"));
 }
 
 void FrmMain::cmd_writeall_Click()
@@ -152,14 +163,12 @@ void FrmMain::cmd_writeall_Click()
     ParTexts texts;
     for (int i = 0; i < par_count; ++i)
         texts[size_t(i)] = m_boxes[size_t(i)]->text();
-    for (int i : m_master.par_writeall(texts))
-        mark_refused(m_boxes[size_t(i)]);
+    report_write_all(m_line.par_writeall(texts, m_held));
 }
 
 void FrmMain::txt_par_Change(int index)
 {
     mark_edited(m_boxes[size_t(index)]);
-    m_confirmed[size_t(index)].reset();
 }
 
 void FrmMain::txt_par_KeyPress(int index, int key_ascii)
@@ -168,7 +177,16 @@ void FrmMain::txt_par_KeyPress(int index, int key_ascii)
         return;
     QLineEdit *box = m_boxes[size_t(index)];
     set_colour(box, colour_white);
-    m_confirmed[size_t(index)].reset();
-    if (!m_master.par_write(index, box->text()))
+    switch (m_line.par_write(index, box->text())) {
+    case Queued::yes:
+        break;
+    case Queued::no_number:
         mark_refused(box);
+        break;
+    case Queued::ring_full:
+        mark_refused(box, QStringLiteral("Очередь запросов заполнена: значение не записано"));
+        notify(
+            QStringLiteral("Очередь запросов заполнена: «%1» не записан").arg(par_caption(index)));
+        break;
+    }
 }

@@ -3,10 +3,9 @@
 // the slave address, the status line, the polling timer and the serial port.
 
 #include "config.h"
-#include "master.h"
+#include "line.h"
 #include "monitor_window.h"
 #include "param_file.h"
-#include "port_session.h"
 #include "scan_window.h"
 #include "wnd_set_com.h"
 
@@ -15,6 +14,7 @@
 #include <QPointer>
 
 #include <array>
+#include <bitset>
 #include <map>
 #include <memory>
 #include <optional>
@@ -42,12 +42,11 @@ public:
     QString status() const;
     void set_status(const QString &text);
 
-    SerialPort &port() { return m_session.port(); }
-    PortSession &session() { return m_session; }
-    Master &master() { return m_master; }
-    Modbus &modbus() { return m_master.link(); }
-    uint8_t com_port() const { return m_session.com_port; }
-    QTimer *timer() const { return m_timer; }
+    const SerialPort &port() const { return m_line.port(); }
+    Line &line() { return m_line; }
+    PortSession &session() { return m_line.session(); }
+    uint8_t com_port() const { return m_line.session().com_port; }
+    QTimer *timer() { return m_line.timer(); }
     WndSetCom *port_dialog() const { return m_dialog; }
     MonitorWindow *monitor() const { return m_monitor; }
     ScanWindow *scan_window() const { return m_scan; }
@@ -72,6 +71,11 @@ public:
     QString about_text() const;
     TrendWindow *trend() const { return m_trend; }
 
+    // Live values older than this are shown greyed.
+    static constexpr int stale_after_ms = 1000;
+    // How long a message stands in the status line over the exchange status.
+    static constexpr int notice_ms = 4000;
+
 private:
     void build_ui();
     void build_frames(QWidget *area);
@@ -86,25 +90,46 @@ private:
     void show_exchange(const Exchange &e);
     void show_measurement(const Measurement &m);
     void show_parameter(const ParConfirmation &c);
+    // The live fields greyed, with since when, while no fresh value comes.
+    void show_stale(bool stale);
+    // The line talks to another controller (or the same one again after a
+    // loss): nothing shown so far is known to hold for it.
+    void controller_changed(LineChange why);
+    void writes_cancelled(const QList<int> &indices);
+    void report_write_all(const WriteAllResult &result);
+    // A read-back that differs from what was written.
+    void show_not_taken(int index, int32_t written, int32_t held);
+    // A line in the status bar for a few seconds, over the exchange status.
+    void notify(const QString &text);
+    QString exchange_status(const Exchange &e) const;
     // The nine values the boxes show confirmed; false, after telling the
     // operator which are not, when some box is not green.
     bool confirmed_raws(ParRaws &raws, const QString &what);
+    void finish_compare();
     void inform(const QString &text, QMessageBox::Icon icon = QMessageBox::Information);
     // A parameter file the operator picks, checked; none when cancelled or refused.
     std::optional<ParamFile> open_param_file(const QString &title);
 
-    PortSession m_session;
-    Master m_master;
+    Line m_line;
 
-    QTimer *m_timer = nullptr;
     QComboBox *m_cmb_slad = nullptr;
     QLabel *m_lbl_sys_mes = nullptr;
     // The value labels by the register they show (201, 202: the versions).
     std::map<int, QLabel *> m_values;
     std::array<QLineEdit *, par_count> m_boxes{};
-    // What each box shows as confirmed by the controller, while it is green.
-    std::array<std::optional<int32_t>, par_count> m_confirmed{};
+    // What the controller the line talks to holds, as read from it
+    // (function 100), and writes it echoed whose read-back is awaited. Both
+    // are forgotten when the line talks to another controller.
+    ParKnown m_held{};
+    ParKnown m_written{};
+    // A comparison waits for a fresh read of all nine.
+    std::optional<ParamFile> m_compare_file;
+    std::bitset<par_count> m_fresh;
     std::optional<Measurement> m_last_measurement;
+    qint64 m_last_good_ms = 0;
+    bool m_stale = false;
+    QString m_notice;
+    qint64 m_notice_until_ms = 0;
     TrendWindow *m_trend = nullptr;
     QPointer<WndSetCom> m_dialog;
     QPointer<MonitorWindow> m_monitor;

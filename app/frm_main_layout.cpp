@@ -4,6 +4,7 @@
 #include "classic_frame.h"
 #include "frm_main.h"
 #include "program_look.h"
+#include "registers.h"
 #include "wrap_button.h"
 
 #include <QComboBox>
@@ -78,12 +79,6 @@ void FrmMain::build_ui()
     build_parameters(area);
     build_bottom(area);
     setFixedSize(area->width(), area->height() + menuBar()->sizeHint().height());
-
-    m_timer = new QTimer(this);
-    m_timer->setObjectName(QStringLiteral("Timer1"));
-    m_timer->setInterval(150);
-    m_timer->setTimerType(Qt::PreciseTimer);
-    connect(m_timer, &QTimer::timeout, this, [this] { Timer1_Timer(); });
 }
 
 // Beside the port menu; the window itself does not change for them.
@@ -111,11 +106,10 @@ void FrmMain::build_frames(QWidget *area)
     const QString dash = QStringLiteral("-");
     auto *currents = frame(area, "Frame2_0", QStringLiteral("Дифференциальные токи"),
                            twips(240, 240, 6615, 1575));
-    label(currents, "lblc_phA_0", QStringLiteral("Фаза A"), twips(1320, 360, 975, 375), left, 12);
-    label(currents, "lblc_PhB_0", QStringLiteral("Фаза B"), twips(2400, 360, 975, 375), left, 12);
-    label(currents, "lblc_phC_0", QStringLiteral("Фаза C"), twips(3480, 360, 975, 375), left, 12);
-    label(currents, "lblc_fr_0", QStringLiteral("Частота, Гц"), twips(4680, 360, 1695, 375), left,
-          12);
+    label(currents, "lblc_phA_0", field_caption(204), twips(1320, 360, 975, 375), left, 12);
+    label(currents, "lblc_PhB_0", field_caption(205), twips(2400, 360, 975, 375), left, 12);
+    label(currents, "lblc_phC_0", field_caption(206), twips(3480, 360, 975, 375), left, 12);
+    label(currents, "lblc_fr_0", field_caption(207, true), twips(4680, 360, 1695, 375), left, 12);
     label(currents, "lblc_U_1", QStringLiteral("I, А"), twips(600, 960, 855, 375), left, 12);
     m_values[204] = label(currents, "lbl_phAI", dash, twips(1200, 960, 1095, 375), centre, 12);
     m_values[205] = label(currents, "lbl_phBI", dash, twips(2280, 960, 975, 375), centre, 12);
@@ -145,7 +139,7 @@ void FrmMain::build_parameters(QWidget *area)
         const Row &row = rows[i];
         // Captions end at 8775, just left of the boxes at 8880.
         const QByteArray name = "Label1_" + QByteArray::number(row.label1);
-        label(area, name.constData(), QString::fromUtf8(par_caption(i)),
+        label(area, name.constData(), par_caption(i),
               twips(row.caption_left, row.top, 8775 - row.caption_left, 375), right, 9.75);
         auto *edit = new QLineEdit(QStringLiteral("-"), area);
         edit->setObjectName(QStringLiteral("txt_par_%1").arg(i));
@@ -192,7 +186,7 @@ void FrmMain::build_bottom(QWidget *area)
     m_cmb_slad->setGeometry(twips(2400, 4320, 855, 315));
     // The address goes into every frame built from the next one on.
     connect(m_cmb_slad, &QComboBox::currentIndexChanged, this,
-            [this](int index) { m_master.set_address(index); });
+            [this](int index) { m_line.set_address(index); });
     // Runs on to the right edge of the window (designed 5760 wide), so that
     // the exception code at the end of the longest status text stays visible
     // in the fallback fonts, which are wider than the designed one.

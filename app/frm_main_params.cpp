@@ -27,10 +27,15 @@ bool FrmMain::confirmed_raws(ParRaws &raws, const QString &what)
 {
     QStringList missing;
     for (int i = 0; i < par_count; ++i) {
-        if (m_confirmed[size_t(i)])
-            raws[size_t(i)] = *m_confirmed[size_t(i)];
+        // A box shows what the controller holds while it is green, or while
+        // it marks a write the controller did not take (it shows what it
+        // holds then too).
+        const QRgb colour = colour_of(m_boxes[size_t(i)]);
+        const bool shown_held = colour == colour_green || colour == colour_not_taken;
+        if (shown_held && m_held[size_t(i)])
+            raws[size_t(i)] = *m_held[size_t(i)];
         else
-            missing << QString::fromUtf8(par_caption(i));
+            missing << par_caption(i);
     }
     if (missing.isEmpty())
         return true;
@@ -45,7 +50,7 @@ void FrmMain::mnu_par_save_Click()
     if (!confirmed_raws(file.raws, QStringLiteral("Сохранение невозможно")))
         return;
     file.saved = QDateTime::currentDateTime();
-    file.address = m_master.address();
+    file.address = m_line.address();
     if (m_last_measurement && m_last_measurement->has(202)) {
         file.protocol = m_last_measurement->protocol;
         file.software = m_last_measurement->software;
@@ -53,7 +58,7 @@ void FrmMain::mnu_par_save_Click()
     const QString path = choose_file(this, true, QStringLiteral("Сохранить в файл"), file_filter);
     if (path.isEmpty())
         return;
-    const QString error = save_param_file(path, m_master.table(), file);
+    const QString error = save_param_file(path, m_line.table(), file);
     if (!error.isEmpty())
         inform(error, QMessageBox::Critical);
 }
@@ -63,7 +68,7 @@ std::optional<ParamFile> FrmMain::open_param_file(const QString &title)
     const QString path = choose_file(this, false, title, file_filter);
     if (path.isEmpty())
         return std::nullopt;
-    ParamFileRead read = load_param_file(path, m_master.table());
+    ParamFileRead read = load_param_file(path, m_line.table());
     if (!read.file)
         inform(read.error, QMessageBox::Critical);
     return read.file;
@@ -78,35 +83,52 @@ void FrmMain::mnu_par_load_Click()
     // whose text does not change is no longer the controller's value either.
     for (int i = 0; i < par_count; ++i) {
         QLineEdit *box = m_boxes[size_t(i)];
-        box->setText(
-            format_scaled(file->raws[size_t(i)], par_scale(m_master.table(), i), 3, QString()));
+        box->setText(par_value_text(i, file->raws[size_t(i)]));
         txt_par_Change(i);
     }
 }
 
+// The file is compared with what the controller holds now, read afresh, never
+// with what the boxes show: they may hold edits, or another controller's values.
 void FrmMain::mnu_par_compare_Click()
 {
-    ParRaws device{};
-    if (!confirmed_raws(device, QStringLiteral("Сравнение невозможно")))
-        return;
     const std::optional<ParamFile> file = open_param_file(QStringLiteral("Сравнить с файлом"));
     if (!file)
         return;
-    const QList<ParDifference> diffs = compare_params(device, file->raws);
+    if (!m_line.par_readall()) {
+        inform(QStringLiteral("Очередь запросов заполнена: сравнение невозможно"),
+               QMessageBox::Warning);
+        return;
+    }
+    m_compare_file = file;
+    m_fresh.reset();
+    notify(QStringLiteral("Сравнение: чтение параметров из контроллера…"));
+}
+
+void FrmMain::finish_compare()
+{
+    if (!m_compare_file || !m_fresh.all())
+        return;
+    const ParamFile file = *m_compare_file;
+    m_compare_file.reset();
+    ParRaws device{};
+    for (int i = 0; i < par_count; ++i)
+        device[size_t(i)] = *m_held[size_t(i)];
+    const QList<ParDifference> diffs = compare_params(device, file.raws);
     if (diffs.isEmpty()) {
+        notify(QStringLiteral("Значения контроллера совпадают с файлом"));
         inform(QStringLiteral("Значения контроллера совпадают с файлом."));
         return;
     }
     QStringList lines{QStringLiteral("Отличаются от файла (параметр: контроллер / файл):")};
     for (const ParDifference &d : diffs) {
-        const double scale = par_scale(m_master.table(), d.index);
-        const QString device_text = format_scaled(d.device_raw, scale, 3, QString()).trimmed();
-        const QString file_text = format_scaled(d.file_raw, scale, 3, QString()).trimmed();
+        const QString device_text = par_value_text(d.index, d.device_raw).trimmed();
+        const QString file_text = par_value_text(d.index, d.file_raw).trimmed();
         QLineEdit *box = m_boxes[size_t(d.index)];
         set_colour(box, colour_differs);
         box->setToolTip(QStringLiteral("В файле: ") + file_text);
-        lines << QString::fromUtf8(par_caption(d.index)) + QStringLiteral(": ") + device_text +
-                     QStringLiteral(" / ") + file_text;
+        lines << par_caption(d.index) + QStringLiteral(": ") + device_text + QStringLiteral(" / ") +
+                     file_text;
     }
     inform(lines.join(u'\n'), QMessageBox::Warning);
 }
@@ -120,15 +142,15 @@ void FrmMain::mnu_report_Click()
     if (path.isEmpty())
         return;
     report.settings.saved = QDateTime::currentDateTime();
-    report.settings.address = m_master.address();
+    report.settings.address = m_line.address();
     if (m_last_measurement && m_last_measurement->has(202)) {
         report.settings.protocol = m_last_measurement->protocol;
         report.settings.software = m_last_measurement->software;
     }
-    report.port = QStringLiteral("COM%1").arg(port().port_number());
-    report.port_path = port().device_name(port().port_number());
+    report.port = m_line.session().port_name();
+    report.port_path = port().device_name(com_port());
     report.live = m_last_measurement;
-    const QString error = write_report(path, m_master.table(), report);
+    const QString error = write_report(path, report);
     if (!error.isEmpty())
         inform(error, QMessageBox::Critical);
 }

@@ -7,6 +7,7 @@
 #include "registers.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -24,6 +25,7 @@ QString verdict_text(Verdict v)
     case Verdict::crc_mismatch:
         return text_crc_mismatch;
     case Verdict::no_answer:
+    case Verdict::unmatched: // a frame that answers something else answers nothing here
         break;
     }
     return text_no_answer;
@@ -40,39 +42,66 @@ QString version_caption(Version v)
 
 } // namespace
 
-void FrmMain::show_exchange(const Exchange &e)
+QString FrmMain::exchange_status(const Exchange &e) const
 {
     // With no port open nothing was asked, so nothing is blamed on the line.
-    if (!e.port_open) {
-        set_status(m_session.closed_text());
-        return;
-    }
-    set_status(verdict_text(e.verdict));
+    if (!e.port_open)
+        return m_line.session().closed_text();
+    QString text = verdict_text(e.verdict);
     if (e.exception_code >= 0)
-        set_status(status() + QStringLiteral(" Нарушение протокола, код: ") +
-                   QString::number(e.exception_code));
+        text += QStringLiteral(" Нарушение протокола, код: ") + QString::number(e.exception_code);
+    return text;
+}
+
+void FrmMain::show_exchange(const Exchange &e)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QString text = now < m_notice_until_ms ? m_notice : exchange_status(e);
+    if (const int writes = m_line.pending_writes(); writes > 0)
+        text += QStringLiteral(" (ожидают записи: %1)").arg(writes);
+    set_status(text);
+    show_stale(!e.port_open || now - m_last_good_ms > stale_after_ms);
+}
+
+void FrmMain::notify(const QString &text)
+{
+    m_notice = text;
+    m_notice_until_ms = QDateTime::currentMSecsSinceEpoch() + notice_ms;
+    set_status(text);
+}
+
+void FrmMain::show_stale(bool stale)
+{
+    if (stale == m_stale)
+        return;
+    m_stale = stale;
+    const QString since = m_last_good_ms > 0
+                              ? QStringLiteral("Нет свежих значений с %1")
+                                    .arg(QDateTime::fromMSecsSinceEpoch(m_last_good_ms)
+                                             .toString(QStringLiteral("HH:mm:ss")))
+                              : QStringLiteral("Значения ещё не получены");
+    for (auto &[reg, label] : m_values) {
+        QPalette p = label->palette();
+        p.setColor(QPalette::WindowText, stale ? QColor(0x80, 0x80, 0x80) : QColor(Qt::black));
+        label->setPalette(p);
+        label->setToolTip(stale ? since : QString());
+    }
 }
 
 void FrmMain::show_measurement(const Measurement &m)
 {
+    m_last_good_ms = m.time_ms;
+    show_stale(false);
     if (m.complete())
         m_last_measurement = m;
     if (m.has(201))
         m_values.at(201)->setText(version_caption(m.protocol));
     if (m.has(202))
         m_values.at(202)->setText(version_caption(m.software));
-    for (const RegisterField &f : measured_fields) {
+    for (const MeasuredField &f : measured_fields) {
         if (m.has(f.reg))
-            m_values.at(f.reg)->setText(
-                format_scaled(m.registers[size_t(f.reg - measurement_first_register)], f.factor,
-                              f.digits, QString()));
+            m_values.at(f.reg)->setText(field_text(m, f));
     }
-}
-
-void FrmMain::show_parameter(const ParConfirmation &c)
-{
-    show_value(m_boxes[size_t(c.index)], c.raw, 3, par_scale(m_master.table(), c.index), QString());
-    m_confirmed[size_t(c.index)] = c.raw;
 }
 
 QString FrmMain::status() const

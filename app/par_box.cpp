@@ -1,6 +1,6 @@
 #include "par_box.h"
 
-#include "convert.h"
+#include "par_table.h"
 
 #include <QColor>
 #include <QLineEdit>
@@ -18,16 +18,16 @@ QRgb colour_of(const QLineEdit *box)
     return box->palette().color(QPalette::Base).rgb() & 0xFFFFFF;
 }
 
-void show_value(QLineEdit *box, double raw, int digits, double scale, const QString &suffix)
+void show_value(QLineEdit *box, int index, int32_t raw)
 {
-    box->setText(format_scaled(raw, scale, digits, suffix));
+    box->setText(par_value_text(index, raw));
     set_colour(box, colour_green);
 }
 
-void mark_refused(QLineEdit *box)
+void mark_refused(QLineEdit *box, const QString &why)
 {
     set_colour(box, colour_refused);
-    box->setToolTip(QStringLiteral("В поле нет числа: значение не записано"));
+    box->setToolTip(why);
 }
 
 void mark_edited(QLineEdit *box)

@@ -1,9 +1,8 @@
 #include "program_look.h"
 
+#include "qt_russian.h"
+
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 QFont ui_font(double points)
 {
@@ -19,9 +18,5 @@ QFont ui_font(double points)
 void apply_program_look(QApplication &app)
 {
     QApplication::setFont(ui_font(8.25));
-    // The program speaks Russian whatever the desktop's language is.
-    auto *qt_ru = new QTranslator(&app);
-    if (qt_ru->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
-                    QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(qt_ru);
+    install_qt_russian(app);
 }

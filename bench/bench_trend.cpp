@@ -41,12 +41,6 @@ Measurement synthetic(qint64 i, qint64 t0)
     m.registers[7] = uint16_t(5000 + 8 * std::sin(x / 1500));
     m.registers[8] = uint16_t(12 + 3 * std::sin(x / 3000));
     m.registers[9] = uint16_t(i / 5000 % 10);
-    m.ia = m.registers[4] / 1000.0;
-    m.ib = m.registers[5] / 1000.0;
-    m.ic = m.registers[6] / 1000.0;
-    m.frequency = m.registers[7] / 100.0;
-    m.ain1 = m.registers[8];
-    m.ain2 = m.registers[9];
     return m;
 }
 

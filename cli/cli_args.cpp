@@ -14,30 +14,37 @@ const char *const description =
     "\n"
     "Команды:\n"
     "  read [--json]                  одно измерение, текстом или в JSON\n"
-    "  params get [FILE]              девять параметров в файл параметров (без FILE - в stdout)\n"
-    "  params set FILE [--verify]     девять параметров из проверенного файла в контроллер;\n"
-    "                                 --verify читает их обратно и сравнивает с файлом\n"
-    "  monitor [--csv FILE] [--duration SECONDS]\n"
+    "  params get [FILE]              девять параметров в файл параметров (без FILE или\n"
+    "                                 с FILE \"-\" - в stdout)\n"
+    "  params set FILE [--verify]     девять параметров из проверенного файла (\"-\" - из stdin)\n"
+    "                                 в контроллер; --verify сравнивает с файлом то, что\n"
+    "                                 контроллер хранит после записи\n"
+    "  monitor [--csv FILE [--append|--overwrite]] [--duration SECONDS]\n"
     "                                 строка CSV на каждое измерение (опрос раз в 150 мс)\n"
-    "                                 до конца срока или до Ctrl+C\n"
-    "  scan [--from N] [--to M]       адреса, которые отвечают, по одному в строке\n"
+    "                                 до конца срока или до Ctrl+C; существующий FILE\n"
+    "                                 не перезаписывается без --append или --overwrite\n"
+    "  scan [--from N] [--to M]       адреса, которые отвечают, по одному в строке;\n"
+    "                                 каждому адресу даётся 30 мс, --timeout не действует\n"
     "\n"
     "Коды завершения:\n"
     "  0  успех\n"
     "  1  ошибка в командной строке\n"
     "  2  порт не открывается\n"
-    "  3  файл неверен или не записывается, либо контроллер хранит не то, что в файле (--verify)\n"
+    "  3  файл неверен, не записывается или уже есть (monitor --csv)\n"
     "  4  нет полного ответа за время --timeout\n"
+    "  5  контроллер хранит не то, что в файле (params set --verify)\n"
     "\n"
     "Данные выводятся в stdout, ошибки - в stderr.";
 
-const QStringList command_options = {"json", "verify", "csv", "duration", "from", "to"};
+const QStringList command_options = {"json",      "verify",   "csv",  "append",
+                                     "overwrite", "duration", "from", "to"};
 
 double number_option(const QCommandLineParser &p, const QString &name, double low, double high)
 {
     bool ok = false;
     const double v = p.value(name).toDouble(&ok);
-    if (!ok || v < low || v > high)
+    // Written so that NaN fails too.
+    if (!ok || !(v >= low && v <= high))
         usage_error(QStringLiteral("--%1: нужно число от %2 до %3").arg(name).arg(low).arg(high));
     return v;
 }
@@ -64,11 +71,15 @@ void add_options(QCommandLineParser &p)
          "По умолчанию порт из тп.ini рядом с программой, без него COM1.",
          "PORT"},
         {"address", "Адрес контроллера, 1..247 (по умолчанию 1).", "N", "1"},
-        {"timeout", "Сколько секунд повторять запрос без полного ответа (по умолчанию 3).",
+        {"timeout",
+         "Сколько секунд повторять запрос без полного ответа (по умолчанию 3); monitor "
+         "после этого сообщает о молчании и ждёт дальше.",
          "SECONDS", "3"},
         {"json", "read: вывести JSON."},
         {"verify", "params set: прочитать параметры обратно и сравнить с файлом."},
         {"csv", "monitor: писать строки в FILE, а не в stdout.", "FILE"},
+        {"append", "monitor --csv: дописать строки в существующий FILE (столбцы те же)."},
+        {"overwrite", "monitor --csv: заменить существующий FILE."},
         {"duration", "monitor: закончить через SECONDS секунд.", "SECONDS"},
         {"from", "scan: первый адрес (по умолчанию 1).", "N", "1"},
         {"to", "scan: последний адрес (по умолчанию 247).", "M", "247"},
@@ -103,6 +114,12 @@ CliArgs parse_args(const QStringList &arguments)
     a.json = p.isSet("json");
     a.verify = p.isSet("verify");
     a.csv = p.value("csv");
+    a.append = p.isSet("append");
+    a.overwrite = p.isSet("overwrite");
+    if (a.append && a.overwrite)
+        usage_error(QStringLiteral("--append и --overwrite вместе не задаются"));
+    if ((a.append || a.overwrite) && a.csv.isEmpty())
+        usage_error(QStringLiteral("--append и --overwrite относятся к --csv FILE"));
     if (p.isSet("duration"))
         a.duration_ms = int(number_option(p, "duration", 0, 7 * 86400) * 1000);
     a.from = whole_option(p, "from", 1, 247);

@@ -10,8 +10,9 @@ enum ExitCode {
     exit_ok = 0,
     exit_usage = 1,
     exit_port = 2,      // the port cannot be opened
-    exit_file = 3,      // invalid or unwritable file, or a verify mismatch
+    exit_file = 3,      // invalid, refused or unwritable file
     exit_no_answer = 4, // no complete answer within the timeout
+    exit_mismatch = 5,  // params set --verify: the controller keeps other values
 };
 
 struct CliArgs {
@@ -25,7 +26,9 @@ struct CliArgs {
     bool json = false;
     bool verify = false;
     QString csv;
-    int duration_ms = -1; // -1: until SIGINT or SIGTERM
+    bool append = false;    // monitor --csv: add to an existing file
+    bool overwrite = false; // monitor --csv: replace an existing file
+    int duration_ms = -1;   // -1: until SIGINT or SIGTERM
     int from = 1;
     int to = 247;
 };

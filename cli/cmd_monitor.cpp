@@ -1,91 +1,61 @@
 // monitor: a CSV row for every complete measurement, polled every tick,
 // until the duration ends or SIGINT/SIGTERM; the file is then closed whole.
+// A lost port or a silent controller is said on stderr and waited for.
 
-#include "cli_link.h"
+#include "cli_line.h"
 #include "commands.h"
-#include "measurement_csv.h"
+#include "csv_recorder.h"
 
-#include <QFile>
-#include <QSocketNotifier>
 #include <QTimer>
-
-#include <csignal>
-#include <cstdio>
-#ifdef Q_OS_UNIX
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
-#ifdef Q_OS_UNIX
-int signal_fd[2] = {-1, -1};
-
-void on_signal(int)
+CsvExisting existing_file(const CliArgs &args)
 {
-    const char c = 1;
-    [[maybe_unused]] ssize_t n = ::write(signal_fd[0], &c, 1);
-}
-
-// A signal only writes a byte; the stop itself happens in the event loop,
-// between two ticks, so the last row is whole and the file is closed.
-void stop_on_signals(CliLink &link, QObject *owner)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_fd) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signal_fd[1], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, owner, [&link] { link.stop(); });
-    struct sigaction sa = {};
-    sa.sa_handler = on_signal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
-#else
-// Ctrl+C ends the process; rows already written have been flushed.
-void stop_on_signals(CliLink &, QObject *) {}
-#endif
-
-bool open_output(QFile &out, const QString &path)
-{
-    if (path.isEmpty())
-        return out.open(stdout, QIODevice::WriteOnly);
-    out.setFileName(path);
-    return out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (args.append)
+        return CsvExisting::append;
+    return args.overwrite ? CsvExisting::overwrite : CsvExisting::refuse;
 }
 
 } // namespace
 
 int run_monitor(const CliArgs &args)
 {
-    CliLink link;
+    CliLine link;
     if (const int code = link.open(args))
         return code;
-    QFile out;
-    if (!open_output(out, args.csv))
-        return fail(
-            exit_file,
-            QStringLiteral("не удалось открыть файл %1: %2").arg(args.csv, out.errorString()));
-    out.write(csv_header());
-    out.flush();
+    CsvRecorder out;
+    // Row by row: a reader of the file sees every row within a tick.
+    out.set_flush_ms(0);
+    const bool started =
+        args.csv.isEmpty() ? out.start_stdout() : out.start(args.csv, existing_file(args));
+    if (!started)
+        return fail(exit_file, out.error());
 
-    int rows = 0;
-    QObject::connect(&link.master(), &Master::measured, [&](const Measurement &m) {
+    bool failed = false;
+    QObject::connect(&out, &CsvRecorder::failed, [&](const QString &message) {
+        failed = true;
+        fail(exit_file, message);
+        link.stop();
+    });
+    qint64 rows = 0;
+    Line &line = link.line();
+    QObject::connect(&line, &Line::measured, [&](const Measurement &m) {
         if (!m.complete())
             return;
-        // Flushed row by row: a reader of the file sees every row within a tick.
-        out.write(csv_row(m));
-        out.flush();
-        if (rows++ == 0)
-            link.wait_forever(); // later silences leave gaps, they do not end the run
+        out.append(m);
+        ++rows;
+        link.progress();
     });
     QObject owner;
-    stop_on_signals(link, &owner);
     if (args.duration_ms >= 0)
         QTimer::singleShot(args.duration_ms, &owner, [&link] { link.stop(); });
-    link.poll_every_tick();
+    // Later silences leave gaps and are said on stderr; they do not end the run.
+    link.keep_waiting();
+    line.set_polling(true);
     link.run([] { return false; });
-    out.close();
+    out.stop();
+    if (failed || !out.error().isEmpty())
+        return exit_file;
     return rows > 0 ? exit_ok : link.no_answer();
 }

@@ -1,20 +1,19 @@
 // scan: the addresses that answer, one a line, with the window's search.
 
-#include "cli_link.h"
+#include "cli_line.h"
 #include "commands.h"
-#include "scan.h"
 
 #include <cstdio>
 
 int run_scan(const CliArgs &args)
 {
-    CliLink link;
+    CliLine link;
     if (const int code = link.open(args))
         return code;
     ScanOptions options;
     options.from = args.from;
     options.to = args.to;
-    const QList<ScanHit> hits = scan_addresses(link.port(), options, [](int) { return true; });
+    const QList<ScanHit> hits = link.line().scan(options);
     for (const ScanHit &hit : hits)
         std::printf("%d\n", hit.address);
     if (hits.isEmpty())

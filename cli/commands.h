@@ -3,6 +3,9 @@
 // returns the process's exit code (ExitCode).
 
 #include "cli_args.h"
+#include "readings.h"
+
+#include <QJsonObject>
 
 // Finds the command the words name, refuses options that are not its own,
 // and runs it.
@@ -13,3 +16,6 @@ int run_params_get(const CliArgs &args);
 int run_params_set(const CliArgs &args);
 int run_monitor(const CliArgs &args);
 int run_scan(const CliArgs &args);
+
+// A measurement as read --json prints it, keys from the measured-field table.
+QJsonObject measurement_json(const Measurement &m);

@@ -4,6 +4,7 @@
 
 #include "cli_args.h"
 #include "commands.h"
+#include "qt_russian.h"
 
 #include <QCoreApplication>
 
@@ -11,5 +12,6 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rzt604-cli"));
+    install_qt_russian(app);
     return run_command(parse_args(QCoreApplication::arguments()));
 }

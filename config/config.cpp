@@ -36,18 +36,20 @@ bool port_from_text(const QString &text, uint8_t &port)
     return true;
 }
 
-bool read_port(const QString &path, uint8_t &port)
+} // namespace
+
+std::optional<uint8_t> configured_port_number(const QString &path)
 {
     try {
-        return port_from_text(read_ini_string(path, QStringLiteral("PC config"),
-                                              QStringLiteral("COM"), QStringLiteral("1")),
-                              port);
+        uint8_t port = 1;
+        if (port_from_text(read_ini_string(path, QStringLiteral("PC config"), QStringLiteral("COM"),
+                                           QStringLiteral("1")),
+                           port))
+            return port;
     } catch (const std::exception &) {
-        return false;
     }
+    return std::nullopt;
 }
-
-} // namespace
 
 QString config_path_for(const QString &program_dir)
 {
@@ -96,12 +98,12 @@ void read_config(const QString &path, uint8_t &com_port, ConfigView &view)
     }
     view.show_status_now(QStringLiteral("Чтение конфигурации"));
     const QString error = box_title() + file_name() + QStringLiteral(" для чтения\r\n");
-    uint8_t port = 1;
-    while (!read_port(path, port)) {
+    std::optional<uint8_t> port;
+    while (!(port = configured_port_number(path))) {
         // Cancel leaves the status text standing.
         if (!view.ask_retry(box_title(), error))
             return;
     }
-    com_port = port;
+    com_port = *port;
     view.show_status_now(QString());
 }

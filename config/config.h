@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 // What the configuration routines need from the main window.
 class ConfigView {
@@ -37,6 +38,11 @@ QString read_ini_string(const QString &file, const QString &section, const QStri
                         const QString &def);
 bool write_ini_string(const QString &file, const QString &section, const QString &key,
                       const QString &value);
+
+// "PC config"/"COM" as read_config takes it: decimal text in the user's
+// locale, rounded half to even, 0..255; "1" when the file or key is missing.
+// None when the text is no such number.
+std::optional<uint8_t> configured_port_number(const QString &path);
 
 // Sets com_port to 1, then to the configured number; creates the file when
 // it is missing. Always returns; failures are handled with a Retry/Cancel box.

@@ -1,17 +1,21 @@
 #include "safe_write.h"
 
+#include "os_error.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <cerrno>
+
 #ifdef Q_OS_WIN
 #include <io.h>
 #include <windows.h>
 #else
-#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -26,8 +30,12 @@ bool open_new_beside(QFile &temp, const QString &target)
         temp.setFileName(target + QStringLiteral(".%1.tmp").arg(tag, 8, 16, QLatin1Char('0')));
         if (temp.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return true;
-        if (!temp.exists())
+        // The look for a taken name must not hide why the open failed.
+        const int why = errno;
+        if (!temp.exists()) {
+            errno = why;
             return false;
+        }
     }
     return false;
 }
@@ -85,6 +93,39 @@ bool sync_folder(const QString &folder)
 #endif
 }
 
+// A link planted in a shared folder (/tmp: world-writable, sticky) by
+// someone else must not make a save overwrite what it points to; the
+// kernel's protected_symlinks rule, applied to every save: such a link is
+// followed only when it belongs to the saving user or to the folder's owner.
+bool planted_link(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return false;
+#else
+    struct stat link = {};
+    struct stat folder = {};
+    const QByteArray name = QFile::encodeName(path);
+    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (::lstat(name.constData(), &link) != 0 || !S_ISLNK(link.st_mode) ||
+        ::stat(dir.constData(), &folder) != 0)
+        return false;
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return shared && link.st_uid != ::geteuid() && link.st_uid != folder.st_uid;
+#endif
+}
+
+// The system's reason for the step that just failed, in our words.
+QString failure_reason(const QFile &f)
+{
+#ifdef Q_OS_WIN
+    return f.errorString();
+#else
+    Q_UNUSED(f);
+    return last_os_error_text();
+#endif
+}
+
 QFileDevice::Permissions kept_permissions(const QFileInfo &old)
 {
     // The "User" flags describe the running user, not the file.
@@ -103,19 +144,20 @@ bool replace_file(const QString &path, const QByteArray &data, QString *why)
         return false;
     };
     const QFileInfo info(path);
+    if (planted_link(path))
+        return failed(QStringLiteral("это символическая ссылка чужого пользователя в общей папке"));
     const QString target = info.isSymLink() && info.exists() ? info.canonicalFilePath() : path;
     QFile temp;
     if (!open_new_beside(temp, target))
-        return failed(temp.errorString());
+        return failed(failure_reason(temp));
     if (!fill(temp, data, kept_permissions(QFileInfo(target))) ||
         !rename_over(temp.fileName(), target)) {
-        const QString reason =
-            temp.error() != QFileDevice::NoError ? temp.errorString() : qt_error_string();
+        const QString reason = failure_reason(temp);
         temp.close();
         QFile::remove(temp.fileName());
         return failed(reason);
     }
     // The new contents are in place; false from here on only says that they
     // may not survive a power cut.
-    return sync_folder(QFileInfo(target).absolutePath()) || failed(qt_error_string());
+    return sync_folder(QFileInfo(target).absolutePath()) || failed(last_os_error_text());
 }

@@ -1,5 +1,6 @@
 #include "convert.h"
 
+#include <QDateTime>
 #include <QLocale>
 
 #include <algorithm>
@@ -280,4 +281,19 @@ QString format_scaled(double value, double factor, int digits, const QString &su
 QString format_scaled(double value, double factor, int digits, const QString &suffix)
 {
     return format_scaled(value, factor, digits, suffix, QLocale());
+}
+
+QString iso_local_time(qint64 ms_since_epoch, bool with_ms)
+{
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms_since_epoch);
+    const int offset_min = local.offsetFromUtc() / 60;
+    const int shown = offset_min < 0 ? -offset_min : offset_min;
+    // QDateTime formats with the C locale; Qt's own ISO form would write "Z"
+    // at offset 0, and the offset is spelt out like every other one.
+    return local.toString(with_ms ? QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")
+                                  : QStringLiteral("yyyy-MM-ddTHH:mm:ss")) +
+           QStringLiteral("%1%2:%3")
+               .arg(offset_min < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+               .arg(shown / 60, 2, 10, QLatin1Char('0'))
+               .arg(shown % 60, 2, 10, QLatin1Char('0'));
 }

@@ -39,3 +39,7 @@ int32_t text_to_raw(const QString &text, int32_t low, int32_t high, double scale
 QString format_scaled(double value, double factor, int digits, const QString &suffix);
 QString format_scaled(double value, double factor, int digits, const QString &suffix,
                       const QLocale &locale);
+
+// Local time in ISO 8601 with its UTC offset, as files and messages carry
+// it: "2026-12-07T10:13:10+03:00", with milliseconds "…10.842+03:00".
+QString iso_local_time(qint64 ms_since_epoch, bool with_ms);

@@ -19,13 +19,14 @@ QList<ParConfirmation> decode_parameters(const RxBuf &rx_buf, int rx_count, cons
     if (j == par_none)
         return out;
     const int n = rx_buf[4];
+    const bool read = rx_buf[1] == fn_par_read;
     int r = n;
     while (r >= 1 && j < par_count) {
         const int width = par_width(table, j);
         const int start = 5 + (n - r);
         if (start + width - 1 > last_data)
             break;
-        out.append({j, rx_value(rx_buf, start, uint8_t(width))});
+        out.append({j, rx_value(rx_buf, start, uint8_t(width)), read, rx_buf[0]});
         r -= width;
         ++j;
     }

@@ -1,8 +1,7 @@
 #pragma once
-// The controller behind the serial line, as the rest of the program sees it:
-// the exchange cycle over its port, its parameter table, the requests the
-// operator makes, and a stream of what came back. The window, the traffic
-// monitor, the trend and the command-line tool all listen to the same signals.
+// The controller behind the serial line, as the line object drives it: the
+// exchange cycle over a port, the parameter table, the requests the operator
+// makes, and a stream of what came back.
 
 #include "exchange.h"
 #include "modbus.h"
@@ -13,6 +12,13 @@
 #include <QObject>
 
 class SerialPort;
+
+// What became of a request the operator made.
+enum class Queued {
+    yes,
+    no_number, // the text holds no number: nothing is written
+    ring_full, // the request ring is full: nothing was queued
+};
 
 class Master : public QObject {
     Q_OBJECT
@@ -25,18 +31,29 @@ public:
 
     void par_table_init();
     const ParTable &table() const { return m_table; }
-    // Slave address of every frame built from now on; -1 for none.
+    // Slave address of every frame built from now on for no address in
+    // particular; -1 for none.
     void set_address(int address) { m_link.address = address; }
     int address() const { return m_link.address; }
-    Modbus &link() { return m_link; }
-    SerialPort &port() { return *m_link.port; }
+    // The measurement block is asked whenever nothing else is queued, of
+    // these addresses in turn (empty: the selected one); off: only what is
+    // asked goes on the line.
+    void set_polling(bool on, const std::vector<int> &addresses = {});
+    const RequestRing &ring() const { return m_link.ring; }
+    // After a write is echoed the same group is read back, so that what is
+    // shown as the controller's comes from its memory, not from its echo.
+    void set_read_back(bool on) { m_read_back = on; }
 
-    void par_readall();
-    // Indices whose text holds no number; their groups are not written.
-    QList<int> par_writeall(const ParTexts &texts);
-    void par_writeall(const ParRaws &raws);
-    // False, with nothing queued, when the text holds no number.
-    bool par_write(int index, const QString &text);
+    bool par_readall(int target = any_address);
+    WriteAllResult par_writeall(const ParTexts &texts, const ParKnown &confirmed);
+    bool par_writeall(const ParRaws &raws, int target = any_address);
+    Queued par_write(int index, const QString &text);
+    bool ask_measurement(int target = any_address);
+
+    // Writes still waiting in the ring, and the parameters they carry.
+    int pending_writes() const;
+    // Drops every pending write; returns the parameters they would have set.
+    QList<int> cancel_writes();
 
 signals:
     // Every tick, first: the verdict, the bytes both ways and their times.
@@ -46,6 +63,10 @@ signals:
     void parameter_confirmed(const ParConfirmation &confirmation);
 
 private:
+    bool is_write(int slot) const;
+    void read_back(int slot);
+
     Modbus m_link;
     ParTable m_table;
+    bool m_read_back = true;
 };

@@ -1,7 +1,6 @@
 #include "par_exchange.h"
 
 #include "convert.h"
-#include "request_ring.h"
 
 namespace {
 
@@ -15,7 +14,8 @@ std::vector<uint8_t> header(int32_t address, uint8_t n)
     return {byte_of(address, 1), byte_of(address, 0), n};
 }
 
-void write_group(RequestRing &ring, const ParTable &table, const ParGroup &g, const ParRaws &raws)
+bool write_group(RequestRing &ring, const ParTable &table, const ParGroup &g, const ParRaws &raws,
+                 int16_t target)
 {
     std::vector<uint8_t> body = header(par_addr(table, g.first), uint8_t(g.bytes));
     for (int i = g.first; i < g.first + g.count; ++i) {
@@ -23,7 +23,13 @@ void write_group(RequestRing &ring, const ParTable &table, const ParGroup &g, co
             body.push_back(byte_of(raws[size_t(i)], 1));
         body.push_back(byte_of(raws[size_t(i)], 0));
     }
-    push(ring, fn_par_write, body);
+    return push(ring, fn_par_write, body, target);
+}
+
+void append_members(QList<int> &out, const ParGroup &g)
+{
+    for (int i = g.first; i < g.first + g.count; ++i)
+        out.append(i);
 }
 
 } // namespace
@@ -48,21 +54,32 @@ std::vector<ParGroup> par_groups(const ParTable &table)
     return groups;
 }
 
-bool par_read_request(RequestRing &ring, int32_t address, uint8_t n)
+QList<int> par_indices(const ParTable &table, int address, int n)
+{
+    QList<int> out;
+    int j = par_index_of(table, address);
+    if (j == par_none)
+        return out;
+    for (int r = n; r >= 1 && j < par_count; r -= par_width(table, j++))
+        out.append(j);
+    return out;
+}
+
+bool par_read_request(RequestRing &ring, int32_t address, uint8_t n, int16_t target)
 {
     if (n > read_max_bytes)
         n = read_max_bytes;
-    return push(ring, fn_par_read, header(address, n));
+    return push(ring, fn_par_read, header(address, n), target);
 }
 
-bool par_write_request(RequestRing &ring, int32_t address, int32_t value, uint8_t n)
+bool par_write_request(RequestRing &ring, int32_t address, int32_t value, uint8_t n, int16_t target)
 {
     if (n > write_max_bytes)
         n = write_max_bytes;
     std::vector<uint8_t> body = header(address, n);
     for (int k = 0; k < n; ++k)
         body.push_back(byte_of(value, uint8_t(n - 1 - k)));
-    return push(ring, fn_par_write, body);
+    return push(ring, fn_par_write, body, target);
 }
 
 std::optional<int32_t> par_text_raw(const ParTable &table, int i, const QString &text)
@@ -72,34 +89,43 @@ std::optional<int32_t> par_text_raw(const ParTable &table, int i, const QString 
     return text_to_raw(text, par_raw_low(table, i), par_raw_high(table, i), par_scale(table, i));
 }
 
-void par_readall(RequestRing &ring, const ParTable &table)
+bool par_readall(RequestRing &ring, const ParTable &table, int16_t target)
 {
+    bool all = true;
     for (const ParGroup &g : par_groups(table))
-        par_read_request(ring, par_addr(table, g.first), uint8_t(g.bytes));
+        all = par_read_request(ring, par_addr(table, g.first), uint8_t(g.bytes), target) && all;
+    return all;
 }
 
-QList<int> par_writeall(RequestRing &ring, const ParTable &table, const ParTexts &texts)
+WriteAllResult par_writeall(RequestRing &ring, const ParTable &table, const ParTexts &texts,
+                            const ParKnown &confirmed, int16_t target)
 {
-    QList<int> refused;
+    WriteAllResult result;
     for (const ParGroup &g : par_groups(table)) {
         ParRaws raws{};
         bool whole = true;
         for (int i = g.first; i < g.first + g.count; ++i) {
-            const auto raw = par_text_raw(table, i, texts[size_t(i)]);
+            auto raw = par_text_raw(table, i, texts[size_t(i)]);
+            if (!raw) {
+                result.no_number.append(i);
+                raw = confirmed[size_t(i)];
+            }
             if (raw)
                 raws[size_t(i)] = *raw;
-            else
-                refused.append(i);
             whole = whole && raw.has_value();
         }
-        if (whole)
-            write_group(ring, table, g, raws);
+        if (!whole)
+            append_members(result.left_out, g);
+        else if (!write_group(ring, table, g, raws, target))
+            append_members(result.ring_full, g);
     }
-    return refused;
+    return result;
 }
 
-void par_writeall(RequestRing &ring, const ParTable &table, const ParRaws &raws)
+bool par_writeall(RequestRing &ring, const ParTable &table, const ParRaws &raws, int16_t target)
 {
+    bool all = true;
     for (const ParGroup &g : par_groups(table))
-        write_group(ring, table, g, raws);
+        all = write_group(ring, table, g, raws, target) && all;
+    return all;
 }

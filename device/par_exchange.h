@@ -4,6 +4,7 @@
 // controller returns arrives later through the decoder.
 
 #include "par_table.h"
+#include "request_ring.h"
 
 #include <QList>
 #include <QString>
@@ -12,8 +13,6 @@
 #include <cstdint>
 #include <optional>
 #include <vector>
-
-struct RequestRing;
 
 constexpr uint8_t fn_par_read = 100;
 constexpr uint8_t fn_par_write = 101;
@@ -25,12 +24,15 @@ struct ParGroup {
     int bytes; // sum of the members' widths
 };
 std::vector<ParGroup> par_groups(const ParTable &table);
+// The parameters a request for n bytes from this address covers, in order.
+QList<int> par_indices(const ParTable &table, int address, int n);
 
 // 100, address high, low, n (at most 8). False when the ring was full.
-bool par_read_request(RequestRing &ring, int32_t address, uint8_t n);
+bool par_read_request(RequestRing &ring, int32_t address, uint8_t n, int16_t target = any_address);
 // 101, address high, low, n (at most 4), then the n low bytes of value from
 // the most significant down. False when the ring was full.
-bool par_write_request(RequestRing &ring, int32_t address, int32_t value, uint8_t n);
+bool par_write_request(RequestRing &ring, int32_t address, int32_t value, uint8_t n,
+                       int16_t target = any_address);
 
 // Raw value of parameter i from the operator's text: scaled, rounded and
 // clamped into the parameter's range. None when the text holds no number.
@@ -38,10 +40,24 @@ std::optional<int32_t> par_text_raw(const ParTable &table, int i, const QString 
 
 using ParTexts = std::array<QString, par_count>;
 using ParRaws = std::array<int32_t, par_count>;
+// What is known of each parameter: the raw value, or nothing.
+using ParKnown = std::array<std::optional<int32_t>, par_count>;
 
-void par_readall(RequestRing &ring, const ParTable &table);
-// Queues the grouped writes of all nine parameters, leaving out every group
-// with a text that holds no number. Returns the indices of those texts.
-QList<int> par_writeall(RequestRing &ring, const ParTable &table, const ParTexts &texts);
+// False when the ring could not take all three reads.
+bool par_readall(RequestRing &ring, const ParTable &table, int16_t target = any_address);
+
+struct WriteAllResult {
+    QList<int> no_number; // boxes whose text holds no number: none of them is written
+    QList<int> left_out;  // members of groups not sent at all
+    QList<int> ring_full; // members of groups the full ring refused
+};
+// Queues the grouped writes of all nine parameters from the operator's
+// texts. A text with no number is replaced by the value the controller last
+// confirmed for it, so that the rest of its group is still written and it
+// keeps what it holds; with none known, its group is left out.
+WriteAllResult par_writeall(RequestRing &ring, const ParTable &table, const ParTexts &texts,
+                            const ParKnown &confirmed, int16_t target = any_address);
 // The same from raw values, which must lie in their parameters' ranges.
-void par_writeall(RequestRing &ring, const ParTable &table, const ParRaws &raws);
+// False when the ring could not take all three writes.
+bool par_writeall(RequestRing &ring, const ParTable &table, const ParRaws &raws,
+                  int16_t target = any_address);

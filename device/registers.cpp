@@ -2,18 +2,11 @@
 
 #include "request_ring.h"
 
+#include <cmath>
+
 namespace {
 constexpr int measurement_count = Measurement::register_count;
 } // namespace
-
-const std::array<RegisterField, 6> measured_fields = {{
-    {204, "ia", 1.0 / 1000, 3},
-    {205, "ib", 1.0 / 1000, 3},
-    {206, "ic", 1.0 / 1000, 3},
-    {207, "frequency", 1.0 / 100, 2},
-    {208, "ain1", 1, 2},
-    {209, "ain2", 1, 2},
-}};
 
 std::vector<uint8_t> measurement_poll_pdu()
 {
@@ -35,18 +28,46 @@ Measurement decode_measurement(const RxBuf &rx_buf, int rx_count)
     const auto low = [&](int k) { return m.registers[size_t(k)] & 0xFF; };
     m.protocol = {high(1), low(1)};
     m.software = {high(2), low(2)};
-    m.ia = field_value(m, measured_fields[0]);
-    m.ib = field_value(m, measured_fields[1]);
-    m.ic = field_value(m, measured_fields[2]);
-    m.frequency = field_value(m, measured_fields[3]);
-    m.ain1 = field_value(m, measured_fields[4]);
-    m.ain2 = field_value(m, measured_fields[5]);
+    if (rx_count > 0)
+        m.address = rx_buf[0];
     return m;
 }
 
-double field_value(const Measurement &m, const RegisterField &field)
+const MeasuredField *field_of(int reg)
+{
+    for (const MeasuredField &f : measured_fields) {
+        if (f.reg == reg)
+            return &f;
+    }
+    return nullptr;
+}
+
+QString field_caption(int reg, bool with_unit)
+{
+    const MeasuredField *f = field_of(reg);
+    if (f == nullptr)
+        return {};
+    QString text = QString::fromUtf8(f->caption);
+    if (with_unit)
+        text += QStringLiteral(", ") + QString::fromUtf8(f->unit);
+    return text;
+}
+
+double field_value(const Measurement &m, const MeasuredField &field)
 {
     return m.registers[size_t(field.reg - measurement_first_register)] * field.factor;
+}
+
+double field_shown(const Measurement &m, const MeasuredField &field)
+{
+    const double scale = std::pow(10.0, field.digits);
+    return std::round(field_value(m, field) * scale) / scale;
+}
+
+QString field_text(const Measurement &m, const MeasuredField &field)
+{
+    return format_scaled(m.registers[size_t(field.reg - measurement_first_register)], field.factor,
+                         field.digits, QString());
 }
 
 QString version_text(Version v)

@@ -1,7 +1,7 @@
 #include "scan.h"
 
-#include "crc.h"
 #include "registers.h"
+#include "rtu_frame.h"
 #include "serial_port.h"
 
 #include <QByteArray>
@@ -14,15 +14,12 @@ namespace {
 constexpr int fn_read_holding = 3;
 constexpr int version_register = 201; // 201 protocol, 202 software
 
-// address, 03, start (2), count (2), CRC low, CRC high
+// 03, start (2), count (2): framed like every request of the master
 std::vector<uint8_t> read_frame(int address, int start, int count)
 {
-    std::vector<uint8_t> f = {uint8_t(address),      fn_read_holding,     uint8_t(start >> 8),
-                              uint8_t(start & 0xFF), uint8_t(count >> 8), uint8_t(count & 0xFF)};
-    const uint16_t crc = crc16(f, int(f.size()) - 1);
-    f.push_back(uint8_t(crc & 0xFF));
-    f.push_back(uint8_t(crc >> 8));
-    return f;
+    const uint8_t pdu[] = {fn_read_holding, uint8_t(start >> 8), uint8_t(start & 0xFF),
+                           uint8_t(count >> 8), uint8_t(count & 0xFF)};
+    return rtu_frame(uint8_t(address), pdu);
 }
 
 void drop_waiting(SerialPort &port)
@@ -65,9 +62,8 @@ bool from_address(const QByteArray &reply, int address, int count)
     const int n = int(reply.size());
     if (n < 5 || n != expected_length(reply, count))
         return false;
-    const uint16_t crc = crc16(reply, n - 3);
-    const bool crc_ok = uint8_t(reply[n - 2]) == (crc & 0xFF) && uint8_t(reply[n - 1]) == crc >> 8;
-    return crc_ok && uint8_t(reply[0]) == address && (uint8_t(reply[1]) & 0x7F) == fn_read_holding;
+    return crc_matches(reply, n) && uint8_t(reply[0]) == address &&
+           (uint8_t(reply[1]) & 0x7F) == fn_read_holding;
 }
 
 QByteArray ask(SerialPort &port, int address, int start, int count, int reply_ms)

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -70,11 +71,18 @@ public:
 
 struct Rig {
     LoopPort port;
-    Master master{port};
+    std::unique_ptr<Master> owned;
 
-    Rig()
+    // Every input starts from an idle link: no pending request, nothing in flight.
+    void reset(int address)
     {
+        owned = std::make_unique<Master>(port);
+        Master &master = *owned;
         master.par_table_init();
+        master.set_address(address);
+        port.address = address;
+        port.incoming.clear();
+        port.read_pos = 0;
         QObject::connect(&master, &Master::exchanged, [](const Exchange &e) {
             check(e.reply.size() <= 255, "more than 255 reply bytes kept");
             check(e.verdict != Verdict::good || e.reply.size() >= 3, "good verdict for a fragment");
@@ -83,28 +91,13 @@ struct Rig {
             check(m.carried >= 0 && m.carried <= Measurement::register_count,
                   "measurement carries more registers than it has");
         });
-        QObject::connect(&master, &Master::parameter_confirmed, [this](const ParConfirmation &c) {
-            check(c.index >= 0 && c.index < par_count, "confirmation for no parameter");
-            check(c.raw >= par_raw_low(master.table(), c.index) &&
-                      c.raw <= par_raw_high(master.table(), c.index),
-                  "confirmed value outside the parameter's range");
-        });
-    }
-
-    // Every input starts from an idle link: no pending request, nothing in flight.
-    void reset(int address)
-    {
-        Modbus &link = master.link();
-        link.ring.req_read_idx = 0;
-        link.ring.req_write_idx = 0;
-        link.rx_buf.fill(0);
-        link.rx_count = 0;
-        link.in_flight.clear();
-        link.in_flight_ms = 0;
-        master.set_address(address);
-        port.address = address;
-        port.incoming.clear();
-        port.read_pos = 0;
+        QObject::connect(
+            &master, &Master::parameter_confirmed, [&master](const ParConfirmation &c) {
+                check(c.index >= 0 && c.index < par_count, "confirmation for no parameter");
+                check(c.raw >= par_raw_low(master.table(), c.index) &&
+                          c.raw <= par_raw_high(master.table(), c.index),
+                      "confirmed value outside the parameter's range");
+            });
     }
 
     void arrive(const uint8_t *data, size_t n, bool with_crc)
@@ -119,11 +112,14 @@ struct Rig {
 
     void tick()
     {
-        const int before = master.link().ring.pending();
+        Master &master = *owned;
+        const int before = master.ring().pending();
         master.exchange_step();
-        const int after = master.link().ring.pending();
-        // A good reply removes the head; an empty ring gets the idle poll.
-        check(after >= before - 1 && after <= std::max(before, 1), "ring moved by more than one");
+        const int after = master.ring().pending();
+        // A good reply removes the head; an empty ring gets the idle poll; an
+        // echoed write gets its read-back.
+        check(after >= before - 1 && after <= std::max(before, 1) + 1,
+              "ring moved by more than one");
         check(port.bytes_waiting() == 0, "received bytes left unread");
         port.incoming.clear();
         port.read_pos = 0;
@@ -136,7 +132,8 @@ struct Rig {
             return QString::fromUtf8(reinterpret_cast<const char *>(data + skip),
                                      qsizetype(n - skip));
         };
-        const int before = master.link().ring.pending();
+        Master &master = *owned;
+        const int before = master.ring().pending();
         if (action == 5) {
             master.par_readall();
         } else if (action == 6) {
@@ -146,9 +143,9 @@ struct Rig {
             const QStringList parts = text(0).split(u';');
             for (int i = 0; i < par_count && i < parts.size(); ++i)
                 texts[size_t(i)] = parts[i];
-            master.par_writeall(texts);
+            master.par_writeall(texts, {});
         }
-        const int after = master.link().ring.pending();
+        const int after = master.ring().pending();
         check(after >= before, "a new request overwrote a pending one");
         check(after <= ring_slots - 1, "more than 511 requests pending");
     }

@@ -15,3 +15,13 @@ template <typename Buffer> uint16_t crc16(const Buffer &buffer, int last)
     }
     return crc;
 }
+
+// Whether the first n entries are a frame of 3 or more bytes whose last two
+// are the CRC of the rest, low byte first. Every received frame is judged so.
+template <typename Buffer> bool crc_matches(const Buffer &buffer, int n)
+{
+    if (n < 3)
+        return false;
+    const int received = (buffer[size_t(n - 1)] & 0xFF) * 256 + (buffer[size_t(n - 2)] & 0xFF);
+    return received == crc16(buffer, n - 3);
+}

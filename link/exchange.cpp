@@ -1,4 +1,5 @@
 #include "modbus.h"
+#include "rtu_frame.h"
 #include "serial_port.h"
 
 #include <QDateTime>
@@ -15,13 +16,21 @@ QByteArray received_bytes(const Modbus &m)
     return out;
 }
 
-Verdict judge(const Modbus &m)
+// A reply answers the request out when it comes from the address asked and
+// carries its function, or that function's exception (high bit set).
+bool answers(const Modbus &m, const QByteArray &request)
+{
+    return request.size() >= 2 && m.rx_count >= 2 && m.rx_buf[0] == uint8_t(request[0]) &&
+           (m.rx_buf[1] & 0x7F) == uint8_t(request[1]);
+}
+
+Verdict judge(const Modbus &m, const QByteArray &request)
 {
     if (m.rx_count <= 2)
         return Verdict::no_answer;
-    const int n = m.rx_count;
-    const int received = m.rx_buf[size_t(n - 1)] * 256 + m.rx_buf[size_t(n - 2)];
-    return received == crc16(m.rx_buf, n - 3) ? Verdict::good : Verdict::crc_mismatch;
+    if (!crc_matches(m.rx_buf, m.rx_count))
+        return Verdict::crc_mismatch;
+    return answers(m, request) ? Verdict::good : Verdict::unmatched;
 }
 
 // address, function | 0x80, code, CRC low, CRC high
@@ -35,6 +44,22 @@ int exception_code(const Modbus &m)
 uint8_t read_rx_byte(Modbus &m)
 {
     return m.port->read_byte();
+}
+
+int target_of(const Modbus &m, int slot)
+{
+    const int16_t t = m.ring.req_target[size_t(slot)];
+    return t == any_address ? m.address : t;
+}
+
+int drop_requests(Modbus &m, const std::function<bool(int slot)> &drop)
+{
+    const bool head_goes = !m.ring.empty() && drop(m.ring.req_read_idx);
+    if (head_goes) {
+        m.in_flight.clear();
+        m.in_flight_ms = 0;
+    }
+    return drop_pending(m.ring, drop);
 }
 
 Exchange exchange_step(Modbus &m, const ReplyDecoder &decode_reply)
@@ -54,7 +79,7 @@ Exchange exchange_step(Modbus &m, const ReplyDecoder &decode_reply)
     m.in_flight.clear();
     m.in_flight_ms = 0;
 
-    e.verdict = judge(m);
+    e.verdict = judge(m, e.request);
     if (e.verdict == Verdict::good) {
         advance_read_idx(m.ring);
         e.exception_code = exception_code(m);
@@ -67,26 +92,25 @@ Exchange exchange_step(Modbus &m, const ReplyDecoder &decode_reply)
 
 void send_next(Modbus &m, Exchange &e)
 {
-    if (m.ring.empty() && !m.idle_pdu.empty())
-        push(m.ring, m.idle_pdu.front(), std::span(m.idle_pdu).subspan(1));
+    if (m.ring.empty() && !m.idle_pdu.empty()) {
+        int16_t target = any_address;
+        if (!m.idle_targets.empty())
+            target = int16_t(m.idle_targets[m.idle_next++ % m.idle_targets.size()]);
+        push(m.ring, m.idle_pdu.front(), std::span(m.idle_pdu).subspan(1), target);
+    }
     if (m.ring.empty())
         return;
 
-    const auto head = size_t(m.ring.req_read_idx);
-    const int len = m.ring.req_len[head];
+    const int head = m.ring.req_read_idx;
+    const int len = m.ring.req_len[size_t(head)];
+    const int address = target_of(m, head);
     // A slave address must be selected to build a frame; with none there is
     // nothing sensible to send, and the head stays for the next tick.
-    if (len < 1 || len > 254 || m.address < 0 || m.address > 255)
+    if (len < 1 || len > 254 || address < 0 || address > 255)
         return;
 
-    // address byte + PDU + 2 bytes CRC
-    m.tx_frame.assign(size_t(len) + 3, 0);
-    m.tx_frame[0] = uint8_t(m.address);
-    for (int i = 1; i <= len; ++i)
-        m.tx_frame[size_t(i)] = m.ring.req_queue[head][size_t(i)];
-    const uint16_t crc = crc16(m.tx_frame, len);
-    m.tx_frame[size_t(len) + 1] = byte_of(crc, 0);
-    m.tx_frame[size_t(len) + 2] = byte_of(crc, 1);
+    const auto &slot = m.ring.req_queue[size_t(head)];
+    m.tx_frame = rtu_frame(uint8_t(address), std::span(slot).subspan(1, size_t(len)));
 
     if (!m.port->is_open())
         return;

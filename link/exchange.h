@@ -6,9 +6,13 @@
 #include <QMetaType>
 
 enum class Verdict {
-    good,         // 3 or more bytes whose last two are their CRC
+    good,         // the answer to the request out: good CRC, its address and function
     crc_mismatch, // 3 or more bytes that fail the CRC
     no_answer,    // fewer than 3 bytes
+    // A frame with a good CRC that answers something else: another slave
+    // address or function than the request out, or nothing was asked. It is
+    // no answer to the head request, which stays and is sent again.
+    unmatched,
 };
 
 struct Exchange {

@@ -18,10 +18,14 @@ class SerialPort;
 
 struct Modbus {
     SerialPort *port = nullptr;
-    // Slave address put in front of every frame; -1 while none is selected.
+    // Slave address of requests made for no address in particular; -1 while
+    // none is selected.
     int address = -1;
     // Sent whenever the ring is empty: function code, then the PDU body.
     std::vector<uint8_t> idle_pdu;
+    // Addresses the idle request goes to in turn; empty: the selected one.
+    std::vector<int> idle_targets;
+    size_t idle_next = 0;
 
     RequestRing ring;
     RxBuf rx_buf{};
@@ -40,3 +44,9 @@ Exchange exchange_step(Modbus &m, const ReplyDecoder &decode_reply = {});
 // Builds the head request's frame and writes it when the port is open.
 void send_next(Modbus &m, Exchange &e);
 uint8_t read_rx_byte(Modbus &m);
+
+// The slave address the request in this slot goes to.
+int target_of(const Modbus &m, int slot);
+// Removes the pending requests for which drop(slot) holds. When the head
+// goes, a late reply to it must not answer the request after it.
+int drop_requests(Modbus &m, const std::function<bool(int slot)> &drop);

@@ -7,20 +7,28 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 constexpr int ring_slots = 512;
 constexpr int slot_bytes = 261;
+// A request for whatever slave address is selected when it is sent.
+constexpr int16_t any_address = -1;
 
 struct RequestRing {
     std::array<std::array<uint8_t, slot_bytes>, ring_slots> req_queue{};
     std::array<int32_t, ring_slots> req_len{};
+    // The slave address a request is meant for, or any_address. A line with
+    // several controllers on it addresses each request to one of them.
+    std::array<int16_t, ring_slots> req_target{};
     int16_t req_write_idx = 0;
     int16_t req_read_idx = 0;
 
     bool empty() const { return req_read_idx == req_write_idx; }
     int pending() const { return (req_write_idx - req_read_idx + ring_slots) % ring_slots; }
     bool full() const { return pending() == ring_slots - 1; }
+    // The slot of the k-th pending request, 0 being the head.
+    int slot(int k) const { return (req_read_idx + k) % ring_slots; }
 };
 
 // Publishes the slot at the write index. With 511 requests pending the ring
@@ -30,9 +38,14 @@ bool advance_write_idx(RequestRing &ring);
 // The one way in: fills the slot at the write index with the function code
 // and the PDU body, then publishes it. False, with nothing queued, when the
 // ring is full or the request is longer than a slot holds.
-bool push(RequestRing &ring, uint8_t function, std::span<const uint8_t> body);
+bool push(RequestRing &ring, uint8_t function, std::span<const uint8_t> body,
+          int16_t target = any_address);
 // Removes the head request; does nothing on an empty ring.
 void advance_read_idx(RequestRing &ring);
+
+// Removes every pending request for which drop(slot) holds, keeping the
+// others in their order. Returns how many went.
+int drop_pending(RequestRing &ring, const std::function<bool(int slot)> &drop);
 
 // Byte n (0 = least significant) of value's 32-bit two's-complement form;
 // 0 for n above 3.

@@ -25,6 +25,14 @@ public:
     // Chooses the port the next open uses. Fails with Busy while open.
     virtual PortError set_port_number(int n) = 0;
     virtual int port_number() const = 0;
+    // A device named outright (a path) instead of a port number; the port
+    // number is then 0. Fails with Busy while open; layers that know only
+    // numbers refuse it.
+    virtual PortError set_device(const QString &device)
+    {
+        Q_UNUSED(device);
+        return PortError::BadNumber;
+    }
     // The device the given number maps to (for tooltips and messages).
     virtual QString device_name(int n) const = 0;
 

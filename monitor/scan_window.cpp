@@ -1,7 +1,7 @@
 #include "scan_window.h"
 
+#include "line.h"
 #include "registers.h"
-#include "serial_port.h"
 #include "tool_button.h"
 
 #include <QCloseEvent>
@@ -12,7 +12,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -29,8 +28,7 @@ QSpinBox *address_box(QWidget *parent, const char *name, int value)
 
 } // namespace
 
-ScanWindow::ScanWindow(SerialPort &port, QTimer *polling, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_port(port), m_polling(polling)
+ScanWindow::ScanWindow(Line &line, QWidget *parent) : QWidget(parent, Qt::Window), m_line(line)
 {
     setObjectName(QStringLiteral("scan"));
     setWindowTitle(QStringLiteral("Поиск устройства"));
@@ -81,13 +79,10 @@ void ScanWindow::start()
 {
     if (m_running)
         return;
-    if (!m_port.is_open()) {
+    if (!m_line.port().is_open()) {
         m_status->setText(QStringLiteral("Порт закрыт: откройте его в «Настройка порта»"));
         return;
     }
-    const bool polled = m_polling != nullptr && m_polling->isActive();
-    if (polled)
-        m_polling->stop();
     m_running = true;
     m_stop = false;
     m_hits.clear();
@@ -98,11 +93,9 @@ void ScanWindow::start()
     ScanOptions options;
     options.from = m_from->value();
     options.to = m_to->value();
-    m_hits = scan_addresses(m_port, options, [this](int address) { return step(address); });
+    m_hits = m_line.scan(options, [this](int address) { return step(address); });
 
     m_running = false;
-    if (polled)
-        m_polling->start();
     m_progress->setValue(m_progress->maximum());
     show_hits();
     update_buttons();

@@ -1,7 +1,7 @@
 #pragma once
-// "Поиск устройства": asks every address in a range on the open port and
-// lists the ones that answer, with their versions. Polling is paused while
-// the scan owns the port and resumes after it; the request ring is untouched.
+// "Поиск устройства": asks every address in a range on the line's port and
+// lists the ones that answer, with their versions. The line pauses its
+// polling while the scan owns the port; the request ring is untouched.
 
 #include "scan.h"
 
@@ -11,15 +11,14 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QSpinBox;
-class QTimer;
+class Line;
 class QTreeWidget;
 
 class ScanWindow : public QWidget {
     Q_OBJECT
 
 public:
-    // polling: the timer of the exchange cycle, stopped during a scan.
-    ScanWindow(SerialPort &port, QTimer *polling, QWidget *parent = nullptr);
+    explicit ScanWindow(Line &line, QWidget *parent = nullptr);
 
     // Scans the range set in the window; returns when it is done or stopped.
     void start();
@@ -43,8 +42,7 @@ private:
     void choose();
     void update_buttons();
 
-    SerialPort &m_port;
-    QTimer *m_polling;
+    Line &m_line;
     QList<ScanHit> m_hits;
     bool m_running = false;
     bool m_stop = false;

@@ -1,9 +1,11 @@
 #include "param_file.h"
 
+#include "os_error.h"
 #include "registers.h"
 #include "safe_write.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
@@ -23,28 +25,18 @@ QByteArray json_string(const QString &s)
     return a.mid(1, a.size() - 2); // strip the brackets
 }
 
-// raw × scale to the three decimals the window shows. Rounding gives the
-// double nearest to that decimal, which prints as 0.3 rather than 0.30000000000000004.
-double shown_value(const ParTable &table, int i, int32_t raw)
-{
-    return std::round(raw * par_scale(table, i) * 1000) / 1000;
-}
-
 QByteArray parameter_line(const ParTable &table, int i, int32_t raw)
 {
-    const double value = shown_value(table, i, raw);
+    const double value = par_value(i, raw);
     return "        {\"id\": " + json_string(QString::fromUtf8(par_id(table, i))) +
-           ", \"caption\": " + json_string(QString::fromUtf8(par_caption(i))) +
+           ", \"caption\": " + json_string(par_caption(i)) +
            ", \"raw\": " + QByteArray::number(raw) +
            ", \"value\": " + QByteArray::number(value, 'g', QLocale::FloatingPointShortest) + "}";
 }
 
 QString saved_text(const QDateTime &t)
 {
-    // Local time with its offset, to the second: "2025-03-14T09:26:53+03:00".
-    const QDateTime local = t.toLocalTime();
-    const QDateTime whole = local.addMSecs(-local.time().msec());
-    return whole.toOffsetFromUtc(whole.offsetFromUtc()).toString(Qt::ISODate);
+    return iso_local_time(t.toMSecsSinceEpoch(), false);
 }
 
 } // namespace
@@ -106,11 +98,31 @@ QString save_param_file(const QString &path, const ParTable &table, const ParamF
 
 ParamFileRead load_param_file(const QString &path, const ParTable &table)
 {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly))
-        return {std::nullopt,
-                QStringLiteral("Не удалось открыть файл %1: %2").arg(path, in.errorString())};
-    return read_param_file(table, in.readAll());
+    QFile in;
+    if (path == QLatin1String("-")) {
+        if (!in.open(stdin, QIODevice::ReadOnly))
+            return {std::nullopt, QStringLiteral("Не удалось читать стандартный ввод")};
+    } else {
+        // Checked before reading: a device or a pipe could give no end (or
+        // never answer), and a huge file is no parameter file.
+        const QFileInfo info(path);
+        if (info.exists() && !info.isFile())
+            return {std::nullopt, QStringLiteral("%1 — не обычный файл").arg(path)};
+        if (info.size() > param_file_max_bytes)
+            return {std::nullopt, QStringLiteral("Файл %1 больше %2 КиБ: это не файл параметров")
+                                      .arg(path)
+                                      .arg(param_file_max_bytes / 1024)};
+        in.setFileName(path);
+        if (!in.open(QIODevice::ReadOnly))
+            return {
+                std::nullopt,
+                QStringLiteral("Не удалось открыть файл %1: %2").arg(path, last_os_error_text())};
+    }
+    const QByteArray bytes = in.read(param_file_max_bytes + 1);
+    if (bytes.size() > param_file_max_bytes)
+        return {std::nullopt, QStringLiteral("Больше %1 КиБ: это не файл параметров")
+                                  .arg(param_file_max_bytes / 1024)};
+    return read_param_file(table, bytes);
 }
 
 QList<ParDifference> compare_params(const ParRaws &device, const ParRaws &file)
@@ -125,6 +137,5 @@ QList<ParDifference> compare_params(const ParRaws &device, const ParRaws &file)
 
 QString par_name(const ParTable &table, int i)
 {
-    return QStringLiteral("%1 («%2»)")
-        .arg(QString::fromUtf8(par_id(table, i)), QString::fromUtf8(par_caption(i)));
+    return QStringLiteral("%1 («%2»)").arg(QString::fromUtf8(par_id(table, i)), par_caption(i));
 }

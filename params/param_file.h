@@ -17,6 +17,8 @@
 #include <optional>
 
 constexpr int param_file_format = 1;
+// A parameter file is about 1 KiB; anything far larger is refused unread.
+constexpr qint64 param_file_max_bytes = 1024 * 1024;
 // The name written into every file; a file naming another device is refused.
 extern const char *const param_file_device; // "RZT-604Д"
 
@@ -46,6 +48,8 @@ ParamFileRead read_param_file(const ParTable &table, const QByteArray &json);
 // save leaves an older file as it was. Returns the error text, empty on success.
 QString save_atomically(const QString &path, const QByteArray &bytes);
 QString save_param_file(const QString &path, const ParTable &table, const ParamFile &file);
+// Reads and checks a file; "-" is standard input. Anything that is not a
+// regular file, or over param_file_max_bytes, is refused before reading.
 ParamFileRead load_param_file(const QString &path, const ParTable &table);
 
 struct ParDifference {

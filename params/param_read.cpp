@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 #include <cmath>
 
@@ -130,16 +131,99 @@ QString take_raws(const ParTable &table, const QJsonArray &list, ParRaws &raws)
     return QString();
 }
 
+QString parse_error_text(QJsonParseError::ParseError e)
+{
+    switch (e) {
+    case QJsonParseError::MissingObject:
+        return QStringLiteral("нет объекта");
+    case QJsonParseError::UnterminatedObject:
+    case QJsonParseError::UnterminatedArray:
+    case QJsonParseError::UnterminatedString:
+        return QStringLiteral("текст оборван");
+    case QJsonParseError::MissingNameSeparator:
+        return QStringLiteral("после имени поля нет двоеточия");
+    case QJsonParseError::MissingValueSeparator:
+        return QStringLiteral("между значениями нет запятой");
+    case QJsonParseError::IllegalValue:
+        return QStringLiteral("недопустимое значение");
+    case QJsonParseError::TerminationByNumber:
+        return QStringLiteral("текст кончается числом");
+    case QJsonParseError::IllegalNumber:
+        return QStringLiteral("недопустимое число");
+    case QJsonParseError::IllegalEscapeSequence:
+        return QStringLiteral("недопустимая последовательность с \\");
+    case QJsonParseError::IllegalUTF8String:
+        return QStringLiteral("текст не в кодировке UTF-8");
+    case QJsonParseError::DeepNesting:
+        return QStringLiteral("слишком глубокая вложенность");
+    case QJsonParseError::DocumentTooLarge:
+        return QStringLiteral("файл слишком велик");
+    case QJsonParseError::GarbageAtEnd:
+        return QStringLiteral("лишний текст после конца объекта");
+    case QJsonParseError::NoError:
+        break;
+    }
+    return QStringLiteral("ошибка разбора");
+}
+
+// A byte-order mark or zero bytes: a text editor saved the file as UTF-16.
+bool looks_utf16(const QByteArray &bytes)
+{
+    return bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF") ||
+           (bytes.size() >= 2 && (bytes[0] == 0 || bytes[1] == 0));
+}
+
+// The name of a field that stands twice in one object, or empty. A JSON
+// reader keeps one of the two silently, so a file edited by hand could
+// write the value the editor did not mean. The text is valid JSON here.
+QString duplicate_key(const QByteArray &json)
+{
+    QList<QSet<QString>> objects; // keys so far, per open object; arrays hold none
+    QList<bool> is_object;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (c == '{' || c == '[') {
+            objects.append(QSet<QString>());
+            is_object.append(c == '{');
+        } else if (c == '}' || c == ']') {
+            objects.removeLast();
+            is_object.removeLast();
+        } else if (c == '"') {
+            const qsizetype start = i;
+            for (++i; i < json.size() && json[i] != '"'; ++i) {
+                if (json[i] == '\\')
+                    ++i;
+            }
+            qsizetype after = i + 1;
+            while (after < json.size() && QChar::isSpace(uchar(json[after])))
+                ++after;
+            if (after >= json.size() || json[after] != ':' || is_object.isEmpty() ||
+                !is_object.last())
+                continue;
+            const QByteArray token = json.mid(start, i - start + 1);
+            const QString key = QJsonDocument::fromJson('[' + token + ']').array().at(0).toString();
+            if (objects.last().contains(key))
+                return key;
+            objects.last().insert(key);
+        }
+    }
+    return QString();
+}
+
 } // namespace
 
 ParamFileRead read_param_file(const ParTable &table, const QByteArray &json)
 {
+    if (looks_utf16(json))
+        return {std::nullopt, QStringLiteral("Файл в кодировке UTF-16; сохраните его в UTF-8")};
     QJsonParseError parse;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parse);
     if (parse.error != QJsonParseError::NoError)
         return {std::nullopt, QStringLiteral("Файл не в формате JSON: %1 (байт %2)")
-                                  .arg(parse.errorString())
+                                  .arg(parse_error_text(parse.error))
                                   .arg(parse.offset)};
+    if (const QString key = duplicate_key(json); !key.isEmpty())
+        return {std::nullopt, QStringLiteral("Поле «%1» указано дважды в одном объекте").arg(key)};
     if (!doc.isObject())
         return {std::nullopt, QStringLiteral("В файле нет объекта JSON с параметрами")};
     const QJsonObject o = doc.object();

@@ -1,6 +1,7 @@
 #include "wnd_set_com.h"
 
 #include "config.h"
+#include "message_box.h"
 #include "port_info.h"
 #include "port_session.h"
 
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 
 namespace {
 
@@ -87,32 +89,25 @@ void WndSetCom::form_load()
     m_session.hold_port(true);
     m_saved_port = m_session.com_port;
     // The port in use is probed like every other one.
-    if (m_session.port().is_open())
-        m_session.port().close();
+    m_session.close();
 
     probe_ports();
     select_configured_port();
 
-    // When the selection has opened the port both calls fail and change
-    // nothing; otherwise this is one more attempt at the configured port.
-    (void)m_session.port().set_port_number(m_session.com_port);
-    (void)m_session.open();
+    // When the selection has opened the port this fails and changes
+    // nothing; otherwise it is one more attempt at the configured port.
+    (void)m_session.open_configured();
 }
 
 void WndSetCom::probe_ports()
 {
     m_cmbCOMList->clear();
     for (int n = first_port_number; n <= last_port_number; ++n) {
-        bool port_free = true;
-        // A refused number still goes on to the open, as every failing step does.
-        if (m_session.port().set_port_number(n) != PortError::None)
-            port_free = false;
-        if (m_session.port().open() != PortError::None)
-            port_free = false;
-        // Lets the main window's poll run while the probed port is open.
+        const bool port_free = m_session.probe(n);
+        // Keeps the window drawn; the probed port is closed again by now, so
+        // no tick sends the poll, or a pending write, to whatever is on it.
         QCoreApplication::processEvents();
         if (port_free) {
-            m_session.port().close();
             m_cmbCOMList->addItem(item_text(n));
             m_cmbCOMList->setItemData(m_cmbCOMList->count() - 1,
                                       port_tooltip(m_session.port().device_name(n)),
@@ -136,21 +131,54 @@ void WndSetCom::select_configured_port()
 
 void WndSetCom::cmbCOMList_Click()
 {
-    if (m_session.port().is_open())
-        m_session.port().close();
-    (void)m_session.port().set_port_number(
-        item_port_number(m_cmbCOMList, m_cmbCOMList->currentIndex()));
-    (void)m_session.open();
+    (void)m_session.switch_to(item_port_number(m_cmbCOMList, m_cmbCOMList->currentIndex()));
+}
+
+int WndSetCom::typed_item() const
+{
+    const QString text = m_cmbCOMList->currentText().trimmed();
+    // "COM5", "com5" and "5" all name the item COM5.
+    static const QRegularExpression name(QStringLiteral("^(?:COM)?0*(\\d{1,3})$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const auto match = name.match(text);
+    if (!match.hasMatch())
+        return -1;
+    return m_cmbCOMList->findText(item_text(match.captured(1).toInt()));
+}
+
+bool WndSetCom::take_typed_text()
+{
+    const QString text = m_cmbCOMList->currentText().trimmed();
+    const int typed = typed_item();
+    if (typed >= 0) {
+        // Typed over the list: the named port is chosen as if picked.
+        if (typed != m_cmbCOMList->currentIndex()) {
+            m_cmbCOMList->setCurrentIndex(typed);
+            cmbCOMList_Click();
+        }
+        return true;
+    }
+    // Nothing chosen and nothing typed: no port, as with an empty list.
+    if (m_cmbCOMList->currentIndex() < 0 && (text.isEmpty() || text == initial_list_text))
+        return true;
+    const QString listed = m_cmbCOMList->count() > 0 ? QStringLiteral("Выберите порт из списка.")
+                                                     : QStringLiteral("Свободных портов нет.");
+    message_box(this,
+                QStringLiteral("«%1» — не порт из списка. ").arg(text) + listed +
+                    QStringLiteral(" Настройка не сохранена."),
+                windowTitle(), QMessageBox::Ok, QMessageBox::Warning);
+    return false;
 }
 
 int WndSetCom::chosen_port_number() const
 {
-    // Text typed over the list counts only when it names one of the items.
-    return item_port_number(m_cmbCOMList, m_cmbCOMList->findText(m_cmbCOMList->currentText()));
+    return item_port_number(m_cmbCOMList, m_cmbCOMList->currentIndex());
 }
 
 void WndSetCom::OK_Click()
 {
+    if (!take_typed_text())
+        return;
     m_session.port_confirmed = true;
     m_session.com_port = uint8_t(chosen_port_number());
     save_config(m_session.config_path(), m_session.com_port, m_main_view);
@@ -177,8 +205,7 @@ void WndSetCom::done(int r)
 
 void WndSetCom::Form_Unload()
 {
-    if (m_session.port().is_open())
-        m_session.port().close();
+    m_session.close();
     if (!m_session.port_confirmed)
         m_session.com_port = m_saved_port;
     reopen_port();
@@ -188,10 +215,8 @@ void WndSetCom::reopen_port()
 {
     if (m_session.port().is_open())
         return;
-    // Port 0 (nothing chosen) is refused; the open then tries the number the
-    // port last accepted, and either failure shows in the status line.
-    if (m_session.port().set_port_number(m_session.com_port) != PortError::None)
-        m_main_view.show_status_now(no_port_text);
-    if (m_session.open() != PortError::None)
+    // Port 0 (nothing chosen) is refused, and so is a port that cannot be
+    // opened; either shows in the status line.
+    if (m_session.open_configured() != PortError::None)
         m_main_view.show_status_now(no_port_text);
 }

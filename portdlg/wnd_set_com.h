@@ -39,6 +39,11 @@ private:
     void reopen_port();
     // Number behind "COM" in the chosen item's text; 0 when nothing is chosen.
     int chosen_port_number() const;
+    // The item the text typed over the list names, or -1.
+    int typed_item() const;
+    // Takes what is typed over the list as the choice; false, after saying
+    // so, when it names no listed port.
+    bool take_typed_text();
 
     PortSession &m_session;
     ConfigView &m_main_view;

@@ -13,11 +13,6 @@ namespace {
 
 const QString dash = QStringLiteral("—");
 
-QString number(double value, double scale, int digits)
-{
-    return format_scaled(value, scale, digits, QString()).trimmed();
-}
-
 // Cells from column `numbers_from` on are numbers and line up on the right.
 QString row(const QStringList &cells, const char *tag = "td", int numbers_from = 99)
 {
@@ -51,48 +46,40 @@ QString heading_html(const Report &r)
     return out + QStringLiteral("</table>\n");
 }
 
-QString parameters_html(const ParTable &table, const ParRaws &raws)
+QString parameters_html(const ParRaws &raws)
 {
     QString out = QStringLiteral("<h3>Параметры</h3>\n<table class=\"grid\">\n");
-    out += row({QStringLiteral("№"), QStringLiteral("Параметр"), QStringLiteral("Обозначение"),
-                QStringLiteral("Значение"), QStringLiteral("Код")},
+    out += row({QStringLiteral("№"), QStringLiteral("Параметр"), QStringLiteral("Значение"),
+                QStringLiteral("Код")},
                "th");
     for (int i = 0; i < par_count; ++i) {
         const int32_t raw = raws[size_t(i)];
-        const QString value =
-            number(raw, par_scale(table, i), 3) + QLatin1Char(' ') + QString::fromUtf8(par_unit(i));
-        out += row({QString::number(i + 1), QString::fromUtf8(par_caption(i)),
-                    QString::fromUtf8(par_id(table, i)), value.trimmed(), QString::number(raw)},
-                   "td", 3);
+        out +=
+            row({QString::number(i + 1), par_caption(i), par_display(i, raw), QString::number(raw)},
+                "td", 2);
     }
     return out + QStringLiteral("</table>\n");
 }
 
 QString live_html(const Measurement &m)
 {
-    const auto value = [&m](int reg, double v, int digits) {
-        return m.has(reg) ? number(v, 1, digits) : dash;
-    };
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(m.time_ms);
     QString out = QStringLiteral("<h3>Текущие значения на %1</h3>\n<table class=\"grid\">\n")
                       .arg(when.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
-    out += row(
-        {QString(), QStringLiteral("Фаза A"), QStringLiteral("Фаза B"), QStringLiteral("Фаза C")},
-        "th");
-    out +=
-        row({QStringLiteral("I, А"), value(204, m.ia, 3), value(205, m.ib, 3), value(206, m.ic, 3)},
-            "td", 1);
-    out += QStringLiteral("</table>\n<p></p>\n<table class=\"grid\">\n");
-    out +=
-        row({QStringLiteral("Частота, Гц"), QStringLiteral("AIN 1, В"), QStringLiteral("AIN 2, В")},
-            "th");
-    out += row({value(207, m.frequency, 2), value(208, m.ain1, 2), value(209, m.ain2, 2)}, "td", 0);
+    QStringList captions;
+    QStringList values;
+    for (const MeasuredField &f : measured_fields) {
+        captions << field_caption(f.reg, true);
+        values << (m.has(f.reg) ? field_text(m, f).trimmed() : dash);
+    }
+    out += row(captions, "th");
+    out += row(values, "td", 0);
     return out + QStringLiteral("</table>\n");
 }
 
 } // namespace
 
-QString report_html(const ParTable &table, const Report &report)
+QString report_html(const Report &report)
 {
     QString out = QStringLiteral(
         "<html><head><style>"
@@ -101,7 +88,7 @@ QString report_html(const ParTable &table, const Report &report)
         "td { padding: 2px 8px 2px 0; } th { background-color: #e0e0e0; }"
         "</style></head><body>\n");
     out += heading_html(report);
-    out += parameters_html(table, report.settings.raws);
+    out += parameters_html(report.settings.raws);
     if (report.live)
         out += live_html(*report.live);
     out += QStringLiteral("<p><br/>Наладку выполнил: ______________________ "
@@ -109,7 +96,7 @@ QString report_html(const ParTable &table, const Report &report)
     return out + QStringLiteral("</body></html>\n");
 }
 
-QString write_report(const QString &path, const ParTable &table, const Report &report)
+QString write_report(const QString &path, const Report &report)
 {
     QByteArray bytes;
     {
@@ -128,7 +115,7 @@ QString write_report(const QString &path, const ParTable &table, const Report &r
                           QStringLiteral("Arial")});
         font.setPointSizeF(10);
         doc.setDefaultFont(font);
-        doc.setHtml(report_html(table, report));
+        doc.setHtml(report_html(report));
         doc.print(&pdf);
     } // the writer finishes the PDF when it goes
     return save_atomically(path, bytes);

@@ -16,7 +16,7 @@ struct Report {
 };
 
 // The sheet as HTML, values written with the default locale's decimal separator.
-QString report_html(const ParTable &table, const Report &report);
+QString report_html(const Report &report);
 // Writes the sheet as a PDF through a temporary file, like save_param_file.
 // Needs a QGuiApplication. Returns the error text, empty on success.
-QString write_report(const QString &path, const ParTable &table, const Report &report);
+QString write_report(const QString &path, const Report &report);

@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSignalSpy>
 
 class TestApp : public QObject {
     Q_OBJECT
@@ -106,7 +107,7 @@ private slots:
         QVERIFY(r.w->isVisible());
         QVERIFY(r.w->timer()->isActive());
         QCOMPARE(r.w->timer()->timerType(), Qt::PreciseTimer);
-        const RequestRing &ring = r.w->modbus().ring;
+        const RequestRing &ring = r.w->line().ring();
         QCOMPARE(ring.pending(), 3);
         QCOMPARE(pdu_at(ring, 0), QByteArray::fromHex("64010105"));
         QCOMPARE(pdu_at(ring, 2), QByteArray::fromHex("64010e01"));
@@ -151,7 +152,7 @@ private slots:
         QCOMPARE(boxes.shown[0].title, QStringLiteral("Ошибка открытия порта"));
         QVERIFY(!r.w->isVisible());
         QVERIFY(!r.w->timer()->isActive());
-        QCOMPARE(r.w->modbus().ring.pending(), 0);
+        QCOMPARE(r.w->line().ring().pending(), 0);
     }
 
     void port_error_ok_shows_the_dialog_then_starts()
@@ -174,10 +175,12 @@ private slots:
         QCOMPARE(r.w->com_port(), uint8_t(2));
         QVERIFY(r.w->isVisible());
         QVERIFY(r.w->timer()->isActive());
-        QCOMPARE(r.w->modbus().ring.pending(), 3);
+        QCOMPARE(r.w->line().ring().pending(), 3);
     }
 
-    void port_error_dialog_closed_without_a_port()
+    // An adapter plugged in after start-up is picked up: the configured
+    // port is tried once a second, as a lost one is.
+    void port_error_dialog_closed_without_a_port_then_a_late_plug()
     {
         Rig r({});
         r.write_ini("[PC config]\r\nCOM=3\r\n");
@@ -190,8 +193,19 @@ private slots:
         QVERIFY(r.w->isVisible());
         // No port was opened, so nothing is blamed on the controller or the line.
         r.w->Timer1_Timer();
-        QCOMPARE(r.w->status(), QStringLiteral("Порт COM3 не открыт: не доступен"));
+        QCOMPARE(r.w->status(),
+                 QStringLiteral("Порт COM3 не открыт: не доступен, ожидание подключения"));
         QVERIFY(r.port->written.isEmpty());
+
+        r.port->make_free({3});
+        QSignalSpy changed(&r.w->line(), &Line::changed);
+        r.w->session().retry_lost_port();
+        QVERIFY(r.port->is_open());
+        QCOMPARE(r.port->port_number(), 3);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed[0][0].value<LineChange>(), LineChange::port_appeared);
+        r.w->Timer1_Timer();
+        COMPARE_HEX(r.port->written.value(0), with_crc(hex("0164010105")));
     }
 
     void bad_number_then_busy_round()

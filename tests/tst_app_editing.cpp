@@ -20,37 +20,65 @@ private slots:
     {
         Rig r;
         BoxAnswers boxes;
-        QVERIFY(r.w->Form_Load());
-        RequestRing &ring = r.w->modbus().ring;
+        r.start_answered();
+        const RequestRing &ring = r.w->line().ring();
         const int before = ring.pending();
         QLineEdit *box = r.box(4);
+        QCOMPARE(box->text(), QStringLiteral("12.5 "));
+        QCOMPARE(box_colour(r.w.get(), 4), colour_green);
         box->setFocus();
         box->selectAll();
-        QTest::keyClicks(box, QStringLiteral("12,5"));
+        QTest::keyClicks(box, QStringLiteral("30,5"));
         QCOMPARE(box->palette().color(QPalette::Base), QColor(Qt::white));
         QCOMPARE(ring.pending(), before); // typing queues nothing
         QTest::keyClick(box, Qt::Key_Return);
         QCOMPARE(ring.pending(), before + 1);
-        QCOMPARE(pdu_at(ring, before), QByteArray::fromHex("65010602007d"));
-        QCOMPARE(box->text(), QStringLiteral("12,5")); // left as typed
-        QTest::keyClick(box, Qt::Key_Enter);
-        QCOMPARE(ring.pending(), before + 2);
+        QCOMPARE(pdu_at(ring, ring.slot(before)), QByteArray::fromHex("650106020131"));
+        QCOMPARE(box->text(), QStringLiteral("30,5")); // left as typed
 
-        // A reply shows the value in green; the change handler ran before that.
-        r.port->incoming = with_crc(hex("0165010602007d"));
-        r.w->Timer1_Timer();
-        QCOMPARE(box->text(), QStringLiteral("12.5 "));
+        // The echo alone proves nothing: the box turns green with what the
+        // read-back after it finds in the controller's memory.
+        r.ticks(2);
+        QCOMPARE(box_colour(r.w.get(), 4), colour_white);
+        r.ticks(2);
+        QCOMPARE(box->text(), QStringLiteral("30.5 "));
         QCOMPARE(box_colour(r.w.get(), 4), colour_green);
+        QVERIFY(r.controller.memory.mid(5, 2) == hex("0131"));
+    }
+
+    // A controller that echoes a write but keeps its old value (a worn
+    // EEPROM) is caught by the read-back, whichever way the write went.
+    void a_write_the_controller_did_not_take()
+    {
+        Rig r;
+        BoxAnswers boxes;
+        r.start_answered();
+        r.controller.ignore_writes = true;
+        enter(r.box(4), QStringLiteral("30,5"));
+        r.box(0)->setText(QStringLiteral("50"));
+        r.ticks(4);
+        QLineEdit *box = r.box(4);
+        QCOMPARE(box->text(), QStringLiteral("12.5 "));
+        QCOMPARE(box_colour(r.w.get(), 4), colour_not_taken);
+        QCOMPARE(box->toolTip(), QStringLiteral("записано 30.5, контроллер хранит 12.5"));
+        QVERIFY2(r.w->status().contains(QStringLiteral("не принял")), qPrintable(r.w->status()));
+
+        r.w->findChild<QPushButton *>("cmd_writeall")->click();
+        r.ticks(12);
+        QCOMPARE(box_colour(r.w.get(), 0), colour_not_taken);
+        QCOMPARE(r.box(0)->text(), QStringLiteral("100 "));
+        QCOMPARE(box_colour(r.w.get(), 1), colour_green);
     }
 
     // Text with no number is never written: not by Enter, not by write-all,
-    // and the box says so until its text changes.
+    // and the box says so until its text changes. Write-all still writes the
+    // rest of that box's group, with what the controller holds in its place.
     void text_without_a_number_is_refused()
     {
         Rig r;
         BoxAnswers boxes;
-        QVERIFY(r.w->Form_Load());
-        RequestRing &ring = r.w->modbus().ring;
+        r.start_answered();
+        const RequestRing &ring = r.w->line().ring();
         const int before = ring.pending();
         QLineEdit *box = r.box(5);
         box->setText(QStringLiteral("x20"));
@@ -60,21 +88,42 @@ private slots:
         QVERIFY(!box->toolTip().isEmpty());
         QCOMPARE(box->text(), QStringLiteral("x20"));
 
-        // Write-all sends the groups whose boxes all hold numbers.
         for (int i = 0; i < par_count; ++i) {
             if (i != 5)
                 r.box(i)->setText(QStringLiteral("1"));
         }
         r.w->findChild<QPushButton *>("cmd_writeall")->click();
-        QCOMPARE(ring.pending(), before + 2);
-        QCOMPARE(pdu_at(ring, before), QByteArray::fromHex("6501010501010103e8"));
-        QCOMPARE(pdu_at(ring, before + 1), QByteArray::fromHex("65010e0101"));
+        QCOMPARE(ring.pending(), before + 3);
+        QCOMPARE(pdu_at(ring, ring.slot(before)), QByteArray::fromHex("6501010501010103e8"));
+        // Box 5 keeps the controller's 20 A (0x4e20); boxes 4, 6 and 7 are written.
+        QCOMPARE(pdu_at(ring, ring.slot(before + 1)),
+                 QByteArray::fromHex("65010608000a4e20000a03e8"));
         QCOMPARE(box_colour(r.w.get(), 5), colour_refused);
-        QCOMPARE(box_colour(r.w.get(), 4), colour_white);
+        QVERIFY2(r.w->status().contains(QStringLiteral("«Макс I (мгн), А»")),
+                 qPrintable(r.w->status()));
 
         QTest::keyClick(box, Qt::Key_Backspace);
         QCOMPARE(box_colour(r.w.get(), 5), colour_white);
         QVERIFY(box->toolTip().isEmpty());
+    }
+
+    // Before anything was read, a box without a number keeps its group out,
+    // and every box of that group says why.
+    void write_all_before_any_reply()
+    {
+        Rig r;
+        BoxAnswers boxes;
+        QVERIFY(r.w->Form_Load());
+        for (int i = 0; i < par_count; ++i)
+            r.box(i)->setText(i == 5 ? QStringLiteral("-") : QStringLiteral("1"));
+        const int before = r.w->line().ring().pending();
+        r.w->findChild<QPushButton *>("cmd_writeall")->click();
+        QCOMPARE(r.w->line().ring().pending(), before + 2);
+        for (int i : {4, 6, 7}) {
+            QCOMPARE(box_colour(r.w.get(), i), colour_refused);
+            QVERIFY(r.box(i)->toolTip().contains(QStringLiteral("«Макс I (мгн), А»")));
+        }
+        QCOMPARE(box_colour(r.w.get(), 3), colour_white);
     }
 
     // What a good reply says reaches the labels exactly as they show it.
@@ -108,22 +157,26 @@ private slots:
         QLocale::setDefault(locale);
         Rig r;
         BoxAnswers boxes;
+        QByteArray block = with_crc(hex("010314") + data);
+        r.port->responder = [&](const QByteArray &frame) {
+            return frame[1] == 3 ? block : r.controller(frame);
+        };
         QVERIFY(r.w->Form_Load());
-        r.port->incoming = with_crc(hex("010314") + data);
-        r.w->Timer1_Timer();
+        r.ticks(5);
         const Caption order[] = {Caption::pr_ver, Caption::sw_ver, Caption::phAI,  Caption::phBI,
                                  Caption::phCI,   Caption::fr,     Caption::ain_0, Caption::ain_1};
         for (int i = 0; i < 8; ++i)
             QCOMPARE(caption(r.w.get(), order[i]), shown[i]);
         QCOMPARE(r.w->status(), text_link_ok);
-        // A short reply afterwards changes only what it carries.
-        r.port->incoming = with_crc(hex("01030400000307"));
-        r.w->Timer1_Timer();
+        // A short reply afterwards changes only what it carries (the poll
+        // out now was answered the old way).
+        block = with_crc(hex("01030400000307"));
+        r.ticks(2);
         QCOMPARE(caption(r.w.get(), Caption::pr_ver), QStringLiteral("3 .07 "));
         QCOMPARE(caption(r.w.get(), Caption::fr), shown[5]);
         // An exception reply is the connection text, then its code.
-        r.port->incoming = with_crc(hex("018302"));
-        r.w->Timer1_Timer();
+        block = with_crc(hex("018302"));
+        r.ticks(2);
         QCOMPARE(r.w->status(), text_link_ok + QStringLiteral(" Нарушение протокола, код: 2"));
         QCOMPARE(caption(r.w.get(), Caption::fr), shown[5]);
     }
@@ -136,9 +189,9 @@ private slots:
         DialogDriver driver;
         driver.actions = {[](WndSetCom &dlg) { click(dlg, "Отмена"); }};
         QVERIFY(r.w->Form_Load()); // port closed: the buttons queue all the same
-        RequestRing &ring = r.w->modbus().ring;
+        const RequestRing &ring = r.w->line().ring();
         for (int i = 0; i < 9; ++i)
-            show_value(r.box(i), 1, 3, 1, QString());
+            r.box(i)->setText(QStringLiteral("1 "));
         r.w->findChild<QPushButton *>("cmd_writeall")->click();
         for (int i = 0; i < 9; ++i)
             QCOMPARE(r.box(i)->palette().color(QPalette::Base), QColor(Qt::white));
@@ -155,7 +208,7 @@ private slots:
     {
         Rig r;
         BoxAnswers boxes;
-        QVERIFY(r.w->Form_Load());
+        r.start_answered();
         QString chosen;
         file_dialog_fn() = [&](QWidget *, bool, const QString &, const QString &) {
             return chosen;
@@ -166,38 +219,49 @@ private slots:
                     a->trigger();
             }
         };
-        const auto reply = [&](const char *frame) {
-            r.port->incoming = with_crc(hex(frame));
-            r.w->Timer1_Timer();
-        };
-        reply("01640101056465661388");
-        reply("0164010608007d4e2003e80000");
+        r.box(8)->setText(QStringLiteral("0"));
         chosen = r.dir.filePath(QStringLiteral("device.json"));
-        run("Сохранить в файл…"); // box 8 not confirmed yet
+        run("Сохранить в файл…"); // box 8 is an edit, not the controller's
         QVERIFY(!QFile::exists(chosen));
         QVERIFY(boxes.shown.last().text.contains(QStringLiteral("Реле(0-АПС, 1-Упр)")));
-        reply("0164010e0101");
+        r.w->findChild<QPushButton *>("cmd_readall")->click();
+        r.ticks(4);
         run("Сохранить в файл…");
-        const ParamFileRead saved = load_param_file(chosen, r.w->master().table());
+        const ParamFileRead saved = load_param_file(chosen, r.w->line().table());
         QVERIFY2(saved.file, qPrintable(saved.error));
-        QCOMPARE(saved.file->raws, (ParRaws{100, 101, 102, 5000, 125, 20000, 1000, 0, 1}));
+        QCOMPARE(saved.file->raws, (ParRaws{100, 101, 102, 1500, 125, 20000, 1000, 0, 1}));
         QCOMPARE(saved.file->address, 1);
 
-        // Another controller's file: the boxes take its values, white, unwritten.
+        // The comparison reads the controller, not the boxes: here it holds
+        // 30 s by now, which the boxes do not show yet.
         ParamFile other = *saved.file;
         other.raws[4] = 300;
         chosen = r.dir.filePath(QStringLiteral("other.json"));
-        QCOMPARE(save_param_file(chosen, r.w->master().table(), other), QString());
+        QCOMPARE(save_param_file(chosen, r.w->line().table(), other), QString());
+        r.controller.memory.replace(5, 2, hex("012c"));
+        const qsizetype shown = boxes.shown.size();
         run("Сравнить с файлом…");
+        QCOMPARE(boxes.shown.size(), shown); // nothing to say before the reads
+        r.ticks(4);
+        QTRY_COMPARE(boxes.shown.size(), shown + 1);
+        QCOMPARE(boxes.shown.last().text,
+                 QStringLiteral("Значения контроллера совпадают с файлом."));
+        QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
+        r.controller.memory.replace(5, 2, hex("007d"));
+        run("Сравнить с файлом…");
+        r.ticks(4);
+        QTRY_COMPARE(boxes.shown.size(), shown + 2);
         QVERIFY(boxes.shown.last().text.contains(QStringLiteral("Таймер, с: 12.5 / 30")));
         QCOMPARE(box_colour(r.w.get(), 4), QRgb(0xFFFF80));
         QCOMPARE(box_colour(r.w.get(), 3), colour_green);
-        const int before = r.w->modbus().ring.pending();
+
+        // Another controller's file: the boxes take its values, white, unwritten.
+        const int before = r.w->line().ring().pending();
         run("Загрузить из файла…");
         QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
         QCOMPARE(box_colour(r.w.get(), 4), colour_white);
         QCOMPARE(box_colour(r.w.get(), 3), colour_white);
-        QCOMPARE(r.w->modbus().ring.pending(), before); // nothing written by loading
+        QCOMPARE(r.w->line().ring().pending(), before); // nothing written by loading
 
         // A broken file changes nothing and says why.
         QFile broken(r.dir.filePath(QStringLiteral("broken.json")));
@@ -208,9 +272,8 @@ private slots:
         run("Загрузить из файла…");
         QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
 
-        reply("01640101056465661388");
-        reply("0164010608007d4e2003e80000");
-        reply("0164010e0101");
+        r.w->findChild<QPushButton *>("cmd_readall")->click();
+        r.ticks(4);
         chosen = r.dir.filePath(QStringLiteral("sheet.pdf"));
         run("Отчёт…");
         QFile pdf(chosen);

@@ -15,6 +15,9 @@
 #include <list>
 #include <memory>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 // trims 100 100 100, imax_timed 5000, timer 125, imax_instant 20000, CT 1000, offset 0, relay 0
@@ -95,6 +98,10 @@ private slots:
     void read_json_carries_every_field_as_numbers();
     void monitor_writes_a_row_per_reply();
     void monitor_ends_the_file_cleanly_on_sigterm();
+    void monitor_says_what_it_waits_for();
+    void monitor_never_truncates_a_file();
+    void monitor_stops_on_a_failed_write();
+    void params_through_standard_input_and_output();
     void default_port_from_ini_and_nothing_written();
     void scan_lists_the_addresses_that_answer();
     void exit_codes_data();
@@ -192,7 +199,7 @@ void TestCli::verify_catches_a_value_the_controller_keeps()
     const Run plain = cli({"--port", s.link, "params", "set", path("f.json")});
     QCOMPARE(plain.code, 0); // the echo alone cannot tell
     const Run verified = cli({"--port", s.link, "params", "set", path("f.json"), "--verify"});
-    QCOMPARE(verified.code, 3);
+    QCOMPARE(verified.code, 5);
     const QString err = QString::fromUtf8(verified.err);
     QVERIFY2(err.contains("timer_s") && err.contains("125") && err.contains("300"),
              qPrintable(err));
@@ -263,7 +270,7 @@ void TestCli::monitor_writes_a_row_per_reply()
     // A poll every 150 ms for 2 s.
     QVERIFY2(lines.size() >= 10 && lines.size() <= 15, qPrintable(QString::number(lines.size())));
     static const QRegularExpression row(
-        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3},1\.[123]\d\d,1\.[123]\d\d,1\.[123]\d\d,)"
+        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d,1\.[123]\d\d,1\.[123]\d\d,1\.[123]\d\d,)"
         R"((49\.[5-9]|50\.[0-4])\d,12\.00,3\.00$)");
     for (const QByteArray &line : std::as_const(lines))
         QVERIFY2(row.match(QString::fromLatin1(line)).hasMatch(), line.constData());
@@ -328,6 +335,11 @@ void TestCli::exit_codes_data()
     QTest::addRow("set without a file") << QStringList{"params", "set"} << 1 << "params set";
     QTest::addRow("address out of range")
         << QStringList{"--address", "0", "read"} << 1 << "--address";
+    QTest::addRow("timeout nan") << QStringList{"--timeout", "nan", "read"} << 1 << "--timeout";
+    QTest::addRow("duration inf") << QStringList{"monitor", "--duration", "inf"} << 1
+                                  << "--duration";
+    // Qt's own parser speaks Russian too.
+    QTest::addRow("unknown option") << QStringList{"--bogus", "read"} << 1 << "bogus";
 }
 
 void TestCli::exit_codes()
@@ -360,6 +372,115 @@ void TestCli::scan_lists_the_addresses_that_answer()
     const Run none = cli({"--port", s.link, "scan", "--to", "16"});
     QCOMPARE(none.code, 4);
     QVERIFY(none.out.isEmpty());
+}
+
+// A logger must never stop in silence: the port lost and back, and a
+// controller that stops answering, are said on stderr and waited for.
+void TestCli::monitor_says_what_it_waits_for()
+{
+    const Sim &first = start_sim("s");
+    const QString csv = path("m.csv");
+    QProcess p;
+    p.start(QStringLiteral(CLI_PATH),
+            {"--port", first.link, "--timeout", "1", "monitor", "--csv", csv});
+    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= 3, 10000);
+    first.process->terminate();
+    first.process->waitForFinished(3000);
+    QByteArray err;
+    QTRY_VERIFY2_WITH_TIMEOUT((err += p.readAllStandardError()).contains("потерян"),
+                              err.constData(), 10000);
+
+    const qsizetype before = read_file(csv).count('\n');
+    const Sim &second = start_sim("s");
+    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= before + 3, 10000);
+    QVERIFY(p.state() == QProcess::Running);
+
+    // Frozen for longer than the timeout: said once, then rows again.
+    ::kill(pid_t(second.process->processId()), SIGSTOP);
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("нет полного ответа"),
+                             10000);
+    const qsizetype frozen = read_file(csv).count('\n');
+    ::kill(pid_t(second.process->processId()), SIGCONT);
+    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= frozen + 3, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("снова идут"), 10000);
+    p.terminate();
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(read_file(csv).endsWith('\n'));
+}
+
+// Restarting a logging service must not wipe the previous run.
+void TestCli::monitor_never_truncates_a_file()
+{
+    const Sim &s = start_sim("s");
+    const QString csv = path("m.csv");
+    const QByteArray header = "time,ia,ib,ic,frequency,ain1,ain2\n";
+    const QByteArray old =
+        header + "2026-12-07T10:00:00.000+03:00,1.000,1.000,1.000,50.00,0.00,0.00\n";
+    QVERIFY(write_file(csv, old + "2026-12-07T10:00:00.1")); // a row cut short by a crash
+    const QStringList run = {"--port", s.link, "monitor", "--duration", "1", "--csv", csv};
+
+    const Run refused = cli(run);
+    QCOMPARE(refused.code, 3);
+    QVERIFY2(QString::fromUtf8(refused.err).contains(csv), refused.err.constData());
+    QCOMPARE(read_file(csv), old + "2026-12-07T10:00:00.1");
+
+    QCOMPARE(cli(run + QStringList{"--append"}).code, 0);
+    QByteArray text = read_file(csv);
+    QVERIFY(text.startsWith(old));
+    QVERIFY(text.count('\n') > 3);
+    QCOMPARE(text.count("time,"), 1);
+    QVERIFY(!text.contains("10:00:00.1\n") && !text.contains("10:00:00.12026"));
+
+    QVERIFY(write_file(path("other.csv"), "time,address,ia\n"));
+    QCOMPARE(cli({"--port", s.link, "monitor", "--duration", "1", "--csv", path("other.csv"),
+                  "--append"})
+                 .code,
+             3);
+    QCOMPARE(read_file(path("other.csv")), QByteArray("time,address,ia\n"));
+
+    QCOMPARE(cli(run + QStringList{"--overwrite"}).code, 0);
+    QVERIFY(read_file(csv).startsWith(header));
+    QVERIFY(!read_file(csv).contains("10:00:00"));
+}
+
+// A full disk (here: a file size limit) ends the run with exit 3 and a
+// message, and every whole row written stays.
+void TestCli::monitor_stops_on_a_failed_write()
+{
+    const Sim &s = start_sim("s");
+    const QString csv = path("m.csv");
+    QProcess p;
+    p.setChildProcessModifier([] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{300, 300};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    p.start(QStringLiteral(CLI_PATH), {"--port", s.link, "monitor", "--csv", csv});
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitCode(), 3);
+    QVERIFY(!p.readAllStandardError().isEmpty());
+    const QByteArray text = read_file(csv);
+    QVERIFY(text.size() <= 300);
+    QVERIFY(text.endsWith('\n'));
+    QVERIFY(text.count('\n') >= 2);
+}
+
+// "-" is standard input or output, as shells expect.
+void TestCli::params_through_standard_input_and_output()
+{
+    const Sim &a = start_sim("a", {}, default_memory);
+    const Sim &b = start_sim("b", {}, other_memory);
+    const Run get = cli({"--port", a.link, "params", "get", "-"});
+    QCOMPARE(get.code, 0);
+    QProcess set;
+    set.start(QStringLiteral(CLI_PATH), {"--port", b.link, "params", "set", "-", "--verify"});
+    QVERIFY(set.waitForStarted(5000));
+    set.write(get.out);
+    set.closeWriteChannel();
+    QVERIFY(set.waitForFinished(20000));
+    QVERIFY2(set.exitCode() == 0, set.readAllStandardError().constData());
+    QCOMPARE(read_file(b.memory).toHex(), default_memory.toHex());
 }
 
 QTEST_GUILESS_MAIN(TestCli)

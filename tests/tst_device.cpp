@@ -1,6 +1,7 @@
 // Parameter requests and the reading stream: what reaches the controller's
 // memory must be exact to the byte, and what comes back must reach every
 // listener as the same plain values.
+#include "decode.h"
 #include "fake_serial_port.h"
 #include "frames.h"
 #include "master.h"
@@ -11,6 +12,25 @@
 #include <QTest>
 
 namespace {
+
+// A good reply as the decoder reads it, whatever request it answers.
+DecodedReply decoded(const QByteArray &frame)
+{
+    RxBuf rx{};
+    for (int i = 0; i < frame.size(); ++i)
+        rx[size_t(i)] = uint8_t(frame[i]);
+    ParTable table;
+    par_table_init(table);
+    return decode_reply(rx, int(frame.size()), table);
+}
+
+QList<double> values_of(const Measurement &m)
+{
+    QList<double> out;
+    for (const MeasuredField &f : measured_fields)
+        out.append(field_value(m, f));
+    return out;
+}
 
 QList<QByteArray> queued(const RequestRing &ring)
 {
@@ -49,12 +69,18 @@ struct Rig {
         });
     }
     const ParTable &table() const { return master.table(); }
-    RequestRing &ring() { return master.link().ring; }
+    const RequestRing &ring() const { return master.ring(); }
     // One tick that finds frame waiting, as the exchange cycle does.
     void receive(const QByteArray &frame)
     {
         port.incoming = frame;
         master.exchange_step();
+    }
+    // Sends the head request, then answers it with frame.
+    void answer(const QByteArray &frame)
+    {
+        master.exchange_step();
+        receive(frame);
     }
     // What the operator asked for, without the default poll a tick may have queued.
     QList<QByteArray> asked()
@@ -112,7 +138,7 @@ private slots:
         Rig r;
         const ParTexts texts =
             r.texts({"100", "256", "-5", "1,5", "12,5", "70", "7000", "0.0015", "1"});
-        QVERIFY(r.master.par_writeall(texts).isEmpty());
+        QVERIFY(r.master.par_writeall(texts, {}).no_number.isEmpty());
         const auto q = r.asked();
         QCOMPARE(q.size(), 3);
         COMPARE_HEX(q[0], hex("6501010564ff0005dc"));
@@ -120,39 +146,56 @@ private slots:
         COMPARE_HEX(q[2], hex("65010e0101"));
     }
 
-    // Text with no number is never written as 0: its whole group stays out,
-    // the other groups go as usual.
+    // Text with no number is never written as 0. In its place goes what the
+    // controller last confirmed for it, so the rest of its group is still
+    // written; with nothing confirmed the whole group stays out.
     // clang-format off
-    void write_all_leaves_out_groups_without_a_number_data()
+    void write_all_with_boxes_without_a_number_data()
     {
         QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QList<int>>("confirmed"); // index, raw, index, raw, ...
         QTest::addColumn<QList<int>>("refused");
+        QTest::addColumn<QList<int>>("left_out");
         QTest::addColumn<QList<QByteArray>>("sent");
         const QStringList good = {"1", "2", "3", "4", "5", "6", "7", "8", "9"};
-        QTest::newRow("before any reply") << QStringList(9, QStringLiteral("-")) << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}
+        QTest::newRow("before any reply") << QStringList(9, QStringLiteral("-")) << QList<int>{}
+                                          << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}
+                                          << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}
                                           << QList<QByteArray>{};
         QStringList t = good;
         t[5] = QStringLiteral("x20");
-        QTest::newRow("x20 in the second group")
-            << t << QList<int>{5}
+        QTest::newRow("x20, nothing confirmed")
+            << t << QList<int>{} << QList<int>{5} << QList<int>{4, 5, 6, 7}
             << QList<QByteArray>{hex("650101050102030fa0"), hex("65010e0109")};
+        QTest::newRow("x20, its value confirmed")
+            << t << QList<int>{5, 0x1234} << QList<int>{5} << QList<int>{}
+            << QList<QByteArray>{hex("650101050102030fa0"), hex("65010608" "0032" "1234" "0046" "1f40"),
+                                 hex("65010e0109")};
         t = good;
         t[0] = QString();
         t[8] = QStringLiteral(".");
         QTest::newRow("empty and a lone point")
-            << t << QList<int>{0, 8} << QList<QByteArray>{hex("65010608" "0032" "1770" "0046" "1f40")};
+            << t << QList<int>{8, 0} << QList<int>{0, 8} << QList<int>{0, 1, 2, 3}
+            << QList<QByteArray>{hex("65010608" "0032" "1770" "0046" "1f40"), hex("65010e0100")};
     }
     // clang-format on
-    void write_all_leaves_out_groups_without_a_number()
+    void write_all_with_boxes_without_a_number()
     {
         QFETCH(QStringList, texts);
+        QFETCH(QList<int>, confirmed);
         QFETCH(QList<int>, refused);
+        QFETCH(QList<int>, left_out);
         QFETCH(QList<QByteArray>, sent);
         Rig r;
         ParTexts t;
         for (int i = 0; i < par_count; ++i)
             t[size_t(i)] = texts[i];
-        QCOMPARE(r.master.par_writeall(t), refused);
+        ParKnown known;
+        for (int k = 0; k + 1 < confirmed.size(); k += 2)
+            known[size_t(confirmed[k])] = confirmed[k + 1];
+        const WriteAllResult result = r.master.par_writeall(t, known);
+        QCOMPARE(result.no_number, refused);
+        QCOMPARE(result.left_out, left_out);
         QCOMPARE(r.asked(), sent);
     }
 
@@ -186,7 +229,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QByteArray, pdu);
         Rig r;
-        QCOMPARE(r.master.par_write(index, text), !pdu.isEmpty());
+        QCOMPARE(r.master.par_write(index, text) == Queued::yes, !pdu.isEmpty());
         COMPARE_HEX(r.asked().value(0), pdu);
         QCOMPARE(r.asked().size(), pdu.isEmpty() ? 0 : 1);
     }
@@ -227,33 +270,67 @@ private slots:
         QFETCH(int, carried);
         QFETCH(QList<double>, values);
         QFETCH(QString, versions);
-        Rig r;
-        r.receive(with_crc(hex("010314") + data));
-        QCOMPARE(r.measurements.size(), 1);
-        const Measurement &m = r.measurements[0];
+        const DecodedReply d = decoded(with_crc(hex("010314") + data));
+        QVERIFY(d.measurement);
+        const Measurement &m = *d.measurement;
         QCOMPARE(m.carried, carried);
         QCOMPARE(m.complete(), carried == 10);
-        const QList<double> got = {m.ia, m.ib, m.ic, m.frequency, m.ain1, m.ain2};
-        QCOMPARE(got, values);
+        QCOMPARE(values_of(m), values);
         QCOMPARE(version_text(m.protocol) + ' ' + version_text(m.software), versions);
-        QVERIFY(r.params.isEmpty());
+        QVERIFY(d.parameters.isEmpty());
     }
 
     void grouped_reply_confirms_four_parameters()
     {
-        Rig r;
-        r.receive(with_crc(hex("016401010564656605dc")));
-        QCOMPARE(r.params.size(), 4);
+        const QList<ParConfirmation> p = decoded(with_crc(hex("016401010564656605dc"))).parameters;
+        QCOMPARE(p.size(), 4);
         const int want[] = {100, 101, 102, 1500};
         for (int i = 0; i < 4; ++i) {
-            QCOMPARE(r.params[i].index, i);
-            QCOMPARE(r.params[i].raw, want[i]);
+            QCOMPARE(p[i].index, i);
+            QCOMPARE(p[i].raw, want[i]);
+            QVERIFY(p[i].read);
         }
-        // A write answer carries the written data and confirms it the same way.
+        // A write answer carries the written data: what the controller took,
+        // not yet what its memory holds.
+        const QList<ParConfirmation> echo = decoded(with_crc(hex("0165010602007d"))).parameters;
+        QCOMPARE(echo.size(), 1);
+        QCOMPARE(echo[0].index, 4);
+        QCOMPARE(echo[0].raw, 125);
+        QVERIFY(!echo[0].read);
+    }
+
+    // An echoed write is read back from the controller's memory, once, for
+    // the same group; an exception or an unanswered write is not.
+    void an_echoed_write_is_read_back()
+    {
+        Rig r;
+        QCOMPARE(r.master.par_write(4, QStringLiteral("12,5")), Queued::yes);
+        r.master.exchange_step(); // the write goes out
         r.receive(with_crc(hex("0165010602007d")));
-        QCOMPARE(r.params.size(), 5);
-        QCOMPARE(r.params[4].index, 4);
-        QCOMPARE(r.params[4].raw, 125);
+        QCOMPARE(r.asked(), QList<QByteArray>{hex("64010602")});
+
+        QCOMPARE(r.master.par_write(4, QStringLiteral("13")), Queued::yes);
+        r.receive(with_crc(hex("010314") + QByteArray(20, 0))); // the poll's answer
+        r.receive(with_crc(hex("0164010602007d")));             // the read-back's
+        r.receive(with_crc(hex("01e503")));                     // the next write refused
+        QCOMPARE(r.asked(), QList<QByteArray>{});
+        COMPARE_HEX(r.port.written[2], with_crc(hex("0164010602")));
+    }
+
+    // Writes typed for one controller are dropped when the line points
+    // elsewhere; the reads and polls around them keep their order.
+    void cancelled_writes_leave_the_rest_in_order()
+    {
+        Rig r;
+        r.master.par_readall();
+        QCOMPARE(r.master.par_write(4, QStringLiteral("1")), Queued::yes);
+        QCOMPARE(r.master.par_write(8, QStringLiteral("1")), Queued::yes);
+        r.master.ask_measurement();
+        QCOMPARE(r.master.pending_writes(), 2);
+        QCOMPARE(r.master.cancel_writes(), (QList<int>{4, 8}));
+        QCOMPARE(r.master.pending_writes(), 0);
+        QCOMPARE(queued(r.ring()), (QList<QByteArray>{hex("64010105"), hex("64010608"),
+                                                      hex("64010e01"), hex("0300c8000a")}));
     }
 
     // clang-format off
@@ -269,28 +346,25 @@ private slots:
     void replies_that_say_nothing()
     {
         QFETCH(QByteArray, frame);
-        Rig r;
-        r.receive(frame);
-        QVERIFY(r.params.isEmpty());
-        QVERIFY(r.measurements.isEmpty());
+        const DecodedReply d = decoded(frame);
+        QVERIFY(d.parameters.isEmpty());
+        QVERIFY(!d.measurement);
     }
 
     void reply_never_runs_past_the_last_parameter()
     {
-        Rig r;
-        r.receive(with_crc(hex("0164010e050102030405")));
-        QCOMPARE(r.params.size(), 1);
-        QCOMPARE(r.params[0].index, 8);
-        QCOMPARE(r.params[0].raw, 1);
+        const QList<ParConfirmation> p = decoded(with_crc(hex("0164010e050102030405"))).parameters;
+        QCOMPARE(p.size(), 1);
+        QCOMPARE(p[0].index, 8);
+        QCOMPARE(p[0].raw, 1);
     }
 
     void byte_count_claiming_more_than_the_frame_holds()
     {
-        Rig r;
         // Byte count claims 8, the frame carries 3: parameter 4 confirmed, 5 not.
-        r.receive(with_crc(hex("0164010608007d01")));
-        QCOMPARE(r.params.size(), 1);
-        QCOMPARE(r.params[0].index, 4);
+        const QList<ParConfirmation> p = decoded(with_crc(hex("0164010608007d01"))).parameters;
+        QCOMPARE(p.size(), 1);
+        QCOMPARE(p[0].index, 4);
     }
 
     // What a listener other than the window sees of each kind of tick.
@@ -303,7 +377,8 @@ private slots:
         r.receive(hex("010314") + QByteArray(22, 0)); // bad CRC
         r.receive(QByteArray());
         r.receive(with_crc(hex("018302")));
-        QCOMPARE(r.exchanges.size(), 5);
+        r.receive(with_crc(hex("020314") + QByteArray(20, 0))); // another controller's
+        QCOMPARE(r.exchanges.size(), 6);
         QCOMPARE(r.exchanges[1].verdict, Verdict::good);
         QCOMPARE(r.exchanges[1].request, with_crc(hex("010300c8000a")));
         QVERIFY(r.exchanges[1].response_ms() >= 0);
@@ -311,6 +386,7 @@ private slots:
         QCOMPARE(r.exchanges[3].verdict, Verdict::no_answer);
         QCOMPARE(r.exchanges[4].verdict, Verdict::good);
         QCOMPARE(r.exchanges[4].exception_code, 2);
+        QCOMPARE(r.exchanges[5].verdict, Verdict::unmatched);
         QCOMPARE(r.measurements.size(), 1);
         // The verdict comes first, then what the reply said.
         QCOMPARE(r.order.mid(0, 3), (QStringList{"exchange", "exchange", "measurement"}));
@@ -334,15 +410,14 @@ private slots:
         Rig r;
         const QByteArray first = hex("ff007fffff");
         const QByteArray second = hex("00013039ffff0333");
-        r.receive(with_crc(hex("0164010105") + first));
-        r.receive(with_crc(hex("0164010608") + second));
-        r.receive(with_crc(hex("0164010e0101")));
         // The values as a box shows them, read back by write-all.
         ParTexts shown;
-        for (const ParConfirmation &c : std::as_const(r.params))
-            shown[size_t(c.index)] =
-                format_scaled(c.raw, par_scale(r.table(), c.index), 3, QString());
-        QVERIFY(r.master.par_writeall(shown).isEmpty());
+        for (const QByteArray &reply :
+             {hex("0164010105") + first, hex("0164010608") + second, hex("0164010e0101")}) {
+            for (const ParConfirmation &c : decoded(with_crc(reply)).parameters)
+                shown[size_t(c.index)] = par_value_text(c.index, c.raw);
+        }
+        QVERIFY(r.master.par_writeall(shown, {}).no_number.isEmpty());
         QLocale::setDefault(QLocale::c());
         const auto q = r.asked();
         COMPARE_HEX(q[0], hex("65010105") + first);

@@ -61,7 +61,7 @@ class TestEndToEnd : public SimWindowTest {
     // Everything the operator asked for has been answered.
     bool only_polls() const
     {
-        const RequestRing &ring = m_win->modbus().ring;
+        const RequestRing &ring = m_win->line().ring();
         for (int k = 0; k < ring.pending(); ++k) {
             if (ring.req_queue[size_t((ring.req_read_idx + k) % ring_slots)][1] != 3)
                 return false;
@@ -175,7 +175,7 @@ void TestEndToEnd::persistent_fault_repeats_the_head_request()
     QFETCH(QStringList, options);
     QFETCH(QString, text);
     start(options);
-    const int queued = m_win->modbus().ring.pending();
+    const int queued = m_win->line().ring().pending();
     QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text, 10000);
     QStringList requests;
     QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 4, 10000);
@@ -183,7 +183,7 @@ void TestEndToEnd::persistent_fault_repeats_the_head_request()
     QCOMPARE(requests.count(requests.first()), requests.size());
     QVERIFY2(requests.first().startsWith(QLatin1String("01 64 01 01 05")),
              qPrintable(requests.first()));
-    QCOMPARE(m_win->modbus().ring.pending(), queued);
+    QCOMPARE(m_win->line().ring().pending(), queued);
     QVERIFY(!any_green());
 }
 
@@ -225,7 +225,7 @@ void TestEndToEnd::intermittent_faults_lose_nothing()
     click("cmd_readall");
     type(8, QStringLiteral("1"));
     QTest::keyClick(box(8), Qt::Key_Return);
-    QCOMPARE(m_win->modbus().ring.pending(), 8);
+    QCOMPARE(m_win->line().ring().pending(), 8);
 
     const QStringList expected = {"90 ", "100 ", "100 ", "5 ", "30.5 ", "20 ", "100 ", "0 ", "1 "};
     QTRY_VERIFY_WITH_TIMEOUT(all_green(expected) && only_polls(), 30000);

@@ -122,7 +122,7 @@ void TestFieldLink::scan_finds_the_controller()
     QFETCH(bool, selectable);
     start({"--address", QString::number(address)});
     QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_no_answer, 10000);
-    const RequestRing ring = m_win->modbus().ring;
+    const RequestRing ring = m_win->line().ring();
 
     trigger("mnu_scan");
     ScanWindow *scan = m_win->scan_window();
@@ -137,8 +137,8 @@ void TestFieldLink::scan_finds_the_controller()
     QCOMPARE(polling.size(), 11);
     QVERIFY(!polling.contains(true));
     QVERIFY(m_win->timer()->isActive());
-    QCOMPARE(m_win->modbus().ring.req_read_idx, ring.req_read_idx);
-    QCOMPARE(m_win->modbus().ring.pending(), ring.pending());
+    QCOMPARE(m_win->line().ring().req_read_idx, ring.req_read_idx);
+    QCOMPARE(m_win->line().ring().pending(), ring.pending());
     QCOMPARE(scan->hits().size(), 1);
     QCOMPARE(scan->hits()[0].address, address);
     const auto *found = scan_child<QTreeWidget>("lst_found");

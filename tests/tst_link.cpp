@@ -126,17 +126,24 @@ private slots:
         QTest::newRow("nothing") << QByteArray() << Verdict::no_answer << -1;
         QTest::newRow("1 byte") << hex("01") << Verdict::no_answer << -1;
         QTest::newRow("2 bytes") << hex("0103") << Verdict::no_answer << -1;
-        // Three bytes: the CRC covers the first byte alone.
-        QTest::newRow("3 bytes good") << with_crc(hex("01")) << Verdict::good << -1;
+        // Three bytes: the CRC covers the first byte alone, and with no
+        // function it answers nothing.
+        QTest::newRow("3 bytes good") << with_crc(hex("01")) << Verdict::unmatched << -1;
         QTest::newRow("3 bytes bad") << hex("010000") << Verdict::crc_mismatch << -1;
-        QTest::newRow("good block") << zero_block << Verdict::good << -1;
-        QByteArray corrupt = zero_block;
+        const QByteArray answer = with_crc(hex("01640101056465660000"));
+        QTest::newRow("its answer") << answer << Verdict::good << -1;
+        QByteArray corrupt = answer;
         corrupt[7] = char(corrupt[7] ^ 0x10);
-        QTest::newRow("corrupt block") << corrupt << Verdict::crc_mismatch << -1;
-        QTest::newRow("two replies") << zero_block + zero_block << Verdict::crc_mismatch << -1;
-        QTest::newRow("exception") << with_crc(hex("018302")) << Verdict::good << 2;
+        QTest::newRow("corrupt answer") << corrupt << Verdict::crc_mismatch << -1;
+        QTest::newRow("two replies") << answer + answer << Verdict::crc_mismatch << -1;
+        // Good frames that answer something else leave the request at the head.
+        QTest::newRow("another function") << zero_block << Verdict::unmatched << -1;
+        QTest::newRow("another address")
+            << with_crc(hex("02640101056465660000")) << Verdict::unmatched << -1;
+        QTest::newRow("exception") << with_crc(hex("01e402")) << Verdict::good << 2;
+        QTest::newRow("another's exception") << with_crc(hex("018302")) << Verdict::unmatched << -1;
         // A high-bit function with no code byte before the CRC carries no code.
-        QTest::newRow("exception cut short") << with_crc(hex("0183")) << Verdict::good << -1;
+        QTest::newRow("exception cut short") << with_crc(hex("01e4")) << Verdict::good << -1;
     }
     void reply_judging()
     {
@@ -189,7 +196,7 @@ private slots:
         QCOMPARE(int(r.m.rx_count), 255);
         QVERIFY(r.port.incoming.isEmpty());
         // 255 bytes kept, so a frame whose CRC fits the first 255 bytes passes.
-        QByteArray fits = with_crc(QByteArray(253, char(0x07)));
+        QByteArray fits = with_crc(hex("0103") + QByteArray(251, char(0x07)));
         r.port.incoming = fits + QByteArray(20, char(0x01));
         QCOMPARE(r.step(), Verdict::good);
     }
@@ -233,17 +240,33 @@ private slots:
         r.step(); // default poll pending
         r.enqueue(hex("64010105"));
         r.enqueue(hex("65010602007d"));
-        const QByteArray ok = with_crc(hex("0103")); // any good frame answers the head
+        const QByteArray answers[] = {zero_block, with_crc(hex("01640101050000000000")),
+                                      with_crc(hex("0165010602007d")), zero_block};
         QList<QByteArray> sent;
-        for (int i = 0; i < 4; ++i) {
-            r.port.incoming = ok;
-            r.step();
+        for (const QByteArray &answer : answers) {
+            r.port.incoming = answer;
+            QCOMPARE(r.step(), Verdict::good);
             sent.append(r.last_written());
         }
         COMPARE_HEX(sent[0], with_crc(hex("0164010105")));
         COMPARE_HEX(sent[1], with_crc(hex("0165010602007d")));
         COMPARE_HEX(sent[2], default_poll);
         COMPARE_HEX(sent[3], default_poll);
+        QCOMPARE(r.m.ring.pending(), 1);
+    }
+
+    // Writes dropped from the ring (the line pointed elsewhere): a late
+    // echo of the one that was out must not pass for the next one's answer.
+    void reply_to_a_dropped_head_answers_nothing()
+    {
+        Rig r;
+        r.enqueue(hex("65010602007d"));
+        r.enqueue(hex("65010602007e"));
+        r.step();
+        QCOMPARE(drop_requests(r.m, [&](int slot) { return slot == r.m.ring.req_read_idx; }), 1);
+        r.port.incoming = with_crc(hex("0165010602007d"));
+        QCOMPARE(r.step(), Verdict::unmatched);
+        COMPARE_HEX(r.last_written(), with_crc(hex("0165010602007e")));
         QCOMPARE(r.m.ring.pending(), 1);
     }
 };

@@ -125,7 +125,7 @@ private slots:
         for (int i = 0; i < par_count; ++i) {
             const double want = file.raws[size_t(i)] * par_scale(t, i);
             QVERIFY(qAbs(list[i]["value"].toDouble() - want) < 1e-9);
-            QCOMPARE(list[i]["caption"].toString(), QString::fromUtf8(par_caption(i)));
+            QCOMPARE(list[i]["caption"].toString(), par_caption(i));
         }
     }
 
@@ -264,16 +264,20 @@ private slots:
         r.port_path = QStringLiteral("/dev/ttyUSB4");
         Measurement m;
         m.carried = 5; // 200..204: phase A came, the rest did not
-        m.ia = 1.234;
+        m.registers[4] = 1234;
         r.live = m;
-        const QString html = report_html(table(), r);
-        QVERIFY(html.contains(QStringLiteral(">12.5 с</td><td align=\"right\">125</td>")));
+        const QString html = report_html(r);
+        // Captions, not identifiers; a code as its meaning.
+        QVERIFY(html.contains(QStringLiteral("<td>Таймер, с</td><td align=\"right\">12.5 с</td>"
+                                             "<td align=\"right\">125</td>")));
+        QVERIFY(!html.contains(QStringLiteral("timer_s")));
+        QVERIFY(html.contains(QStringLiteral(">1 — Упр</td>")));
         QVERIFY(html.contains(QStringLiteral("COM5 (/dev/ttyUSB4)")));
         QVERIFY(html.contains(QStringLiteral(">1.234</td><td align=\"right\">—</td>")));
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("отчёт.pdf"));
-        QCOMPARE(write_report(path, table(), r), QString());
+        QCOMPARE(write_report(path, r), QString());
         QFile pdf(path);
         QVERIFY(pdf.open(QIODevice::ReadOnly));
         QVERIFY(pdf.size() > 1000);

@@ -58,14 +58,6 @@ public:
     bool ask_retry(const QString &, const QString &) override { return false; }
 };
 
-// Enter in a parameter box, as the operator does it.
-void enter(QLineEdit *box, const QString &text)
-{
-    box->clear();
-    QTest::keyClicks(box, text);
-    QTest::keyClick(box, Qt::Key_Return);
-}
-
 // Requests a simulator received, in order, as hex.
 QStringList sim_requests(QProcess &sim)
 {
@@ -93,11 +85,12 @@ class TestReconnect : public QObject {
 
     QTemporaryDir m_dir;
 
-    // A simulator behind the symbolic link; false when it did not come up.
-    bool start_sim(QProcess &sim, const QString &link)
+    // A simulator behind the symbolic link, its parameter memory in the
+    // file of that name; false when it did not come up.
+    bool start_sim(QProcess &sim, const QString &link, const QString &memory = "memory.bin")
     {
         sim.start(QStringLiteral(SIM_PATH),
-                  {"-v", "--memory", m_dir.filePath(QStringLiteral("memory.bin")), "--link", link});
+                  {"-v", "--memory", m_dir.filePath(memory), "--link", link});
         if (!sim.waitForStarted(5000))
             return false;
         const QDeadlineTimer deadline(10000);
@@ -129,11 +122,12 @@ private slots:
         port.lose();
         port.open_result[1] = PortError::NotAvailable;
         enter(par_box(&w, 4), QStringLiteral("12,5"));
-        const int queued = w.modbus().ring.pending();
+        const int queued = w.line().ring().pending();
         const qsizetype attempts = port.open_attempts.size();
         for (int k = 0; k < 5; ++k)
             w.Timer1_Timer();
-        QCOMPARE(w.status(), lost_text(1));
+        const QString waiting = QStringLiteral(" (ожидают записи: 1)");
+        QCOMPARE(w.status(), lost_text(1) + waiting);
         QCOMPARE(port.open_attempts.size(), attempts);
         QCOMPARE(port.written.last(), head);
 
@@ -142,7 +136,7 @@ private slots:
         QCOMPARE(port.open_attempts.size(), attempts + 2);
         QCOMPARE(port.open_attempts.last(), 1);
         w.Timer1_Timer();
-        QCOMPARE(w.status(), lost_text(1));
+        QCOMPARE(w.status(), lost_text(1) + waiting);
         QVERIFY(session.lost());
 
         port.open_result[1] = PortError::None;
@@ -154,12 +148,16 @@ private slots:
         session.retry_lost_port();
         QCOMPARE(port.open_attempts.size(), attempts + 3);
 
-        // The same head goes out again, with the write still behind it.
+        // The same head goes out again, with the write still behind it (it
+        // was typed for the controller on this port), then a read of all:
+        // what the boxes showed is not known to hold any more.
         w.Timer1_Timer();
-        QCOMPARE(w.status(), text_no_answer);
+        QCOMPARE(w.status(), text_no_answer + waiting);
         COMPARE_HEX(port.written.last(), head);
-        QCOMPARE(w.modbus().ring.pending(), queued);
-        COMPARE_HEX(pdu_at(w.modbus().ring, queued - 1), hex("65010602007d"));
+        QCOMPARE(w.line().ring().pending(), queued + 3);
+        const RequestRing &ring = w.line().ring();
+        COMPARE_HEX(pdu_at(ring, ring.slot(queued - 1)), hex("65010602007d"));
+        COMPARE_HEX(pdu_at(ring, ring.slot(queued)), hex("64010105"));
         QVERIFY(boxes.shown.isEmpty());
     }
 
@@ -173,8 +171,7 @@ private slots:
         port.make_free({3, 5});
         PortSession session(std::move(owned), dir.filePath(QStringLiteral("тп.ini")));
         session.com_port = 3;
-        QCOMPARE(port.set_port_number(3), PortError::None);
-        QCOMPARE(session.open(), PortError::None);
+        QCOMPARE(session.open_configured(), PortError::None);
         port.lose();
 
         SilentView view;
@@ -196,8 +193,10 @@ private slots:
         QCOMPARE(session.reconnects(), 0);
     }
 
-    // The adapter is pulled and plugged back in: the simulator behind the
-    // "Ports" link stops, and another one comes up behind the same link.
+    // The adapter is pulled and plugged back in, onto another controller:
+    // the simulator behind the "Ports" link stops, and another one with
+    // other settings comes up behind the same link. Its values replace the
+    // first one's; the write typed meanwhile reaches it once.
     void replugged_device_is_taken_up_again()
     {
 #ifndef Q_OS_UNIX
@@ -215,7 +214,8 @@ private slots:
         NoBoxes boxes;
         FrmMain w(std::make_unique<QtSerialPort>(ini), ini);
         QVERIFY(w.Form_Load());
-        QTRY_COMPARE_WITH_TIMEOUT(w.status(), text_link_ok, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(box_colour(&w, 8) == colour_green, 10000);
+        QCOMPARE(par_box(&w, 0)->text(), QStringLiteral("100 "));
         stop(first);
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lost_text(16), 5000);
 
@@ -226,9 +226,20 @@ private slots:
         QTest::qWait(1500);
         const double cpu_s = double(std::clock() - cpu) / CLOCKS_PER_SEC;
         QVERIFY2(cpu_s < 0.5, qPrintable(QStringLiteral("%1 s of CPU").arg(cpu_s)));
-        QCOMPARE(w.status(), lost_text(16));
+        QCOMPARE(w.status(), lost_text(16) + QStringLiteral(" (ожидают записи: 1)"));
+        QVERIFY(box_colour(&w, 0) == colour_green); // not known otherwise yet
 
-        QVERIFY(start_sim(second, link));
+        QFile other(m_dir.filePath(QStringLiteral("other.bin")));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write(QByteArray::fromHex("5a5b5c"
+                                        "05dc"
+                                        "007d"
+                                        "4e20"
+                                        "03e8"
+                                        "0000"
+                                        "01"));
+        other.close();
+        QVERIFY(start_sim(second, link, QStringLiteral("other.bin")));
         QElapsedTimer back;
         back.start();
         QStringList requests;
@@ -241,6 +252,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(par_box(&w, 4)->text() == QStringLiteral("30.5 ") &&
                                      box_colour(&w, 4) == colour_green,
                                  10000);
+        QTRY_VERIFY_WITH_TIMEOUT(par_box(&w, 8)->text() == QStringLiteral("1 ") &&
+                                     box_colour(&w, 8) == colour_green,
+                                 10000);
+        QCOMPARE(par_box(&w, 0)->text(), QStringLiteral("90 "));
         QTest::qWait(300);
         requests += sim_requests(second);
         const QString write = QStringLiteral("01 65 01 06 02 01 31");

@@ -1,5 +1,7 @@
 #include "trend_chart.h"
 
+#include "par_table.h"
+
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QLineSeries>
@@ -11,9 +13,6 @@
 
 namespace {
 
-const char *const series_names[trend_series] = {"Фаза A",      "Фаза B", "Фаза C",
-                                                "Частота, Гц", "AIN 1",  "AIN 2"};
-const char *const limit_names[trend_limits] = {"Макс I (тмр), А", "Макс I (мгн), А"};
 const QColor series_colors[trend_series] = {QColor(0xd6, 0xa0, 0x00), QColor(0x2c, 0xa0, 0x2c),
                                             QColor(0xd6, 0x27, 0x28), QColor(0x1f, 0x77, 0xb4),
                                             QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b)};
@@ -38,14 +37,14 @@ TrendChart::TrendChart(QWidget *parent) : QChartView(new QChart, parent), m_char
     m_chart->setMargins(QMargins(4, 4, 4, 4));
     for (int s = 0; s < trend_series; ++s) {
         auto *series = new QLineSeries;
-        series->setName(QString::fromUtf8(series_names[s]));
+        series->setName(field_caption(measured_fields[size_t(s)].reg, s == 3));
         series->setPen(QPen(series_colors[s], 1.5));
         m_chart->addSeries(series);
         m_series[size_t(s)] = series;
     }
     for (int l = 0; l < trend_limits; ++l) {
         auto *line = new QLineSeries;
-        line->setName(QString::fromUtf8(limit_names[l]));
+        line->setName(par_caption(trend_limit_parameter(l)));
         line->setPen(QPen(limit_colors[l], 1.5, Qt::DashLine));
         line->setVisible(false);
         m_chart->addSeries(line);
@@ -79,9 +78,22 @@ void TrendChart::build_axes()
 
 QValueAxis *TrendChart::axis_of(int s) const
 {
-    if (s <= ts_ic)
+    switch (measured_fields[size_t(s)].axis) {
+    case FieldAxis::current:
         return m_amps;
-    return s == ts_frequency ? m_hertz : m_volts;
+    case FieldAxis::frequency:
+        return m_hertz;
+    case FieldAxis::voltage:
+        break;
+    }
+    return m_volts;
+}
+
+int trend_limit_parameter(int which)
+{
+    static const int timed = par_index("imax_timed");
+    static const int instant = par_index("imax_instant");
+    return which == tl_timed ? timed : instant;
 }
 
 void TrendChart::set_series_visible(int s, bool on)
@@ -93,6 +105,14 @@ void TrendChart::set_limit(int which, double amps)
 {
     m_limit_values[size_t(which)] = amps;
     m_limits[size_t(which)]->setVisible(true);
+}
+
+void TrendChart::clear_limits()
+{
+    for (int l = 0; l < trend_limits; ++l) {
+        m_limit_values[size_t(l)].reset();
+        m_limits[size_t(l)]->setVisible(false);
+    }
 }
 
 void TrendChart::show_from(const TrendBuffer &buffer, qint64 from_ms)
@@ -115,19 +135,19 @@ void TrendChart::show_from(const TrendBuffer &buffer, qint64 from_ms)
     m_time->setFormat(last - first > 86'400'000 ? QStringLiteral("dd.MM HH:mm")
                                                 : QStringLiteral("HH:mm:ss"));
     m_time->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(last));
-    fit_axis(m_amps, {ts_ia, ts_ib, ts_ic}, lo, hi);
-    fit_axis(m_hertz, {ts_frequency}, none, -none);
-    fit_axis(m_volts, {ts_ain1, ts_ain2}, none, -none);
+    fit_axis(m_amps, lo, hi);
+    fit_axis(m_hertz, none, -none);
+    fit_axis(m_volts, none, -none);
 }
 
 // Fits the axis to the points of its visible series (and lo..hi), with a
 // little room above and below; hides it while none of them is shown.
-void TrendChart::fit_axis(QValueAxis *axis, std::initializer_list<int> series, double lo, double hi)
+void TrendChart::fit_axis(QValueAxis *axis, double lo, double hi)
 {
     bool shown = false;
-    for (int s : series) {
+    for (int s = 0; s < trend_series; ++s) {
         const QLineSeries *line = m_series[size_t(s)];
-        if (!line->isVisible())
+        if (axis_of(s) != axis || !line->isVisible())
             continue;
         shown = true;
         for (const QPointF &p : line->points()) {

@@ -15,6 +15,8 @@ class QLineSeries;
 class QValueAxis;
 
 enum TrendLimit { tl_timed, tl_instant, trend_limits };
+// The parameter a limit line shows.
+int trend_limit_parameter(int which);
 
 class TrendChart : public QChartView {
     Q_OBJECT
@@ -23,6 +25,8 @@ public:
 
     void set_series_visible(int s, bool on);
     void set_limit(int which, double amps);
+    // No limit is known (another controller): the lines go.
+    void clear_limits();
     // Redraws from the buffer: everything from from_ms to its newest sample.
     void show_from(const TrendBuffer &buffer, qint64 from_ms);
 
@@ -35,7 +39,7 @@ public:
 
 private:
     void build_axes();
-    void fit_axis(QValueAxis *axis, std::initializer_list<int> series, double lo, double hi);
+    void fit_axis(QValueAxis *axis, double lo, double hi);
 
     QChart *m_chart;
     std::array<QLineSeries *, trend_series> m_series{};

@@ -19,9 +19,6 @@ namespace {
 
 constexpr int redraw_ms = 500;
 
-const char *const check_names[trend_series] = {"Фаза A",  "Фаза B", "Фаза C",
-                                               "Частота", "AIN 1",  "AIN 2"};
-
 struct TimeWindow {
     const char *name;
     qint64 ms; // 0: everything held
@@ -59,7 +56,7 @@ QWidget *TrendWindow::build_controls()
     auto *row = new QHBoxLayout(bar);
     row->setContentsMargins(0, 0, 0, 0);
     for (int s = 0; s < trend_series; ++s) {
-        auto *check = new QCheckBox(QString::fromUtf8(check_names[s]), bar);
+        auto *check = new QCheckBox(QString::fromUtf8(measured_fields[size_t(s)].caption), bar);
         check->setObjectName(QStringLiteral("chk_series_%1").arg(s));
         check->setChecked(true);
         connect(check, &QCheckBox::toggled, this, [this, s](bool on) {
@@ -105,15 +102,17 @@ void TrendWindow::add_measurement(const Measurement &m)
 
 void TrendWindow::set_threshold(int index, int32_t raw)
 {
-    static const ParTable table = [] {
-        ParTable t;
-        par_table_init(t);
-        return t;
-    }();
-    const int which = index == 3 ? tl_timed : index == 5 ? tl_instant : -1;
-    if (which < 0)
-        return;
-    m_chart->set_limit(which, raw * par_scale(table, index));
+    for (int which = 0; which < trend_limits; ++which) {
+        if (trend_limit_parameter(which) == index) {
+            m_chart->set_limit(which, par_value(index, raw));
+            m_dirty = true;
+        }
+    }
+}
+
+void TrendWindow::clear_thresholds()
+{
+    m_chart->clear_limits();
     m_dirty = true;
 }
 

@@ -35,10 +35,17 @@ public:
 
 public slots:
     void add_measurement(const Measurement &m);
-    // A confirmed parameter value: the current limits (indices 3 and 5) are
-    // drawn, the others are of no interest here.
+    // A parameter value the controller holds: the current limits are drawn,
+    // the others are of no interest here. An echo of a write is not yet
+    // what the controller holds; its read-back follows.
     void set_threshold(int index, int32_t raw);
-    void par_confirmed(const ParConfirmation &c) { set_threshold(c.index, c.raw); }
+    // The limits belonged to the controller the line talked to before.
+    void clear_thresholds();
+    void par_confirmed(const ParConfirmation &c)
+    {
+        if (c.read)
+            set_threshold(c.index, c.raw);
+    }
     void refresh();
 
 protected:

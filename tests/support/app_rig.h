@@ -3,6 +3,7 @@
 // boxes answered without a person, modal port dialogs driven as they come
 // up, and a window with its own configuration folder.
 
+#include "fake_controller.h"
 #include "fake_serial_port.h"
 #include "frm_main.h"
 #include "message_box.h"
@@ -79,6 +80,7 @@ struct Rig {
     QTemporaryDir dir;
     FakeSerialPort *port = nullptr;
     std::unique_ptr<FrmMain> w;
+    FakeController controller;
     explicit Rig(std::initializer_list<int> free_ports = {1})
     {
         auto p = std::make_unique<FakeSerialPort>();
@@ -87,6 +89,24 @@ struct Rig {
         w = std::make_unique<FrmMain>(std::move(p), ini());
     }
     QString ini() const { return dir.filePath(QStringLiteral("тп.ini")); }
+    // The controller answers every frame from now on, by the next tick.
+    void connect_controller()
+    {
+        port->responder = [this](const QByteArray &frame) { return controller(frame); };
+    }
+    void ticks(int n)
+    {
+        for (int k = 0; k < n; ++k)
+            w->Timer1_Timer();
+    }
+    // Start-up with the controller answering, until the three reads and a
+    // poll are answered: every box green, every value shown.
+    void start_answered()
+    {
+        connect_controller();
+        QVERIFY(w->Form_Load());
+        ticks(5);
+    }
     void write_ini(const QByteArray &text) const
     {
         QFile f(ini());

@@ -64,7 +64,10 @@ uint8_t FakeSerialPort::read_byte()
 
 void FakeSerialPort::write_frame(std::span<const uint8_t> frame)
 {
-    if (m_open)
-        written.append(
-            QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size())));
+    if (!m_open)
+        return;
+    written.append(
+        QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size())));
+    if (responder)
+        incoming += responder(written.last());
 }

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <map>
 
 class FakeSerialPort : public SerialPort {
@@ -22,6 +23,9 @@ public:
     QList<int> open_attempts;
     // What last_byte_ms() reports.
     qint64 last_byte = 0;
+    // When set, answers every frame written: its result is added to incoming,
+    // as a controller's reply that is complete by the next tick.
+    std::function<QByteArray(const QByteArray &frame)> responder;
 
     void make_free(std::initializer_list<int> numbers);
     // The device goes away under the open port: it closes itself, as a pulled

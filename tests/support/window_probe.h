@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QString>
+#include <QTest>
 #include <QWidget>
 
 const QString text_link_ok = QStringLiteral("Связь с контроллером RZT-604Д установлена");
@@ -30,4 +31,12 @@ inline QLineEdit *par_box(const QWidget *window, int i)
 inline QRgb box_colour(const QWidget *window, int i)
 {
     return par_box(window, i)->palette().color(QPalette::Base).rgb() & 0xFFFFFF;
+}
+
+// Enter in a parameter box, as the operator does it.
+inline void enter(QLineEdit *box, const QString &text)
+{
+    box->clear();
+    QTest::keyClicks(box, text);
+    QTest::keyClick(box, Qt::Key_Return);
 }

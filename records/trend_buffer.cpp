@@ -70,9 +70,10 @@ TrendBuffer::TrendBuffer(int recent_capacity, int archive_capacity)
 
 void TrendBuffer::add(const Measurement &m)
 {
-    add(TrendSample{
-        m.time_ms,
-        {float(m.ia), float(m.ib), float(m.ic), float(m.frequency), float(m.ain1), float(m.ain2)}});
+    TrendSample sample{m.time_ms, {}};
+    for (int s = 0; s < trend_series; ++s)
+        sample.v[size_t(s)] = float(field_value(m, measured_fields[size_t(s)]));
+    add(sample);
 }
 
 void TrendBuffer::add(const TrendSample &sample)

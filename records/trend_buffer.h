@@ -8,7 +8,7 @@
 // A bucket keeps each series' lowest and highest value and when they
 // occurred, so a short spike survives any amount of merging.
 
-#include "readings.h"
+#include "registers.h"
 
 #include <QList>
 #include <QPointF>
@@ -17,7 +17,8 @@
 #include <deque>
 #include <vector>
 
-enum TrendSeries { ts_ia, ts_ib, ts_ic, ts_frequency, ts_ain1, ts_ain2, trend_series };
+// One series per measured field, in the table's order.
+constexpr int trend_series = measured_count;
 
 struct TrendSample {
     qint64 t = 0; // ms since the epoch

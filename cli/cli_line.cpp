@@ -1,0 +1,173 @@
+#include "cli_line.h"
+
+#include "config.h"
+#include "serial_port_factory.h"
+#include "stop_signal.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+QString reason(PortError error)
+{
+    if (error == PortError::BadNumber)
+        return QStringLiteral("известны только COM%1..COM%2")
+            .arg(first_port_number)
+            .arg(last_port_number);
+    return port_error_reason(error).trimmed();
+}
+
+// "PC config"/"COM" of тп.ini read by the window's rule, but quietly: a
+// missing file stays missing and a bad value means COM1, said on stderr.
+int configured_port()
+{
+    const QString path = config_path();
+    if (const auto n = configured_port_number(path))
+        return *n;
+    fail(exit_ok, QStringLiteral("%1: COM=%2 - не номер порта; взят COM1")
+                      .arg(path, read_ini_string(path, QStringLiteral("PC config"),
+                                                 QStringLiteral("COM"), QString())));
+    return 1;
+}
+
+} // namespace
+
+int CliLine::open(const CliArgs &args)
+{
+    m_line = std::make_unique<Line>(make_serial_port(config_path()), config_path());
+    Line &line = *m_line;
+    line.par_table_init();
+    // Only what the command asks goes on the line: no poll is left in flight
+    // when it ends, for the next run to take as its answer.
+    line.set_polling(false);
+    QObject::connect(&line, &Line::exchanged, [this](const Exchange &e) { note(e); });
+    QObject::connect(&line, &Line::port_lost, [this] {
+        fail(exit_ok, QStringLiteral("порт %1 потерян, ожидание подключения").arg(m_label));
+    });
+    QObject::connect(&line, &Line::port_returned, [this] {
+        fail(exit_ok, QStringLiteral("порт %1 снова открыт").arg(m_label));
+    });
+
+    PortSession &session = line.session();
+    static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto match = com.match(args.port);
+    PortError error = PortError::None;
+    if (args.port.isEmpty() || match.hasMatch()) {
+        bool ok = true;
+        const int n = args.port.isEmpty() ? configured_port() : match.captured(1).toInt(&ok);
+        m_label = args.port.isEmpty() ? QStringLiteral("COM%1").arg(n) : args.port.toUpper();
+        if (!ok || n < first_port_number || n > last_port_number) {
+            error = PortError::BadNumber;
+        } else {
+            session.com_port = uint8_t(n);
+            m_label += QStringLiteral(" (%1)").arg(line.port().device_name(n));
+        }
+    } else {
+        session.use_device(args.port);
+        m_label = args.port;
+    }
+    if (error == PortError::None)
+        error = session.open_configured();
+    if (error != PortError::None)
+        return fail(exit_port, QStringLiteral("порт %1 не открыт: %2").arg(m_label, reason(error)));
+    line.set_address(args.address);
+    m_timeout_ms = args.timeout_ms;
+    return exit_ok;
+}
+
+bool CliLine::run(const std::function<bool()> &done)
+{
+    QEventLoop loop;
+    QObject::connect(m_line->timer(), &QTimer::timeout, &loop, [&] { after_tick(done); });
+    stop_on_signals(&loop, [this] {
+        m_interrupted = true;
+        stop();
+    });
+    m_loop = &loop;
+    m_done = false;
+    m_timed_out = false;
+    progress();
+    // The line's own timer ticks; the first frame goes out before the loop
+    // starts, so that the loop's read notifications, not a tick, take in
+    // its reply.
+    m_line->exchange_step();
+    after_tick(done);
+    if (m_loop) {
+        m_line->start();
+        loop.exec();
+    }
+    m_line->stop();
+    QObject::disconnect(m_line->timer(), nullptr, &loop, nullptr);
+    m_loop = nullptr;
+    return m_done;
+}
+
+void CliLine::after_tick(const std::function<bool()> &done)
+{
+    if (!m_loop)
+        return;
+    m_done = done();
+    if (m_done) {
+        stop();
+        return;
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now < m_deadline_ms)
+        return;
+    if (!m_keep_waiting) {
+        m_timed_out = true;
+        stop();
+        return;
+    }
+    if (!m_silent)
+        fail(exit_ok, silence_text());
+    m_silent = true;
+}
+
+void CliLine::progress()
+{
+    if (m_silent)
+        fail(exit_ok, QStringLiteral("ответы от адреса %1 через %2 снова идут")
+                          .arg(m_line->address())
+                          .arg(m_label));
+    m_silent = false;
+    m_deadline_ms = QDateTime::currentMSecsSinceEpoch() + m_timeout_ms;
+}
+
+void CliLine::stop()
+{
+    if (m_loop)
+        m_loop->quit();
+    m_loop = nullptr;
+}
+
+void CliLine::note(const Exchange &e)
+{
+    if (e.exception_code >= 0)
+        m_last_exception = e.exception_code;
+    if (e.verdict == Verdict::crc_mismatch)
+        ++m_crc_failures;
+}
+
+QString CliLine::silence_text() const
+{
+    QString text = QStringLiteral("нет полного ответа от адреса %1 через %2 за %3 с")
+                       .arg(m_line->address())
+                       .arg(m_label)
+                       .arg(m_timeout_ms / 1000.0);
+    if (m_last_exception >= 0)
+        text += QStringLiteral(" (контроллер ответил исключением %1)").arg(m_last_exception);
+    else if (m_crc_failures > 0)
+        text += QStringLiteral(" (ответов с неверной КС: %1)").arg(m_crc_failures);
+    return text;
+}
+
+int CliLine::no_answer() const
+{
+    return fail(exit_no_answer, silence_text());
+}

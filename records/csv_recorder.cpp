@@ -1,0 +1,177 @@
+#include "csv_recorder.h"
+
+#include <QFileInfo>
+
+#include <cstdio>
+
+CsvRecorder::CsvRecorder(QObject *parent) : QObject(parent)
+{
+    m_timer.setInterval(m_flush_ms);
+    connect(&m_timer, &QTimer::timeout, this, &CsvRecorder::flush);
+}
+
+CsvRecorder::~CsvRecorder()
+{
+    stop();
+}
+
+void CsvRecorder::set_flush_ms(int ms)
+{
+    m_flush_ms = ms;
+    m_timer.setInterval(std::max(ms, 100));
+}
+
+bool CsvRecorder::start(const QString &path, CsvExisting existing)
+{
+    stop();
+    m_error.clear();
+    m_is_stdout = false;
+    m_path = QFileInfo(path).absoluteFilePath();
+    const QFileInfo info(path);
+    if (info.exists() && existing == CsvExisting::refuse) {
+        m_error = QStringLiteral("Файл %1 уже есть; он не будет перезаписан").arg(path);
+        return false;
+    }
+    if (info.exists() && !info.isFile()) {
+        m_error = QStringLiteral("%1 — не обычный файл").arg(path);
+        return false;
+    }
+    if (info.exists() && existing == CsvExisting::append)
+        return open_existing(path);
+    m_file.setFileName(path);
+    // Unbuffered: every flush is one write() whose result we see, and the
+    // file's size on disk is always known.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        m_error = QStringLiteral("Не удалось создать файл %1: %2").arg(path, m_file.errorString());
+        return false;
+    }
+    m_bytes_written = 0;
+    return begin(csv_header(m_layout));
+}
+
+// Appending keeps every whole row of the old file; a last row cut short (a
+// crash, a full disk) is dropped so that the new rows start on a line of
+// their own. The header must be this one: columns of another layout would
+// be read under the wrong names.
+bool CsvRecorder::open_existing(const QString &path)
+{
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        m_error = QStringLiteral("Не удалось открыть файл %1: %2").arg(path, m_file.errorString());
+        return false;
+    }
+    const QByteArray header = csv_header(m_layout);
+    const QByteArray first = m_file.readLine(header.size() + 1);
+    qint64 size = m_file.size();
+    if (size > 0 && first != header) {
+        m_error = QStringLiteral("В файле %1 другие столбцы; строки к нему не добавлены").arg(path);
+        m_file.close();
+        return false;
+    }
+    if (size > 0 && m_file.seek(size - 1) && m_file.read(1) != "\n") {
+        // Back to just after the last line break.
+        qint64 cut = size - 1;
+        for (; cut > 0; --cut) {
+            m_file.seek(cut - 1);
+            if (m_file.read(1) == "\n")
+                break;
+        }
+        size = cut;
+        m_file.resize(size);
+    }
+    m_file.seek(size);
+    m_bytes_written = size;
+    return begin(size == 0 ? header : QByteArray());
+}
+
+bool CsvRecorder::start_stdout()
+{
+    stop();
+    m_error.clear();
+    m_is_stdout = true;
+    m_path.clear();
+    if (!m_file.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        m_error =
+            QStringLiteral("Не удалось писать в стандартный вывод: %1").arg(m_file.errorString());
+        return false;
+    }
+    m_bytes_written = 0;
+    return begin(csv_header(m_layout));
+}
+
+bool CsvRecorder::begin(const QByteArray &header)
+{
+    m_rows = m_rows_written = 0;
+    m_pending.clear();
+    if (!header.isEmpty() && m_file.write(header) != header.size()) {
+        m_error = QStringLiteral("Не удалось записать в файл %1: %2")
+                      .arg(m_is_stdout ? QStringLiteral("stdout") : m_path, m_file.errorString());
+        m_file.close();
+        return false;
+    }
+    m_bytes_written += header.size();
+    m_clock.start();
+    m_timer.start();
+    return true;
+}
+
+void CsvRecorder::stop()
+{
+    if (!recording())
+        return;
+    if (flush())
+        m_file.close();
+    m_timer.stop();
+}
+
+void CsvRecorder::append(const Measurement &m)
+{
+    if (!recording() || !m.complete())
+        return;
+    if (m_pending.isEmpty())
+        m_pending_since_ms = m.time_ms;
+    m_pending += csv_row(m, m_layout);
+    ++m_rows;
+    if (m.time_ms - m_pending_since_ms >= m_flush_ms)
+        flush();
+}
+
+bool CsvRecorder::flush()
+{
+    if (!recording())
+        return false;
+    if (m_pending.isEmpty())
+        return true;
+    // A removed folder does not fail the write of a file that is still open
+    // (on Linux it goes on into an unlinked file), so look for it.
+    if (!m_is_stdout && !QFileInfo::exists(m_path)) {
+        fail(QStringLiteral("Запись в CSV остановлена: файл %1 или его папка больше не существует.")
+                 .arg(m_path));
+        return false;
+    }
+    const qint64 n = m_file.write(m_pending);
+    if (n != m_pending.size()) {
+        const QString why = m_file.errorString();
+        if (!m_is_stdout)
+            m_file.resize(m_bytes_written); // drop a row cut short
+        fail(QStringLiteral("Запись в CSV остановлена: не удалось записать в %1 (%2). "
+                            "Диск заполнен или недоступен. Записанные строки (%3) сохранены.")
+                 .arg(m_is_stdout ? QStringLiteral("стандартный вывод") : m_path, why)
+                 .arg(m_rows_written));
+        return false;
+    }
+    m_bytes_written += n;
+    m_rows_written = m_rows;
+    m_pending.clear();
+    return true;
+}
+
+void CsvRecorder::fail(const QString &message)
+{
+    m_error = message;
+    m_pending.clear();
+    m_rows = m_rows_written;
+    m_file.close();
+    m_timer.stop();
+    emit failed(message);
+}
