@@ -68,8 +68,12 @@ int CliLink::open(const CliArgs &args)
     }
     if (error == PortError::None)
         error = m_port.open();
-    if (error != PortError::None)
-        return fail(exit_port, QStringLiteral("порт %1 не открыт: %2").arg(m_label, reason(error)));
+    if (error != PortError::None) {
+        QString why = reason(error);
+        if (!m_port.open_error_text().isEmpty())
+            why += QStringLiteral(" (%1)").arg(m_port.open_error_text());
+        return fail(exit_port, QStringLiteral("порт %1 не открыт: %2").arg(m_label, why));
+    }
     // A reply to a request of an earlier run may still wait in the port; it
     // would be taken for the answer to this run's first request.
     while (m_port.bytes_waiting() > 0)

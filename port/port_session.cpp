@@ -35,9 +35,11 @@ QString PortSession::closed_text() const
         return QStringLiteral("Порт COM%1 потерян, ожидание подключения")
             .arg(m_port->port_number());
     QString text = QStringLiteral("Порт COM%1 не открыт").arg(m_port->port_number());
-    if (m_last_open_error != PortError::None)
-        text += QLatin1Char(':') + port_error_reason(m_last_open_error);
-    return text;
+    if (m_last_open_error == PortError::None)
+        return text;
+    text += QLatin1Char(':') + port_error_reason(m_last_open_error);
+    const QString detail = m_port->open_error_text();
+    return detail.isEmpty() ? text : text + QStringLiteral(" (%1)").arg(detail);
 }
 
 bool PortSession::lost() const
