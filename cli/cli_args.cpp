@@ -67,7 +67,8 @@ void add_options(QCommandLineParser &p)
     p.addPositionalArgument("command", "read, params get, params set, monitor или scan.");
     p.addOptions({
         {"port",
-         "COMn (как в rzt604-modbus, с учётом [Ports] в тп.ini) или путь к устройству. "
+         "COMn (как в rzt604-modbus, с учётом [Ports] в тп.ini), путь к устройству или "
+         "tcp://УЗЕЛ:ПОРТ сервера последовательных портов (RTU поверх TCP). "
          "По умолчанию порт из тп.ini рядом с программой, без него COM1.",
          "PORT"},
         {"address", "Адрес контроллера, 1..247 (по умолчанию 1).", "N", "1"},

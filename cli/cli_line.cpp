@@ -73,8 +73,12 @@ int CliLine::open(const CliArgs &args)
     }
     if (error == PortError::None)
         error = session.open_configured();
-    if (error != PortError::None)
-        return fail(exit_port, QStringLiteral("порт %1 не открыт: %2").arg(m_label, reason(error)));
+    if (error != PortError::None) {
+        QString why = reason(error);
+        if (const QString detail = line.port().open_error_text(); !detail.isEmpty())
+            why += QStringLiteral(" (%1)").arg(detail);
+        return fail(exit_port, QStringLiteral("порт %1 не открыт: %2").arg(m_label, why));
+    }
     line.set_address(args.address);
     m_timeout_ms = args.timeout_ms;
     return exit_ok;

@@ -55,4 +55,7 @@ public:
     virtual bool wait_for_bytes(int ms) = 0;
     // When the latest byte arrived (wall clock, ms since the epoch); 0 before any.
     virtual qint64 last_byte_ms() const = 0;
+    // Why the last open failed, where the port knows more than its PortError
+    // says (a server that refused, a host not found); empty otherwise.
+    virtual QString open_error_text() const { return {}; }
 };

@@ -2,17 +2,18 @@
 
 #include "config.h"
 #include "serial_port.h"
+#include "tcp_serial_port.h"
 
 QString port_device_path(int n, const QString &ini_path)
 {
     if (n < first_port_number || n > last_port_number)
         return {};
     const QString com = QStringLiteral("COM%1").arg(n);
-#ifdef Q_OS_WIN
-    Q_UNUSED(ini_path);
-    return com;
-#else
     const QString mapped = read_ini_string(ini_path, QStringLiteral("Ports"), com, QString());
+#ifdef Q_OS_WIN
+    // Windows names its serial ports itself; an entry only names a device server.
+    return is_tcp_device(mapped) ? mapped : com;
+#else
     if (!mapped.isEmpty())
         return mapped;
     // USB adapters first, so the usual one is COM1 with no editing.

@@ -1,7 +1,8 @@
 #pragma once
-// Port numbers 1..16 to device names. Windows uses "COMn" as it is; POSIX
-// systems take a "COMn" entry of the "Ports" section when there is one and
-// otherwise the usual USB, ACM and on-board device of that number.
+// Port numbers 1..16 to device names. A "COMn" entry of the "Ports" section
+// may name a serial device server (tcp://HOST:PORT). Otherwise Windows uses
+// "COMn" as it is; POSIX systems take the entry when there is one and else
+// the usual USB, ACM and on-board device of that number.
 
 #include <QString>
 

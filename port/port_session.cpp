@@ -101,8 +101,12 @@ QString PortSession::closed_text() const
     if (lost())
         return QStringLiteral("Порт %1 потерян, ожидание подключения").arg(port_name());
     QString text = QStringLiteral("Порт %1 не открыт").arg(port_name());
-    if (m_last_open_error != PortError::None)
+    if (m_last_open_error != PortError::None) {
         text += QLatin1Char(':') + port_error_reason(m_last_open_error);
+        const QString detail = m_port->open_error_text();
+        if (!detail.isEmpty())
+            text += QStringLiteral(" (%1)").arg(detail);
+    }
     if (waiting())
         text += QStringLiteral(", ожидание подключения");
     return text;

@@ -60,8 +60,9 @@ public:
     // What the status line says while no port is open: no controller is to
     // blame then. "Порт не выбран", "Порт COMn потерян, ожидание подключения"
     // while a lost port is awaited, or "Порт COMn не открыт" with the reason
-    // of the last failed open where there is one, and ", ожидание
-    // подключения" once the session waits for it.
+    // of the last failed open where there is one, and the port's own words
+    // for it (a device server that refused), and ", ожидание подключения"
+    // once the session waits for it.
     QString closed_text() const;
 
     // From the moment the open port went away until it is open again.

@@ -1,6 +1,7 @@
 #include "qt_serial_port.h"
 
 #include "port_map.h"
+#include "tcp_serial_port.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -26,6 +27,8 @@ QtSerialPort::QtSerialPort(QString ini_path)
     QObject::connect(&m_port, &QSerialPort::readyRead, &m_port,
                      [this] { m_last_byte_ms = QDateTime::currentMSecsSinceEpoch(); });
 }
+
+QtSerialPort::~QtSerialPort() = default;
 
 PortError QtSerialPort::set_port_number(int n)
 {
@@ -59,6 +62,9 @@ PortError QtSerialPort::open()
     if (still_open())
         return PortError::Busy;
     m_lost = false;
+    choose_backend();
+    if (m_backend)
+        return m_backend->open();
     m_port.setBaudRate(QSerialPort::Baud115200);
     m_port.setDataBits(QSerialPort::Data8);
     m_port.setParity(QSerialPort::NoParity);
@@ -93,20 +99,54 @@ PortError QtSerialPort::open_failure(QSerialPort::SerialPortError error) const
     }
 }
 
+void QtSerialPort::choose_backend()
+{
+    if (m_backend)
+        m_backend->close();
+    m_backend = nullptr;
+    if (is_tcp_device(m_device)) {
+        if (!m_tcp)
+            m_tcp = std::make_unique<TcpSerialPort>();
+        m_tcp->set_device(m_device);
+        m_backend = m_tcp.get();
+    }
+}
+
 void QtSerialPort::close()
 {
     m_lost = false;
+    if (m_backend)
+        m_backend->close();
     if (m_port.isOpen())
         m_port.close();
 }
 
 bool QtSerialPort::is_open() const
 {
+    if (m_backend)
+        return m_backend->is_open();
     return m_port.isOpen() && !m_lost;
+}
+
+bool QtSerialPort::lost() const
+{
+    return m_backend ? m_backend->lost() : m_lost;
+}
+
+qint64 QtSerialPort::last_byte_ms() const
+{
+    return m_backend ? m_backend->last_byte_ms() : m_last_byte_ms;
+}
+
+QString QtSerialPort::open_error_text() const
+{
+    return m_backend ? m_backend->open_error_text() : QString();
 }
 
 int QtSerialPort::bytes_waiting()
 {
+    if (m_backend)
+        return m_backend->bytes_waiting();
     if (!still_open())
         return 0;
     take_in_received();
@@ -117,6 +157,8 @@ int QtSerialPort::bytes_waiting()
 
 uint8_t QtSerialPort::read_byte()
 {
+    if (m_backend)
+        return m_backend->read_byte();
     if (!still_open())
         return 0;
     if (m_port.bytesAvailable() == 0) {
@@ -130,6 +172,10 @@ uint8_t QtSerialPort::read_byte()
 
 void QtSerialPort::write_frame(std::span<const uint8_t> frame)
 {
+    if (m_backend) {
+        m_backend->write_frame(frame);
+        return;
+    }
     if (!still_open() || frame.empty())
         return;
     m_port.write(reinterpret_cast<const char *>(frame.data()), qint64(frame.size()));
@@ -140,6 +186,8 @@ void QtSerialPort::write_frame(std::span<const uint8_t> frame)
 
 bool QtSerialPort::wait_for_bytes(int ms)
 {
+    if (m_backend)
+        return m_backend->wait_for_bytes(ms);
     if (!still_open())
         return false;
     if (m_port.bytesAvailable() == 0)
@@ -189,6 +237,8 @@ bool QtSerialPort::hung_up() const
 
 bool QtSerialPort::still_open()
 {
+    if (m_backend)
+        return m_backend->is_open();
     if (m_lost && m_port.isOpen())
         m_port.close();
     return m_port.isOpen();

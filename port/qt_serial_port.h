@@ -1,16 +1,23 @@
 #pragma once
-// The serial port over QSerialPort, always 115200 baud, 8N1, no flow control.
-// The device of a port number is looked up each time the number is set, so
-// an edited "Ports" entry takes effect without a restart.
+// The serial port over QSerialPort, always 115200 baud, 8N1, no flow control,
+// or over a TCP connection when the device is a serial device server named
+// "tcp://HOST:PORT"; which of the two serves is decided at every open. The
+// device of a port number is looked up each time the number is set, so an
+// edited "Ports" entry takes effect without a restart.
 
 #include "serial_port.h"
 
 #include <QSerialPort>
 #include <QString>
 
+#include <memory>
+
+class TcpSerialPort;
+
 class QtSerialPort : public SerialPort {
 public:
     explicit QtSerialPort(QString ini_path);
+    ~QtSerialPort() override;
 
     PortError set_port_number(int n) override;
     PortError set_device(const QString &device) override;
@@ -19,14 +26,18 @@ public:
     PortError open() override;
     void close() override;
     bool is_open() const override;
-    bool lost() const override { return m_lost; }
+    bool lost() const override;
     int bytes_waiting() override;
     uint8_t read_byte() override;
     void write_frame(std::span<const uint8_t> frame) override;
-    qint64 last_byte_ms() const override { return m_last_byte_ms; }
+    qint64 last_byte_ms() const override;
     bool wait_for_bytes(int ms) override;
+    QString open_error_text() const override;
 
 private:
+    // The port the device name asks for when QSerialPort does not serve it;
+    // the previous choice is closed.
+    void choose_backend();
     void on_error(QSerialPort::SerialPortError error);
     // Closes a port whose device went away; true when the port is open.
     bool still_open();
@@ -45,6 +56,9 @@ private:
     // that is not inside a QSerialPort call, and the flag stays until the
     // owner opens or closes the port.
     bool m_lost = false;
+    std::unique_ptr<TcpSerialPort> m_tcp;
+    // What serves the port when QSerialPort does not: null for a serial device.
+    SerialPort *m_backend = nullptr;
     // Last, so it is destroyed first, while what its error handler touches lives.
     QSerialPort m_port;
 };

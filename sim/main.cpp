@@ -12,7 +12,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <random>
+#include <vector>
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,7 +23,7 @@
 namespace {
 
 struct Options {
-    int address = 1;
+    QList<int> addresses;
     quint32 seed = 0;
     QString link;
     QString device;
@@ -60,6 +62,8 @@ void quitOnSignals(QCoreApplication &app)
 void quitOnSignals(QCoreApplication &) {}
 #endif
 
+const QString MemoryPattern = QStringLiteral("{address}");
+
 [[noreturn]] void fail(const QString &message)
 {
     std::fprintf(stderr, "rzt604-sim: %s\n", qPrintable(message));
@@ -95,13 +99,22 @@ void addOptions(QCommandLineParser &p)
         "the 14-byte parameter memory at 257..270. Memory defaults: trims 100 100 100 %,\n"
         "imax_timed 5000 mA, timer 125 (12.5 s), imax_instant 20000 mA, CT 1000 (100.0 A),\n"
         "current offset 0, relay mode 0.\n"
+        "Several addresses (--address 1,2,5) play several controllers on one line, each with\n"
+        "its own readings and memory: every address above 1 adds 100 mA to the currents,\n"
+        "10 (0.1 Hz) to the frequency over a cycle of five addresses and 10 (1 s) to the\n"
+        "timer, repeating every 32 addresses. Other addresses get no answer; a broadcast\n"
+        "write (address 0) goes into every memory. The fault options act on the whole line.\n"
         "A request ends after the length its function code implies; other functions end after\n"
         "20 ms of silence, which also discards incomplete frames and line noise.\n"
         "By default it creates a pseudo-terminal and prints its device path as the first line\n"
         "on standard output, then serves it until SIGINT or SIGTERM."));
     p.addHelpOption();
     p.addOptions({
-        {{"a", "address"}, "Slave address to answer, 1..247 (default 1).", "N", "1"},
+        {{"a", "address"},
+         "Slave addresses to answer, 1..247: one (5), a list (1,2,5), a range (1-4) or "
+         "both (1,3-5); default 1.",
+         "LIST",
+         "1"},
         {"seed", "Seed for the measurement noise and the fault choices (default: random).", "N"},
         {"link",
          "Also make a symbolic link PATH to the pseudo-terminal (a stale link is replaced).",
@@ -109,7 +122,9 @@ void addOptions(QCommandLineParser &p)
         {"device", "Serve an existing serial device at 115200 8N1 instead of a pseudo-terminal.",
          "PATH"},
         {"memory",
-         "Keep the parameter memory in FILE: loaded at start if present, saved after each write.",
+         "Keep the parameter memory in FILE: loaded at start if present, saved after each write. "
+         "{address} in FILE is replaced by the address; with several addresses it is required, "
+         "so that each controller has a file of its own.",
          "FILE"},
         {"drop", "Share P (0..1) of replies that are not sent.", "P", "0"},
         {"corrupt", "Share P (0..1) of replies sent with a wrong CRC.", "P", "0"},
@@ -117,10 +132,11 @@ void addOptions(QCommandLineParser &p)
          "0"},
         {"split-pause", "Pause between the two parts of a split reply (default 200).", "MS", "200"},
         {"delay", "Delay every reply by MS milliseconds (default 0).", "MS", "0"},
-        {"exception", "Answer every request for this address with exception CODE (1..255).",
-         "CODE"},
+        {"exception", "Answer every request with exception CODE (1..255).", "CODE"},
         {"ignore-write",
-         "Answer writes to the parameter at ADDR (257..270) but keep its old value.", "ADDR"},
+         "Answer writes to the parameter at ADDR (257..270) but keep its old value, at every "
+         "address.",
+         "ADDR"},
         {"garbage", "Send a few random unsolicited bytes every MS milliseconds.", "MS"},
         {{"v", "verbose"},
          "Log requests, replies and faults in hex with timestamps to standard error."},
@@ -140,7 +156,10 @@ Options parseOptions(const QCoreApplication &app)
         fail(QStringLiteral("unexpected argument %1 (see --help)")
                  .arg(p.positionalArguments().first()));
     Options o;
-    o.address = int(intOption(p, "address", 1, 247));
+    QString error;
+    o.addresses = sim::parseAddressList(p.value("address"), &error);
+    if (o.addresses.isEmpty())
+        fail(QStringLiteral("--address: %1").arg(error));
     o.seed =
         p.isSet("seed") ? quint32(intOption(p, "seed", 0, 0xFFFFFFFFL)) : std::random_device{}();
     o.link = p.value("link");
@@ -148,6 +167,8 @@ Options parseOptions(const QCoreApplication &app)
     if (!o.link.isEmpty() && !o.device.isEmpty())
         fail(QStringLiteral("--link applies to the pseudo-terminal, not to --device"));
     o.memory = p.value("memory");
+    if (o.addresses.size() > 1 && !o.memory.isEmpty() && !o.memory.contains(MemoryPattern))
+        fail(QStringLiteral("--memory: with several addresses FILE needs %1").arg(MemoryPattern));
     o.verbose = p.isSet("verbose");
     o.ignoredWrite = p.isSet("ignore-write") ? int(intOption(p, "ignore-write", 257, 270)) : 0;
     o.garbageMs = p.isSet("garbage") ? int(intOption(p, "garbage", 1, 3600000)) : 0;
@@ -158,6 +179,24 @@ Options parseOptions(const QCoreApplication &app)
     o.faults.delayMs = int(intOption(p, "delay", 0, 60000));
     o.faults.exceptionCode = p.isSet("exception") ? int(intOption(p, "exception", 1, 255)) : 0;
     return o;
+}
+
+// A controller for each address, with its memory file where one is asked for.
+std::vector<std::unique_ptr<sim::Controller>> makeLine(const Options &o)
+{
+    std::vector<std::unique_ptr<sim::Controller>> line;
+    for (int address : o.addresses) {
+        // Address 1 keeps the seed as given, so one controller plays as it always has.
+        auto ctl = std::make_unique<sim::Controller>(o.seed + quint32(address - 1), address);
+        QString error;
+        const QString file = QString(o.memory).replace(MemoryPattern, QString::number(address));
+        if (!o.memory.isEmpty() && !ctl->attachFile(file, &error))
+            fail(error);
+        if (o.ignoredWrite != 0 && !ctl->ignoreWritesTo(o.ignoredWrite))
+            fail(QStringLiteral("--ignore-write: no parameter starts at %1").arg(o.ignoredWrite));
+        line.push_back(std::move(ctl));
+    }
+    return line;
 }
 
 void announce(const QString &path)
@@ -200,13 +239,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(RZT_VERSION));
     const Options o = parseOptions(app);
 
-    sim::Controller controller(o.seed);
-    QString error;
-    if (!o.memory.isEmpty() && !controller.attachFile(o.memory, &error))
-        fail(error);
-    if (o.ignoredWrite != 0 && !controller.ignoreWritesTo(o.ignoredWrite))
-        fail(QStringLiteral("--ignore-write: no parameter starts at %1").arg(o.ignoredWrite));
-    sim::RtuSlave slave(controller, quint8(o.address), o.faults, o.seed);
+    const std::vector<std::unique_ptr<sim::Controller>> line = makeLine(o);
+    sim::RtuSlave slave(*line.front(), quint8(o.addresses.front()), o.faults, o.seed);
+    for (size_t i = 1; i < line.size(); ++i)
+        slave.serve(quint8(o.addresses[qsizetype(i)]), *line[i]);
 
     sim::Pty pty;
     QSerialPort port;

@@ -1,5 +1,8 @@
 #include "rtu_slave.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace sim {
 
 quint16 crc16(const QByteArray &bytes)
@@ -39,9 +42,32 @@ bool crcOk(const QByteArray &frame)
 
 } // namespace
 
-RtuSlave::RtuSlave(Controller &controller, quint8 address, const Faults &faults, quint32 seed)
-    : m_ctl(controller), m_address(address), m_faults(faults), m_rng(seed ^ 0x5EED5EEDu)
+QList<int> parseAddressList(const QString &text, QString *error)
 {
+    QList<int> out;
+    for (const QString &item : text.split(QLatin1Char(','))) {
+        const QStringList ends = item.split(QLatin1Char('-'));
+        bool okFirst = false;
+        bool okLast = true;
+        const int first = ends.first().trimmed().toInt(&okFirst);
+        const int last = ends.size() == 2 ? ends.last().trimmed().toInt(&okLast) : first;
+        if (ends.size() > 2 || !okFirst || !okLast || first < 1 || last > 247 || first > last) {
+            *error = QStringLiteral("\"%1\" is not an address 1..247 or a range such as 1-4")
+                         .arg(item.trimmed());
+            return {};
+        }
+        for (int a = first; a <= last; ++a)
+            out.append(a);
+    }
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
+RtuSlave::RtuSlave(Controller &controller, quint8 address, const Faults &faults, quint32 seed)
+    : m_faults(faults), m_rng(seed ^ 0x5EED5EEDu)
+{
+    serve(address, controller);
 }
 
 void RtuSlave::log(const QString &text, Level level) const
@@ -146,22 +172,24 @@ void RtuSlave::judge(const QByteArray &frame, QList<Reply> &out)
     const quint8 address = quint8(frame[0]);
     const QByteArray pdu = frame.mid(1, frame.size() - 3);
     if (address == 0) {
-        if (quint8(pdu[0]) == FnWriteParams && m_faults.exceptionCode == 0)
-            m_ctl.handle(pdu);
+        // Every controller on the line takes a broadcast write.
+        if (quint8(pdu[0]) == FnWriteParams && m_faults.exceptionCode == 0) {
+            for (Controller *ctl : std::as_const(m_line))
+                handle(*ctl, pdu);
+        }
         log(QStringLiteral("broadcast, no reply"));
         return;
     }
-    if (address != m_address) {
+    Controller *ctl = m_line.value(address);
+    if (ctl == nullptr) {
         log(QStringLiteral("for slave %1, no reply").arg(address));
         return;
     }
     const QByteArray reply =
         m_faults.exceptionCode
             ? Controller::exception(quint8(pdu[0]), quint8(m_faults.exceptionCode))
-            : m_ctl.handle(pdu);
-    if (quint8(pdu[0]) == FnWriteParams && !m_ctl.lastSaveError().isEmpty())
-        log(QStringLiteral("memory not saved: %1").arg(m_ctl.lastSaveError()), Level::Warning);
-    QByteArray frameOut(1, char(m_address));
+            : handle(*ctl, pdu);
+    QByteArray frameOut(1, char(address));
     frameOut += reply;
     frameOut = withCrc(frameOut);
     if (m_faults.drop > 0 && std::bernoulli_distribution(m_faults.drop)(m_rng)) {
@@ -169,6 +197,14 @@ void RtuSlave::judge(const QByteArray &frame, QList<Reply> &out)
         return;
     }
     out.append(makeReply(frameOut));
+}
+
+QByteArray RtuSlave::handle(Controller &ctl, const QByteArray &pdu)
+{
+    const QByteArray reply = ctl.handle(pdu);
+    if (quint8(pdu[0]) == FnWriteParams && !ctl.lastSaveError().isEmpty())
+        log(QStringLiteral("memory not saved: %1").arg(ctl.lastSaveError()), Level::Warning);
+    return reply;
 }
 
 Reply RtuSlave::makeReply(QByteArray frame)

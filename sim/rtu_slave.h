@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QString>
 
 #include <functional>
@@ -35,8 +36,13 @@ struct Reply {
     QByteArray bytes() const { return first + second; }
 };
 
-// Modbus RTU framing for the controller: collects request bytes, finds frame
-// ends, answers frames for its address. Time comes in from the caller.
+// Addresses 1..247 as a list: "5", "1,2,5", "1-4", "1,3-5". Sorted, each
+// once; empty with a message when the text is not such a list.
+QList<int> parseAddressList(const QString &text, QString *error);
+
+// Modbus RTU framing for the line: collects request bytes, finds frame ends,
+// answers frames for the addresses it serves, each with its own controller,
+// and stays silent for any other address. Time comes in from the caller.
 class RtuSlave {
 public:
     static constexpr int SilenceMs = 20;
@@ -46,6 +52,8 @@ public:
     using Logger = std::function<void(Level, const QString &)>;
 
     RtuSlave(Controller &controller, quint8 address, const Faults &faults = {}, quint32 seed = 1);
+    // One more controller on the same line. The faults hold for all of them.
+    void serve(quint8 address, Controller &controller) { m_line.insert(address, &controller); }
 
     void setLogger(Logger logger) { m_log = std::move(logger); }
 
@@ -65,11 +73,12 @@ private:
     void skipByte();
     void flushSkipped();
     void judge(const QByteArray &frame, QList<Reply> &out);
+    // The controller's answer; a write it could not save is warned about.
+    QByteArray handle(Controller &ctl, const QByteArray &pdu);
     Reply makeReply(QByteArray frame);
     void log(const QString &text, Level level = Level::Trace) const;
 
-    Controller &m_ctl;
-    quint8 m_address;
+    QMap<quint8, Controller *> m_line;
     Faults m_faults;
     std::mt19937 m_rng;
     QByteArray m_buf;

@@ -9,8 +9,9 @@ namespace sim {
 
 namespace {
 
-constexpr int CurrentTarget = 1200;   // mA
-constexpr int FrequencyTarget = 5000; // 0.01 Hz
+constexpr int CurrentTarget = 1200;   // mA, at address 1
+constexpr int FrequencyTarget = 5000; // 0.01 Hz, at address 1
+constexpr int TimerDefault = 125;     // 0.1 s, at address 1
 constexpr int MaxRegisterQuantity = 125;
 
 // Register 200: bit 0 = measuring. Register 203 counts served register reads.
@@ -36,12 +37,23 @@ int drift(int value, int target, int noise, std::mt19937 &rng)
     return value + step(rng) + (target - value) / 8;
 }
 
+// Each address above 1 adds 100 mA, 0.1 Hz (over five addresses) and 1 s of
+// timer, repeating every 32 addresses so that the currents stay below the
+// default imax_timed of 5 A.
+int addressStep(int address)
+{
+    return (address - 1) % 32;
+}
+
 } // namespace
 
-Controller::Controller(quint32 seed) : m_rng(seed)
+Controller::Controller(quint32 seed, int address)
+    : m_currentTarget(CurrentTarget + 100 * addressStep(address)),
+      m_frequencyTarget(FrequencyTarget + 10 * (addressStep(address) % 5)), m_rng(seed)
 {
-    m_currents = {CurrentTarget, CurrentTarget, CurrentTarget};
-    const QByteArray mem = defaultMemory();
+    m_currents.fill(m_currentTarget);
+    m_frequency = m_frequencyTarget;
+    const QByteArray mem = defaultMemory(address);
     std::copy(mem.begin(), mem.end(), m_mem.begin());
     m_regs[0] = StatusMeasuring;
     m_regs[1] = ProtocolVersion;
@@ -51,13 +63,17 @@ Controller::Controller(quint32 seed) : m_rng(seed)
     advance();
 }
 
-QByteArray Controller::defaultMemory()
+QByteArray Controller::defaultMemory(int address)
 {
     // 257..259 trims (%), 260 imax_timed (mA), 262 timer (0.1 s),
     // 264 imax_instant (mA), 266 CT rating (0.1 A), 268 offset (mA), 270 relay mode
     static const char bytes[MemSize] = {100,  100,  100,  0x13,       char(0x88), 0x00, 0x7D,
                                         0x4E, 0x20, 0x03, char(0xE8), 0x00,       0x00, 0x00};
-    return QByteArray(bytes, MemSize);
+    QByteArray mem(bytes, MemSize);
+    const int timer = TimerDefault + 10 * addressStep(address);
+    mem[262 - MemFirst] = char(timer >> 8);
+    mem[263 - MemFirst] = char(timer & 0xFF);
+    return mem;
 }
 
 QByteArray Controller::exception(quint8 function, quint8 code)
@@ -137,10 +153,10 @@ QByteArray Controller::writeMemory(const QByteArray &pdu)
 void Controller::advance()
 {
     for (size_t i = 0; i < m_currents.size(); ++i) {
-        m_currents[i] = drift(m_currents[i], CurrentTarget, 4, m_rng);
+        m_currents[i] = drift(m_currents[i], m_currentTarget, 4, m_rng);
         m_regs[4 + i] = quint16(m_currents[i]);
     }
-    m_frequency = drift(m_frequency, FrequencyTarget, 2, m_rng);
+    m_frequency = drift(m_frequency, m_frequencyTarget, 2, m_rng);
     m_regs[7] = quint16(m_frequency);
 }
 

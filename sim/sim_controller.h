@@ -23,7 +23,9 @@ enum ExceptionCode : quint8 {
 
 // The RZT-604D as seen from the line: ten measurement registers and the
 // byte-addressed parameter memory. Works on PDUs (function code + body,
-// no slave address, no CRC).
+// no slave address, no CRC). Controllers at different addresses of one
+// line read different currents and frequency and keep a different timer,
+// so that a master can tell which one answered.
 class Controller {
 public:
     static constexpr int RegFirst = 200;
@@ -34,7 +36,7 @@ public:
     static constexpr quint16 ProtocolVersion = 0x0205; // 2.05
     static constexpr quint16 SoftwareVersion = 0x010C; // 1.12
 
-    explicit Controller(quint32 seed = 1);
+    explicit Controller(quint32 seed = 1, int address = 1);
 
     // Answers one request PDU; the result is a reply PDU, possibly an
     // exception (function | 0x80, code).
@@ -43,7 +45,7 @@ public:
     quint16 reg(int address) const;
     QByteArray memory() const;
     void setMemory(const QByteArray &bytes);
-    static QByteArray defaultMemory();
+    static QByteArray defaultMemory(int address = 1);
 
     // Loads the memory from path when the file exists, and saves it there
     // after every write from then on. False with a message when the file is
@@ -66,8 +68,10 @@ private:
     bool save();
 
     std::array<quint16, RegCount> m_regs{};
+    int m_currentTarget = 0;
+    int m_frequencyTarget = 0;
     std::array<int, 3> m_currents{};
-    int m_frequency = 5000;
+    int m_frequency = 0;
     std::array<quint8, MemSize> m_mem{};
     std::mt19937 m_rng;
     QString m_file;

@@ -288,6 +288,71 @@ private slots:
         QCOMPARE(int(ctl.memory()[0]), 100);
     }
 
+    // One line, three controllers: each polled address answers from its own
+    // controller, any other address gets nothing, a write changes only the
+    // memory it was sent to and a broadcast reaches them all.
+    void lineOfThreeControllers()
+    {
+        Controller c1(7, 1), c2(7, 2), c5(7, 5);
+        RtuSlave line(c1, 1);
+        line.serve(2, c2);
+        line.serve(5, c5);
+        const QByteArray poll = DefaultPoll.mid(1, 5);
+        for (int a : {5, 1, 2}) {
+            const QByteArray r = exchange(line, request(a, poll), now);
+            QCOMPARE(r.left(3), bytes({a, 3, 20}));
+            QVERIFY(crcGood(r));
+            const int target = 1200 + 100 * (a - 1);
+            for (int phase = 0; phase < 3; ++phase) {
+                const int mA = word(r, 3 + 8 + 2 * phase);
+                QVERIFY2(qAbs(mA - target) < 50,
+                         qPrintable(QStringLiteral("%1 mA at %2").arg(mA).arg(a)));
+            }
+        }
+        for (int a : {3, 4, 6, 247})
+            QCOMPARE(exchange(line, request(a, poll), now), QByteArray());
+
+        QVERIFY(c1.memory() != c2.memory());
+        const QByteArray before1 = c1.memory(), before5 = c5.memory();
+        const QByteArray write = request(2, bytes({101, 1, 6, 2, 0x01, 0xF4}));
+        QCOMPARE(exchange(line, write, now), write);
+        QCOMPARE(c2.memory().mid(262 - Controller::MemFirst, 2), bytes({0x01, 0xF4}));
+        QCOMPARE(c1.memory(), before1);
+        QCOMPARE(c5.memory(), before5);
+
+        QCOMPARE(exchange(line, request(0, bytes({101, 1, 14, 1, 1})), now), QByteArray());
+        for (const Controller *c : {&c1, &c2, &c5})
+            QCOMPARE(int(c->memory().back()), 1);
+    }
+
+    void addressLists_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<int>>("addresses"); // empty: refused
+        QTest::newRow("one") << "5" << QList<int>{5};
+        QTest::newRow("list") << "1,2,5" << QList<int>{1, 2, 5};
+        QTest::newRow("range") << "1-4" << QList<int>{1, 2, 3, 4};
+        QTest::newRow("mixed, unordered, overlapping") << " 7, 3-5 ,4" << QList<int>{3, 4, 5, 7};
+        QTest::newRow("highest") << "247" << QList<int>{247};
+        QTest::newRow("empty") << "" << QList<int>{};
+        QTest::newRow("empty item") << "1,,2" << QList<int>{};
+        QTest::newRow("zero") << "0-3" << QList<int>{};
+        QTest::newRow("above 247") << "240-248" << QList<int>{};
+        QTest::newRow("open range") << "3-" << QList<int>{};
+        QTest::newRow("reversed range") << "5-3" << QList<int>{};
+        QTest::newRow("two dashes") << "1-2-3" << QList<int>{};
+        QTest::newRow("not a number") << "1,b" << QList<int>{};
+    }
+
+    void addressLists()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<int>, addresses);
+        QString error;
+        QCOMPARE(parseAddressList(text, &error), addresses);
+        QCOMPARE(error.isEmpty(), !addresses.isEmpty());
+    }
+
     void memoryFilePersists()
     {
         QTemporaryDir dir;

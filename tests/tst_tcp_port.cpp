@@ -1,0 +1,295 @@
+// The serial port of a serial device server: rzt604-sim on a pseudo-terminal
+// behind socat, which serves the pty on a loopback TCP port as a device
+// server serves its RS-485 line. The window polls through it while the
+// server goes away and comes back, and rzt604-cli reads a line of three
+// controllers through it.
+
+#include "frm_main.h"
+#include "message_box.h"
+#include "qt_serial_port.h"
+#include "window_probe.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+void stop(QProcess &p)
+{
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate();
+    if (!p.waitForFinished(3000))
+        p.kill();
+    p.waitForFinished(3000);
+}
+
+// Waits for a line of standard output or standard error that contains text.
+bool wait_for_text(QProcess &p, QProcess::ProcessChannel channel, const QByteArray &text,
+                   QByteArray *line = nullptr)
+{
+    p.setReadChannel(channel);
+    const QDeadlineTimer deadline(10000);
+    while (p.state() == QProcess::Running && !deadline.hasExpired()) {
+        while (p.canReadLine()) {
+            const QByteArray got = p.readLine();
+            if (got.contains(text)) {
+                if (line != nullptr)
+                    *line = got.trimmed();
+                return true;
+            }
+        }
+        p.waitForReadyRead(100);
+    }
+    return false;
+}
+
+// The simulator on its pseudo-terminal, logging every frame.
+bool start_sim(QProcess &sim, const QStringList &options, QString *pty)
+{
+    sim.start(QStringLiteral(SIM_PATH), QStringList{"-v"} + options);
+    QByteArray line;
+    if (!sim.waitForStarted(5000) || !wait_for_text(sim, QProcess::StandardOutput, "/", &line))
+        return false;
+    *pty = QString::fromLocal8Bit(line);
+    sim.setReadChannel(QProcess::StandardError);
+    return true;
+}
+
+// Requests the simulator has logged since the last call.
+int sim_requests(QProcess &sim)
+{
+    return int(sim.readAllStandardError().count(" rx "));
+}
+
+// A loopback port nobody listens on, for a server about to start there.
+quint16 free_port()
+{
+    QTcpServer s;
+    return s.listen(QHostAddress::LocalHost, 0) ? s.serverPort() : 0;
+}
+
+// socat serving the pty on a loopback TCP port: one connection and then it
+// ends, or (fork) one connection after another. Like most device servers it
+// serves one client at a time: two of its processes reading the pty would
+// take each other's replies.
+bool start_server(QProcess &socat, const QString &pty, quint16 port, bool fork = false)
+{
+    QString listen = QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(port);
+    if (fork)
+        listen += QStringLiteral(",fork,max-children=1");
+    socat.start(QStringLiteral("socat"),
+                {"-d", "-d", listen, QStringLiteral("FILE:%1,raw,echo=0").arg(pty)});
+    return socat.waitForStarted(5000) &&
+           wait_for_text(socat, QProcess::StandardError, "listening on");
+}
+
+// A loopback server that never answers: it accepts nobody and its queue is
+// full, so that the system drops further connection requests. Port 0 when
+// this system queues them all the same.
+class SilentServer {
+public:
+    SilentServer()
+    {
+        m_server.setListenBacklogSize(0);
+        if (!m_server.listen(QHostAddress::LocalHost, 0))
+            return;
+        m_server.pauseAccepting();
+        for (int i = 0; i < 4 && port == 0; ++i) {
+            m_queued.push_back(std::make_unique<QTcpSocket>());
+            m_queued.back()->connectToHost(QHostAddress::LocalHost, m_server.serverPort());
+            if (!m_queued.back()->waitForConnected(300))
+                port = m_server.serverPort();
+        }
+    }
+
+    quint16 port = 0;
+
+private:
+    QTcpServer m_server;
+    std::vector<std::unique_ptr<QTcpSocket>> m_queued;
+};
+
+QString lost_text(int n)
+{
+    return QStringLiteral("Порт COM%1 потерян, ожидание подключения").arg(n);
+}
+
+struct Run {
+    int code = -1;
+    QByteArray out, err;
+};
+
+Run cli(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(CLI_PATH), args);
+    Run r;
+    if (!p.waitForFinished(20000)) {
+        stop(p);
+        return r;
+    }
+    r.code = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+} // namespace
+
+class TestTcpPort : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("socat")).isEmpty())
+            QSKIP("needs socat (scripts/deps installs it)");
+    }
+
+    void open_failures_say_why_data();
+    void open_failures_say_why();
+    void window_polls_through_a_server_that_goes_away_and_comes_back();
+    void cli_reads_a_line_of_controllers_through_a_server();
+};
+
+void TestTcpPort::open_failures_say_why_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no port") << "tcp://127.0.0.1"
+                             << "не адрес сервера";
+    QTest::newRow("silent server") << "tcp://127.0.0.1:%1"
+                                   << "не ответил за 1 с";
+}
+
+// The port dialog probes every port and the reconnect opens from the window's
+// event loop: a server that never answers must not hold either for long.
+void TestTcpPort::open_failures_say_why()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, reason);
+    std::unique_ptr<SilentServer> silent;
+    if (device.contains(QLatin1String("%1"))) {
+        silent = std::make_unique<SilentServer>();
+        if (silent->port == 0)
+            QSKIP("this system queues every connection request");
+        device = device.arg(silent->port);
+    }
+    QtSerialPort serial(m_dir.filePath(QStringLiteral("тп.ini")));
+    QCOMPARE(serial.set_device(device), PortError::None);
+    QCOMPARE(serial.open(), PortError::NotAvailable);
+    QVERIFY(!serial.is_open());
+    QVERIFY(!serial.lost());
+    QVERIFY2(serial.open_error_text().contains(reason), qPrintable(serial.open_error_text()));
+    // Asked again at once, the port still fails, for the same reason.
+    QCOMPARE(serial.open(), PortError::NotAvailable);
+    QVERIFY2(serial.open_error_text().contains(reason), qPrintable(serial.open_error_text()));
+}
+
+// The server goes away (socat ends, as a device server that reboots): the
+// port is lost, and polling resumes once the server is back.
+void TestTcpPort::window_polls_through_a_server_that_goes_away_and_comes_back()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs POSIX pseudo-terminals");
+#endif
+    QProcess sim, first, second;
+    QString pty;
+    QVERIFY(start_sim(sim, {"--memory", m_dir.filePath(QStringLiteral("memory.bin"))}, &pty));
+    const quint16 port = free_port();
+    QVERIFY(start_server(first, pty, port));
+    const QString ini = m_dir.filePath(QStringLiteral("тп.ini"));
+    QFile f(ini);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=tcp://127.0.0.1:%1\r\n")
+                .arg(port)
+                .toUtf8());
+    f.close();
+
+    QStringList boxes;
+    message_box_fn() = [&](QWidget *, const QString &text, const QString &,
+                           QMessageBox::StandardButtons, QMessageBox::Icon) {
+        boxes.append(text);
+        return QMessageBox::Cancel;
+    };
+    auto w = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(ini), ini);
+    QVERIFY(w->Form_Load());
+    QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_link_ok, 10000);
+
+    stop(first);
+    QTRY_COMPARE_WITH_TIMEOUT(w->status(), lost_text(5), 5000);
+    // At least one reconnect try meets a closed port and keeps waiting.
+    QTest::qWait(1500);
+    QCOMPARE(w->status(), lost_text(5));
+    sim_requests(sim);
+
+    QVERIFY(start_server(second, pty, port));
+    QElapsedTimer back;
+    back.start();
+    int requests = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests(sim)) > 0, 5000);
+    const qint64 resumed_ms = back.elapsed();
+    qInfo("polling resumed %lld ms after the server came back", resumed_ms);
+    // Retried about once a second, so well within two; the bound allows for load.
+    QVERIFY2(resumed_ms < 3000, qPrintable(QString::number(resumed_ms)));
+    QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_link_ok, 5000);
+    QCOMPARE(w->session().reconnects(), 1);
+    QVERIFY2(boxes.isEmpty(), qPrintable(boxes.value(0)));
+
+    w.reset();
+    message_box_fn() = nullptr;
+    stop(second);
+    stop(sim);
+}
+
+// One pty with three controllers, each read by its address, and an address
+// between them that nobody answers; then a server that is not there.
+void TestTcpPort::cli_reads_a_line_of_controllers_through_a_server()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs POSIX pseudo-terminals");
+#endif
+    QProcess sim, server;
+    QString pty;
+    QVERIFY(start_sim(sim, {"--address", "1,2,5"}, &pty));
+    const quint16 port = free_port();
+    QVERIFY(start_server(server, pty, port, true));
+    const QString device = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
+
+    for (int address : {2, 5, 1}) {
+        const Run r =
+            cli({"--port", device, "--address", QString::number(address), "read", "--json"});
+        QVERIFY2(r.code == 0, r.err.constData());
+        // Each controller's currents sit near 1.2 A plus 0.1 A per address above 1.
+        const double ia = QJsonDocument::fromJson(r.out).object().value("ia").toDouble();
+        QVERIFY2(qAbs(ia - (1.2 + 0.1 * (address - 1))) < 0.05, r.out.constData());
+    }
+    const Run silent = cli({"--port", device, "--address", "3", "--timeout", "1", "read"});
+    QCOMPARE(silent.code, 4);
+
+    const QString nobody = QStringLiteral("tcp://127.0.0.1:%1").arg(free_port());
+    const Run refused = cli({"--port", nobody, "read"});
+    QCOMPARE(refused.code, 2);
+    QVERIFY2(QString::fromUtf8(refused.err).contains(QStringLiteral("отказал в соединении")),
+             refused.err.constData());
+    stop(server);
+    stop(sim);
+}
+
+QTEST_MAIN(TestTcpPort)
+#include "tst_tcp_port.moc"
