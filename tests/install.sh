@@ -101,8 +101,8 @@ run() {
 }
 ini=$home/.config/rzt604-modbus/тп.ini
 before=$(ls -A "$prefix/bin")
-wait_for() { # file pattern
-    for _ in $(seq 200); do
+wait_for() { # file pattern; 30 s, for a machine whose cores are busy
+    for _ in $(seq 600); do
         grep -qa "$2" "$1" 2>/dev/null && return 0
         sleep 0.05
     done
