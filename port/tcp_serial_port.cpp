@@ -53,10 +53,10 @@ TcpSerialPort::TcpSerialPort()
                      [this] { m_last_byte_ms = QDateTime::currentMSecsSinceEpoch(); });
 }
 
-void TcpSerialPort::set_device(const QString &device)
+PortError TcpSerialPort::set_device(const QString &device)
 {
     if (device == m_device)
-        return;
+        return PortError::None;
     m_device = device;
     m_silent_since.invalidate();
     const QUrl url(device, QUrl::StrictMode);
@@ -64,6 +64,7 @@ void TcpSerialPort::set_device(const QString &device)
                        !url.hasQuery() && !url.hasFragment();
     m_host = plain ? url.host() : QString();
     m_port = quint16(std::clamp(url.port(), 0, 65535));
+    return PortError::None;
 }
 
 PortError TcpSerialPort::open()

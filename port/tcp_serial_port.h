@@ -18,7 +18,7 @@ public:
     TcpSerialPort();
 
     // The server the next open connects to; a malformed name fails there.
-    void set_device(const QString &device);
+    PortError set_device(const QString &device) override;
 
     // There are no numbered ports here: the device name is the address.
     PortError set_port_number(int) override { return PortError::BadNumber; }

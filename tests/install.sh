@@ -39,6 +39,14 @@ for f in "${files[@]}"; do
     [ -s "$prefix/$f" ] || fail "not installed: $f"
 done
 
+# Outside a UTF-8 locale man formats for ASCII: a character with neither a
+# glyph nor a fallback there vanishes from the page with only a warning.
+need groff groff-base
+for page in "$prefix"/share/man/man1/*.1.gz; do
+    out=$(zcat "$page" | LC_ALL=C groff -k -man -Tascii -ww -z 2>&1) || fail "groff: $out"
+    [ -z "$out" ] || fail "$(basename "$page") under LC_ALL=C: $out"
+done
+
 need desktop-file-validate desktop-file-utils
 need appstreamcli appstream
 out=$(desktop-file-validate "$prefix/share/applications/$id.desktop" 2>&1) \
@@ -93,8 +101,8 @@ run() {
 }
 ini=$home/.config/rzt604-modbus/тп.ini
 before=$(ls -A "$prefix/bin")
-wait_for() { # file pattern
-    for _ in $(seq 200); do
+wait_for() { # file pattern; 30 s, for a machine whose cores are busy
+    for _ in $(seq 600); do
         grep -qa "$2" "$1" 2>/dev/null && return 0
         sleep 0.05
     done

@@ -2,6 +2,9 @@
 // pseudo-terminals, judged by its exit code, its standard output and what
 // the simulators received and kept.
 
+#include "event_wait.h"
+
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -36,16 +39,27 @@ struct Sim {
     QString link;
     QString memory;
 
-    // Requests the simulator received since the last call, as hex, in order.
-    QStringList received() const
+    // Requests the simulator received since the last call, as hex, in order,
+    // from its frame log on standard error. Waits for `count` of them (the
+    // simulator may log a request after the tool that sent it has ended), then
+    // looks a little longer for any that should not have come.
+    QStringList received(qsizetype count = 0) const
     {
-        QTest::qWait(300); // anything sent has been logged and piped by now
         QStringList rx;
-        for (const QByteArray &line : process->readAllStandardError().split('\n')) {
-            const qsizetype at = line.indexOf(" rx ");
-            if (at >= 0)
-                rx << QString::fromLatin1(line.mid(at + 4));
-        }
+        const auto take = [&] {
+            while (process->canReadLine()) {
+                const QByteArray line = process->readLine().trimmed();
+                const qsizetype at = line.indexOf(" rx ");
+                if (at >= 0)
+                    rx << QString::fromLatin1(line.mid(at + 4));
+            }
+        };
+        const QDeadlineTimer deadline(event_wait_ms);
+        take();
+        while (rx.size() < count && process->waitForReadyRead(int(deadline.remainingTime())))
+            take();
+        QTest::qWait(300);
+        take();
         return rx;
     }
 };
@@ -137,10 +151,13 @@ const Sim &TestCli::start_sim(const QString &name, const QStringList &options,
     s.process = std::make_unique<QProcess>();
     s.process->start(QStringLiteral(SIM_PATH),
                      QStringList{"-v", "--link", s.link, "--memory", s.memory} + options);
-    s.process->waitForStarted(5000);
+    s.process->waitForStarted(event_wait_ms);
     // The first line on standard output comes once the link is in place.
-    for (int i = 0; i < 100 && !s.process->canReadLine(); ++i)
-        s.process->waitForReadyRead(100);
+    const QDeadlineTimer deadline(event_wait_ms);
+    while (!s.process->canReadLine() &&
+           s.process->waitForReadyRead(int(deadline.remainingTime()))) {
+    }
+    s.process->setReadChannel(QProcess::StandardError); // the frame log, for received()
     m_sims.push_back(std::move(s));
     return m_sims.back();
 }
@@ -150,7 +167,7 @@ Run TestCli::cli(const QStringList &args, const QString &program)
     QProcess p;
     p.start(program, args);
     Run r;
-    if (!p.waitForStarted(5000) || !p.waitForFinished(30000))
+    if (!p.waitForStarted(event_wait_ms) || !p.waitForFinished(event_wait_ms))
         return r;
     r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = p.readAllStandardOutput();
@@ -182,7 +199,7 @@ void TestCli::params_copied_between_controllers()
         "01 64 01 01 05",    "01 64 01 06 08", "01 64 01 0e 01",                   // verify
         "01 03 00 c8 00 0a", "01 64 01 01 05", "01 64 01 06 08", "01 64 01 0e 01", // get
     };
-    const QStringList rx = b.received();
+    const QStringList rx = b.received(want.size());
     QCOMPARE(rx.size(), want.size());
     for (qsizetype i = 0; i < want.size(); ++i)
         QVERIFY2(rx[i].startsWith(want[i]), qPrintable(rx[i] + " != " + want[i]));
@@ -227,7 +244,7 @@ void TestCli::invalid_file_is_refused_before_a_byte()
     const Sim &s = start_sim("s", {}, default_memory);
     QByteArray json = cli({"--port", s.link, "params", "get"}).out;
     QVERIFY(json.contains(from));
-    s.received(); // the get's own requests
+    s.received(4); // the get's own: the versions and the three reads
     if (!from.isEmpty())
         QVERIFY(write_file(path("f.json"), json.replace(from, to)));
 
@@ -283,9 +300,9 @@ void TestCli::monitor_ends_the_file_cleanly_on_sigterm()
     QProcess p;
     p.start(QStringLiteral(CLI_PATH), {"--port", s.link, "monitor", "--csv", csv});
     // Rows are in the file while the monitor still runs.
-    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= 4, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= 4, event_wait_ms);
     p.terminate();
-    QVERIFY(p.waitForFinished(5000));
+    QVERIFY(p.waitForFinished(event_wait_ms));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
     const QByteArray text = read_file(csv);
@@ -365,7 +382,7 @@ void TestCli::scan_lists_the_addresses_that_answer()
     QCOMPARE(r.code, 0);
     QCOMPARE(r.out, QByteArray("17\n"));
     QSet<QString> asked; // the first byte of every request: the address
-    for (const QString &rx : s.received())
+    for (const QString &rx : s.received(11))
         asked.insert(rx.left(2));
     QCOMPARE(asked,
              QSet<QString>({"0a", "0b", "0c", "0d", "0e", "0f", "10", "11", "12", "13", "14"}));
@@ -383,16 +400,16 @@ void TestCli::monitor_says_what_it_waits_for()
     QProcess p;
     p.start(QStringLiteral(CLI_PATH),
             {"--port", first.link, "--timeout", "1", "monitor", "--csv", csv});
-    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= 3, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= 3, event_wait_ms);
     first.process->terminate();
     first.process->waitForFinished(3000);
     QByteArray err;
     QTRY_VERIFY2_WITH_TIMEOUT((err += p.readAllStandardError()).contains("потерян"),
-                              err.constData(), 10000);
+                              err.constData(), event_wait_ms);
 
     const qsizetype before = read_file(csv).count('\n');
     const Sim &second = start_sim("s");
-    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= before + 3, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= before + 3, event_wait_ms);
     QVERIFY(p.state() == QProcess::Running);
 
     // Frozen for longer than the timeout: said once, then rows again.
@@ -401,8 +418,8 @@ void TestCli::monitor_says_what_it_waits_for()
                              10000);
     const qsizetype frozen = read_file(csv).count('\n');
     ::kill(pid_t(second.process->processId()), SIGCONT);
-    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= frozen + 3, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("снова идут"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= frozen + 3, event_wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("снова идут"), event_wait_ms);
     p.terminate();
     QVERIFY(p.waitForFinished(5000));
     QCOMPARE(p.exitCode(), 0);

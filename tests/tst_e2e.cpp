@@ -2,6 +2,7 @@
 // driven by the real polling timer: start-up, writing back, Enter in a box,
 // the line faults the simulator can inject and exception replies.
 
+#include "event_wait.h"
 #include "frm_main.h"
 #include "message_box.h"
 #include "modbus.h"
@@ -125,9 +126,9 @@ void TestEndToEnd::cleanup()
 void TestEndToEnd::startup_reads_all_parameters_and_live_values()
 {
     start({});
-    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), event_wait_ms);
     QTRY_COMPARE_WITH_TIMEOUT(caption(m_win.get(), Caption::sw_ver), QStringLiteral("1 .12 "),
-                              10000);
+                              event_wait_ms);
     QCOMPARE(caption(m_win.get(), Caption::pr_ver), QStringLiteral("2 .05 "));
     QCOMPARE(m_win->status(), text_link_ok);
     for (Caption c : {Caption::phAI, Caption::phBI, Caption::phCI}) {
@@ -143,11 +144,11 @@ void TestEndToEnd::startup_reads_all_parameters_and_live_values()
 void TestEndToEnd::write_all_and_enter_write_the_boxes()
 {
     start({});
-    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), event_wait_ms);
 
     click("cmd_writeall");
     QVERIFY(!any_green());
-    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts) && only_polls(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts) && only_polls(), event_wait_ms);
     QCOMPARE(memory(), default_memory);
 
     type(4, QStringLiteral("30,5"));
@@ -155,7 +156,7 @@ void TestEndToEnd::write_all_and_enter_write_the_boxes()
     QTest::keyClick(box(4), Qt::Key_Return);
     QStringList expected = default_texts;
     expected[4] = QStringLiteral("30.5 ");
-    QTRY_VERIFY_WITH_TIMEOUT(all_green(expected) && only_polls(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(expected) && only_polls(), event_wait_ms);
     QByteArray changed = default_memory;
     changed[262 - 257] = 0x01;
     changed[263 - 257] = 0x31;
@@ -176,9 +177,9 @@ void TestEndToEnd::persistent_fault_repeats_the_head_request()
     QFETCH(QString, text);
     start(options);
     const int queued = m_win->line().ring().pending();
-    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text, event_wait_ms);
     QStringList requests;
-    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 4, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 4, event_wait_ms);
     QCOMPARE(m_win->status(), text);
     QCOMPARE(requests.count(requests.first()), requests.size());
     QVERIFY2(requests.first().startsWith(QLatin1String("01 64 01 01 05")),
@@ -193,9 +194,9 @@ void TestEndToEnd::split_replies_fail_the_exchange()
     // and the head goes out again (the rest of one reply and the start of
     // the next can happen to form a whole frame, so no more is promised).
     start({"--split", "1"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_crc_mismatch, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_crc_mismatch, event_wait_ms);
     QStringList requests;
-    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 2, event_wait_ms);
     QVERIFY2(requests[0].startsWith(QLatin1String("01 64 01 01 05")), qPrintable(requests[0]));
     QCOMPARE(requests[1], requests[0]);
 }
@@ -213,7 +214,7 @@ void TestEndToEnd::intermittent_faults_lose_nothing()
 {
     QFETCH(QStringList, options);
     start(options);
-    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), event_wait_ms);
 
     // All queued in one go, between two ticks: write-all with two edited
     // boxes, read-all over boxes holding junk, then Enter in the last box.
@@ -228,7 +229,7 @@ void TestEndToEnd::intermittent_faults_lose_nothing()
     QCOMPARE(m_win->line().ring().pending(), 8);
 
     const QStringList expected = {"90 ", "100 ", "100 ", "5 ", "30.5 ", "20 ", "100 ", "0 ", "1 "};
-    QTRY_VERIFY_WITH_TIMEOUT(all_green(expected) && only_polls(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(expected) && only_polls(), event_wait_ms);
     QCOMPARE(memory().toHex(' '), QByteArray::fromHex("5a6464138801314e2003e8000001").toHex(' '));
 }
 
@@ -237,11 +238,12 @@ void TestEndToEnd::exception_reply_is_reported_and_removes_the_request()
     start({"--exception", "2"});
     const QString dash = caption(m_win.get(), Caption::phAI);
     const QString blank = box(0)->text();
-    QTRY_VERIFY_WITH_TIMEOUT(only_polls(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(only_polls(), event_wait_ms);
     QTRY_COMPARE_WITH_TIMEOUT(m_win->status(),
-                              text_link_ok + QStringLiteral(" Нарушение протокола, код: 2"), 10000);
+                              text_link_ok + QStringLiteral(" Нарушение протокола, код: 2"),
+                              event_wait_ms);
     QStringList requests;
-    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 5, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 5, event_wait_ms);
     // Each of the three start-up reads went out once, then only polls.
     for (int k = 0; k < 3; ++k)
         QVERIFY2(requests[k].startsWith(QLatin1String("01 64 01")), qPrintable(requests[k]));

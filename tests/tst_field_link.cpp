@@ -2,6 +2,7 @@
 // rzt604-sim on a pseudo-terminal: the verdicts the simulator's faults give,
 // and finding the simulator at an address other than the selected one.
 
+#include "event_wait.h"
 #include "frm_main.h"
 #include "message_box.h"
 #include "qt_serial_port.h"
@@ -96,7 +97,7 @@ void TestFieldLink::monitor_shows_each_verdict()
     QVERIFY(monitor != nullptr && monitor->isVisible());
     QCOMPARE(monitor->windowTitle(), QStringLiteral("Монитор обмена"));
     const TrafficLog &log = monitor->log();
-    QTRY_VERIFY_WITH_TIMEOUT(verdict_counts(log.counters())[kind] >= 4, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(verdict_counts(log.counters())[kind] >= 4, event_wait_ms);
     m_win->timer()->stop();
 
     // Every reply was judged the same way, and the lines say what the counters do.
@@ -121,7 +122,7 @@ void TestFieldLink::scan_finds_the_controller()
     QFETCH(int, address);
     QFETCH(bool, selectable);
     start({"--address", QString::number(address)});
-    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_no_answer, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_no_answer, event_wait_ms);
     const RequestRing ring = m_win->line().ring();
 
     trigger("mnu_scan");
@@ -159,8 +160,8 @@ void TestFieldLink::scan_finds_the_controller()
     }
     QCOMPARE(slad->currentIndex(), address);
     // Polling goes on where it stopped, now to the address found.
-    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_link_ok, 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(box_colour(m_win.get(), 0), QRgb(0x00FF00), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_link_ok, event_wait_ms);
+    QTRY_COMPARE_WITH_TIMEOUT(box_colour(m_win.get(), 0), QRgb(0x00FF00), event_wait_ms);
 }
 
 QTEST_MAIN(TestFieldLink)

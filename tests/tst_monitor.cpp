@@ -1,6 +1,7 @@
 // The traffic monitor without a line: exchanges made into lines and counted,
 // the bounded store, pause, and saving whole or not at all.
 
+#include "event_wait.h"
 #include "monitor_window.h"
 
 #include <QDir>
@@ -187,7 +188,7 @@ void TestMonitor::pause_counts_but_keeps_no_lines()
     pause->click();
     window.add_exchange(poll_tick(2));
     // Shown by the window's own refresh, counters included.
-    QTRY_COMPARE(text->blockCount(), 4);
+    QTRY_COMPARE_WITH_TIMEOUT(text->blockCount(), 4, event_wait_ms);
     QCOMPARE(int(window.log().lines().size()), 4);
     const auto *counters = window.findChild<QLabel *>(QStringLiteral("lbl_counters"));
     QVERIFY2(counters->text().startsWith(QStringLiteral("Запросов: 3 ")),

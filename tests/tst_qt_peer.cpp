@@ -4,6 +4,7 @@
 // Functions 100 and 101 are not Modbus standard; the server learns their
 // frame sizes and keeps a parameter memory of its own for them.
 
+#include "event_wait.h"
 #include "frm_main.h"
 #include "message_box.h"
 #include "par_box.h"
@@ -229,8 +230,9 @@ private slots:
 
     void default_poll_shows_the_registers()
     {
-        QTRY_COMPARE_WITH_TIMEOUT(m_w->status(), text_link_ok, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(caption(m_w.get(), Caption::fr), QStringLiteral("50 "), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_w->status(), text_link_ok, event_wait_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(m_w.get(), Caption::fr), QStringLiteral("50 "),
+                                  event_wait_ms);
         const std::pair<Caption, const char *> shown[] = {
             {Caption::pr_ver, "2 .05 "}, {Caption::sw_ver, "1 .12 "}, {Caption::phAI, "1.2 "},
             {Caption::phBI, "1.201 "},   {Caption::phCI, "1.202 "},   {Caption::fr, "50 "},
@@ -241,7 +243,8 @@ private slots:
         // Every poll is read afresh.
         QVERIFY(m_server->setData(QModbusDataUnit::HoldingRegisters, 207, 4990));
         QVERIFY(m_server->setData(QModbusDataUnit::HoldingRegisters, 205, 0));
-        QTRY_COMPARE_WITH_TIMEOUT(caption(m_w.get(), Caption::fr), QStringLiteral("49.9 "), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(caption(m_w.get(), Caption::fr), QStringLiteral("49.9 "),
+                                  event_wait_ms);
         QCOMPARE(caption(m_w.get(), Caption::phBI), QStringLiteral("0 "));
         QCOMPARE(caption(m_w.get(), Caption::phAI), QStringLiteral("1.2 "));
     }
@@ -249,18 +252,18 @@ private slots:
     // Qt builds the exception reply itself when the poll reaches past its map.
     void server_exception_code_is_appended_to_the_status()
     {
-        QTRY_COMPARE_WITH_TIMEOUT(m_w->status(), text_link_ok, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_w->status(), text_link_ok, event_wait_ms);
         QModbusDataUnitMap map;
         map.insert(QModbusDataUnit::HoldingRegisters, {QModbusDataUnit::HoldingRegisters, 200, 5});
         QVERIFY(m_server->setMap(map));
         m_statuses.clear();
         const QString expected = text_link_ok + QStringLiteral(" Нарушение протокола, код: 2");
-        QTRY_VERIFY_WITH_TIMEOUT(m_statuses.contains(expected), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_statuses.contains(expected), event_wait_ms);
     }
 
     void start_up_reads_fill_the_boxes_green()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(all_green(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(all_green(), event_wait_ms);
         QCOMPARE(box_texts(),
                  (QStringList{"5 ", "6 ", "7 ", "1.2 ", "12.5 ", "3 ", "100 ", "0.05 ", "1 "}));
         QCOMPARE(m_server->memory, ParamServer::defaults());
@@ -268,7 +271,7 @@ private slots:
 
     void enter_writes_one_parameter()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(all_green(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(all_green(), event_wait_ms);
         QLineEdit *edit = box(4);
         edit->setFocus();
         edit->selectAll();
@@ -277,9 +280,9 @@ private slots:
         QByteArray expected = ParamServer::defaults();
         expected[5] = 0x01;
         expected[6] = 0x31;
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->memory, expected, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->memory, expected, event_wait_ms);
         // The reply to the write carries the written value back into the box.
-        QTRY_VERIFY_WITH_TIMEOUT(all_green(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(all_green(), event_wait_ms);
         QCOMPARE(edit->text(), QStringLiteral("30.5 "));
         QCOMPARE(box(3)->text(), QStringLiteral("1.2 "));
         QCOMPARE(box(5)->text(), QStringLiteral("3 "));
@@ -289,13 +292,13 @@ private slots:
     // window's back gets back exactly what was read.
     void write_all_restores_what_was_read()
     {
-        QTRY_VERIFY_WITH_TIMEOUT(all_green(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(all_green(), event_wait_ms);
         const QStringList read = box_texts();
         m_server->memory.fill('\xAA');
         m_w->findChild<QPushButton *>(QStringLiteral("cmd_writeall"))->click();
         QVERIFY(!all_green());
-        QTRY_COMPARE_WITH_TIMEOUT(m_server->memory, ParamServer::defaults(), 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(all_green(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server->memory, ParamServer::defaults(), event_wait_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(all_green(), event_wait_ms);
         QCOMPARE(box_texts(), read);
     }
 
@@ -331,7 +334,7 @@ private:
         cli.start(QStringLiteral(CLI_PATH), args);
         if (!cli.waitForStarted())
             return -1;
-        QDeadlineTimer deadline(30000);
+        QDeadlineTimer deadline(event_wait_ms);
         while (cli.state() != QProcess::NotRunning && !deadline.hasExpired())
             QTest::qWait(20);
         if (cli.exitCode() != 0)

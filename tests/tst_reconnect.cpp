@@ -4,6 +4,7 @@
 // serial layer against a simulator that is stopped and replaced behind the
 // same "Ports" link.
 
+#include "event_wait.h"
 #include "fake_serial_port.h"
 #include "frames.h"
 #include "frm_main.h"
@@ -91,9 +92,9 @@ class TestReconnect : public QObject {
     {
         sim.start(QStringLiteral(SIM_PATH),
                   {"-v", "--memory", m_dir.filePath(memory), "--link", link});
-        if (!sim.waitForStarted(5000))
+        if (!sim.waitForStarted(event_wait_ms))
             return false;
-        const QDeadlineTimer deadline(10000);
+        const QDeadlineTimer deadline(event_wait_ms);
         while (!sim.canReadLine() && sim.state() == QProcess::Running && !deadline.hasExpired())
             sim.waitForReadyRead(100);
         return sim.readLine().startsWith('/');
@@ -214,10 +215,10 @@ private slots:
         NoBoxes boxes;
         FrmMain w(std::make_unique<QtSerialPort>(ini), ini);
         QVERIFY(w.Form_Load());
-        QTRY_VERIFY_WITH_TIMEOUT(box_colour(&w, 8) == colour_green, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(box_colour(&w, 8) == colour_green, event_wait_ms);
         QCOMPARE(par_box(&w, 0)->text(), QStringLiteral("100 "));
         stop(first);
-        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lost_text(16), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.status(), lost_text(16), event_wait_ms);
 
         // Entered while the port is away; the wait must not spin (a spinning
         // wait burns the whole 1.5 s; the bound leaves room for a loaded machine).
@@ -243,7 +244,7 @@ private slots:
         QElapsedTimer back;
         back.start();
         QStringList requests;
-        QTRY_VERIFY_WITH_TIMEOUT(!(requests += sim_requests(second)).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!(requests += sim_requests(second)).isEmpty(), event_wait_ms);
         const qint64 resumed_ms = back.elapsed();
         qInfo("polling resumed %lld ms after the device came back", resumed_ms);
         // Retried about once a second, so well within two; the bound allows for load.
@@ -251,10 +252,10 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(par_box(&w, 4)->text() == QStringLiteral("30.5 ") &&
                                      box_colour(&w, 4) == colour_green,
-                                 10000);
+                                 event_wait_ms);
         QTRY_VERIFY_WITH_TIMEOUT(par_box(&w, 8)->text() == QStringLiteral("1 ") &&
                                      box_colour(&w, 8) == colour_green,
-                                 10000);
+                                 event_wait_ms);
         QCOMPARE(par_box(&w, 0)->text(), QStringLiteral("90 "));
         QTest::qWait(300);
         requests += sim_requests(second);

@@ -4,6 +4,7 @@
 // server goes away and comes back, and rzt604-cli reads a line of three
 // controllers through it.
 
+#include "event_wait.h"
 #include "frm_main.h"
 #include "message_box.h"
 #include "qt_serial_port.h"
@@ -41,7 +42,7 @@ bool wait_for_text(QProcess &p, QProcess::ProcessChannel channel, const QByteArr
                    QByteArray *line = nullptr)
 {
     p.setReadChannel(channel);
-    const QDeadlineTimer deadline(10000);
+    const QDeadlineTimer deadline(event_wait_ms);
     while (p.state() == QProcess::Running && !deadline.hasExpired()) {
         while (p.canReadLine()) {
             const QByteArray got = p.readLine();
@@ -229,10 +230,10 @@ void TestTcpPort::window_polls_through_a_server_that_goes_away_and_comes_back()
     };
     auto w = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(ini), ini);
     QVERIFY(w->Form_Load());
-    QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_link_ok, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_link_ok, event_wait_ms);
 
     stop(first);
-    QTRY_COMPARE_WITH_TIMEOUT(w->status(), lost_text(5), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(w->status(), lost_text(5), event_wait_ms);
     // At least one reconnect try meets a closed port and keeps waiting.
     QTest::qWait(1500);
     QCOMPARE(w->status(), lost_text(5));
@@ -242,12 +243,12 @@ void TestTcpPort::window_polls_through_a_server_that_goes_away_and_comes_back()
     QElapsedTimer back;
     back.start();
     int requests = 0;
-    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests(sim)) > 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests(sim)) > 0, event_wait_ms);
     const qint64 resumed_ms = back.elapsed();
     qInfo("polling resumed %lld ms after the server came back", resumed_ms);
     // Retried about once a second, so well within two; the bound allows for load.
     QVERIFY2(resumed_ms < 3000, qPrintable(QString::number(resumed_ms)));
-    QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_link_ok, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_link_ok, event_wait_ms);
     QCOMPARE(w->session().reconnects(), 1);
     QVERIFY2(boxes.isEmpty(), qPrintable(boxes.value(0)));
 

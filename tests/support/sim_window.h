@@ -3,6 +3,7 @@
 // pseudo-terminal that COM5 of its own тп.ini points at. Message boxes are
 // answered Cancel and remembered, so a test can say none came up.
 
+#include "event_wait.h"
 #include "frm_main.h"
 #include "message_box.h"
 #include "qt_serial_port.h"
@@ -59,9 +60,9 @@ protected:
         m_sim->start(QStringLiteral(SIM_PATH),
                      QStringList{"-v", "--memory", m_dir->filePath(QStringLiteral("memory.bin"))} +
                          sim_options);
-        QVERIFY2(m_sim->waitForStarted(5000), qPrintable(m_sim->errorString()));
+        QVERIFY2(m_sim->waitForStarted(event_wait_ms), qPrintable(m_sim->errorString()));
         QTRY_VERIFY_WITH_TIMEOUT(m_sim->canReadLine() || m_sim->state() != QProcess::Running,
-                                 10000);
+                                 event_wait_ms);
         const QString pty = QString::fromLocal8Bit(m_sim->readLine()).trimmed();
         QVERIFY2(pty.startsWith(QLatin1Char('/')), qPrintable(m_sim->readAllStandardError()));
 
