@@ -54,6 +54,9 @@ public:
     bool is_connected() const { return m_state == State::connected; }
     // Measurements waiting for the broker.
     int waiting() const { return m_outbox.waiting(); }
+    // Messages handed to the broker and not yet acknowledged (QoS 1 and 2)
+    // or not yet written (QoS 0).
+    int in_flight() const { return m_unacknowledged; }
 
 signals:
     void connected();
@@ -75,6 +78,7 @@ private:
     void connect_now();
     void host_found(const QHostInfo &info);
     void connect_to_host();
+    void connect_timed_out();
     void connection_up();
     void connection_down(const QString &reason);
     void retry_later(const QString &reason);

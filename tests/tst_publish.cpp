@@ -341,15 +341,17 @@ void TestPublish::broker_restart_is_survived_with_nothing_lost()
     QSignalSpy disconnected(&publisher, &MqttPublisher::disconnected);
     publisher.start();
     QVERIFY(connected.wait(wait_ms));
+    publisher.publish("r/1/status", "online", true);
+    QTRY_COMPARE_WITH_TIMEOUT(publisher.in_flight(), 0, wait_ms);
 
     broker.process.kill();
     QVERIFY(disconnected.wait(wait_ms));
     QCOMPARE(notices.value(0),
              "брокер " + broker.url() + " недоступен: соединение разорвано, повтор через 1 с");
-    // Measurements while the broker is away, and a status it will have lost.
+    // Measurements and parameters while the broker is away.
     publisher.publish("r/1/q1", "1", false);
     publisher.publish("r/1/q2", "2", false);
-    publisher.publish("r/1/status", "online", true);
+    publisher.publish("r/1/parameters", "{}", true);
     QCOMPARE(publisher.waiting(), 2);
 
     broker.process.waitForFinished(wait_ms);
@@ -362,9 +364,11 @@ void TestPublish::broker_restart_is_survived_with_nothing_lost()
     const QString log = broker.process.lines.join('\n');
     QVERIFY(log.indexOf("'r/1/q1'") < log.indexOf("'r/1/q2'"));
 
+    // The status too, though it was published to the broker that died with it.
     Lines sub;
     QVERIFY(subscribe(sub, broker, "r/#"));
     QTRY_VERIFY_WITH_TIMEOUT(sub.has("1 r/1/status online"), wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT(sub.has("1 r/1/parameters {}"), wait_ms);
     publisher.publish("r/1/measurement", "later", false);
     QTRY_VERIFY_WITH_TIMEOUT(sub.has("0 r/1/measurement later"), wait_ms);
 
