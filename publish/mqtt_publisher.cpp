@@ -141,12 +141,15 @@ bool MqttPublisher::publish(const QString &topic, const QByteArray &payload, boo
 void MqttPublisher::send(const MqttMessage &m)
 {
     const QByteArray topic = m.topic.toUtf8();
+    // Counted first: a QoS 0 message written at once is reported written
+    // from inside mosquitto_publish.
+    ++m_unacknowledged;
     const int rc = mosquitto_publish(m_mosq, nullptr, topic.constData(), int(m.payload.size()),
                                      m.payload.constData(), m_settings.qos, m.retained);
-    if (rc == MOSQ_ERR_SUCCESS || (m_settings.qos > 0 && !refused_outright(rc))) {
-        ++m_unacknowledged; // QoS 1 and 2: libmosquitto keeps it until acknowledged
+    // QoS 1 and 2: libmosquitto keeps the message until it is acknowledged.
+    if (rc == MOSQ_ERR_SUCCESS || (m_settings.qos > 0 && !refused_outright(rc)))
         return;
-    }
+    --m_unacknowledged;
     if (!refused_outright(rc) && !m.retained)
         m_outbox.add(m); // the connection broke under it; the retained ones are kept anyway
 }

@@ -1,5 +1,5 @@
 // A publisher in a process of its own, for the will: the test kills it or
-// asks it to stop. Usage: publish_child PORT TOPIC. The will is TOPIC
+// asks it to stop. Usage: publish_child PORT TOPIC [QOS]. The will is TOPIC
 // "dead" (retained); once connected it publishes TOPIC "online" (retained)
 // and prints "connected"; a line "stop" on standard input publishes TOPIC
 // "offline" (retained) and stops as the publish command does. What the
@@ -18,11 +18,12 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc != 3)
+    if (argc < 3)
         return 2;
     const QString topic = QString::fromLocal8Bit(argv[2]);
     MqttOptions typed;
     typed.url = QStringLiteral("mqtt://127.0.0.1:%1").arg(QString::fromLocal8Bit(argv[1]));
+    typed.qos = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
     const MqttSettingsResult r = mqtt_settings(typed);
     if (!r.error.isEmpty())
         return 2;

@@ -295,19 +295,23 @@ void TestPublish::messages_arrive_and_retained_wait_for_later_subscribers()
 void TestPublish::will_only_when_the_publisher_dies_data()
 {
     QTest::addColumn<bool>("killed");
-    QTest::newRow("killed") << true;
-    QTest::newRow("stopped") << false;
+    QTest::addColumn<QString>("qos");
+    QTest::newRow("killed") << true << "1";
+    QTest::newRow("stopped") << false << "1";
+    // Written at once, so acknowledged from inside the publish call.
+    QTest::newRow("stopped, qos 0") << false << "0";
 }
 
 void TestPublish::will_only_when_the_publisher_dies()
 {
     QFETCH(bool, killed);
+    QFETCH(QString, qos);
     Broker broker(m_dir->path());
     QVERIFY(broker.start());
     Lines sub;
     QVERIFY(subscribe(sub, broker, "r/#"));
     Lines child;
-    child.start(QStringLiteral(CHILD_PATH), {QString::number(broker.port), "r/7/status"});
+    child.start(QStringLiteral(CHILD_PATH), {QString::number(broker.port), "r/7/status", qos});
     QTRY_VERIFY_WITH_TIMEOUT(child.has("connected"), wait_ms);
     QTRY_VERIFY_WITH_TIMEOUT(sub.has("0 r/7/status online"), wait_ms);
 
