@@ -78,9 +78,9 @@ fi
 # any complaint (a misspelt key, a bad value) fails.
 if [ "$with_cli" = 1 ] && command -v systemd-analyze >/dev/null 2>&1; then
     unit=$prefix/lib/systemd/system/rzt604-publish@.service
-    grep -q '^ExecStart=/.*/rzt604-cli publish \$RZT_ARGS$' "$unit" || fail "$unit: no ExecStart"
+    grep -q '^ExecStart=rzt604-cli publish \$RZT_ARGS$' "$unit" || fail "$unit: no ExecStart"
     mkdir -p "$work/units"
-    sed "s|^ExecStart=/[^ ]*/rzt604-cli|ExecStart=$prefix/bin/rzt604-cli|" "$unit" \
+    sed "s|^ExecStart=rzt604-cli|ExecStart=$prefix/bin/rzt604-cli|" "$unit" \
         >"$work/units/rzt604-publish@check.service"
     out=$(systemd-analyze verify --man=no "$work/units/rzt604-publish@check.service" 2>&1) \
         && [ -z "$out" ] || fail "systemd-analyze verify: $out"
