@@ -38,7 +38,10 @@ public:
     ~MqttPublisher() override;
 
     // What the broker publishes for us when the connection ends without a
-    // goodbye (the process killed, the network gone). Before start().
+    // goodbye (the process killed, the network gone). Before start(). MQTT
+    // keeps one will a connection: a status topic of its own for each of
+    // several controllers takes a publisher each, and each its own client
+    // id, as a broker drops the older of two connections with one id.
     void set_will(const QString &topic, const QByteArray &payload, bool retained);
 
     void start();
