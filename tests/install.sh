@@ -34,7 +34,9 @@ files=(bin/rzt604-modbus bin/rzt604-sim
        "share/icons/hicolor/scalable/apps/$id.svg" "share/icons/hicolor/64x64/apps/$id.png"
        share/man/man1/rzt604-modbus.1.gz share/man/man1/rzt604-sim.1.gz
        share/doc/rzt604-modbus/copyright share/doc/rzt604-modbus/changelog.gz)
-[ "$with_cli" = 1 ] && files+=(bin/rzt604-cli share/man/man1/rzt604-cli.1.gz)
+[ "$with_cli" = 1 ] && files+=(bin/rzt604-cli share/man/man1/rzt604-cli.1.gz
+                               lib/systemd/system/rzt604-publish@.service
+                               share/doc/rzt604-modbus/examples/publish.conf)
 for f in "${files[@]}"; do
     [ -s "$prefix/$f" ] || fail "not installed: $f"
 done
@@ -78,6 +80,18 @@ got=$("${nodisplay[@]}" "$prefix/bin/rzt604-sim" --version 2>&1) || fail "sim --
 if [ "$with_cli" = 1 ]; then
     got=$("${nodisplay[@]}" "$prefix/bin/rzt604-cli" --version 2>&1) || fail "cli --version: $got"
     grep -qF "$version" <<<"$got" || fail "rzt604-cli --version says '$got', package $version"
+fi
+
+# The service unit as systemd reads it, pointed at the installed program:
+# any complaint (a misspelt key, a bad value) fails.
+if [ "$with_cli" = 1 ] && command -v systemd-analyze >/dev/null 2>&1; then
+    unit=$prefix/lib/systemd/system/rzt604-publish@.service
+    grep -q '^ExecStart=rzt604-cli publish \$RZT_ARGS$' "$unit" || fail "$unit: no ExecStart"
+    mkdir -p "$work/units"
+    sed "s|^ExecStart=rzt604-cli|ExecStart=$prefix/bin/rzt604-cli|" "$unit" \
+        >"$work/units/rzt604-publish@check.service"
+    out=$(systemd-analyze verify --man=no "$work/units/rzt604-publish@check.service" 2>&1) \
+        && [ -z "$out" ] || fail "systemd-analyze verify: $out"
 fi
 
 # The installed program as an ordinary user: its folder belongs to someone

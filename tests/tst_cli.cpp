@@ -419,7 +419,8 @@ void TestCli::monitor_says_what_it_waits_for()
     const qsizetype frozen = read_file(csv).count('\n');
     ::kill(pid_t(second.process->processId()), SIGCONT);
     QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= frozen + 3, event_wait_ms);
-    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("снова идут"), event_wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("снова идут"),
+                             event_wait_ms);
     p.terminate();
     QVERIFY(p.waitForFinished(5000));
     QCOMPARE(p.exitCode(), 0);

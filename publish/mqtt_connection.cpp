@@ -1,0 +1,208 @@
+// The connection's life: the host name looked up, libmosquitto's
+// non-blocking connect, its socket served from Qt's event loop, and a
+// failed or lost connection retried after a growing pause.
+
+#include "mqtt_publisher.h"
+
+#include "mqtt_reason.h"
+
+#include <QHostAddress>
+#include <QRegularExpression>
+
+#include <mosquitto.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+constexpr int longest_retry_s = 30;
+// A broker that neither refuses nor answers (a dropped SYN, a stalled TLS
+// handshake) would otherwise hold the attempt for the kernel's two minutes.
+constexpr int connect_timeout_ms = 10000;
+
+} // namespace
+
+void MqttPublisher::connect_now()
+{
+    // An address needs no lookup; QHostInfo would look up its name instead.
+    if (!QHostAddress(m_settings.host).isNull()) {
+        connect_to_host();
+        return;
+    }
+    m_state = State::resolving;
+    m_lookup_id = QHostInfo::lookupHost(m_settings.host, this, &MqttPublisher::host_found);
+}
+
+void MqttPublisher::host_found(const QHostInfo &info)
+{
+    m_lookup_id = -1;
+    if (m_state != State::resolving)
+        return;
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        retry_later(QStringLiteral("узел %1 не найден").arg(m_settings.host));
+        return;
+    }
+    // The name server has just answered, so libmosquitto's own lookup of
+    // the name (kept for the certificate's name check) is quick.
+    connect_to_host();
+}
+
+void MqttPublisher::connect_to_host()
+{
+    m_state = State::connecting;
+    m_last_error.clear();
+    const int rc = mosquitto_connect_async(m_mosq, m_settings.host.toUtf8().constData(),
+                                           m_settings.port, m_settings.keepalive_s);
+    const int err = errno;
+    if (rc != MOSQ_ERR_SUCCESS) {
+        retry_later(mqtt_failure_text(rc, err, m_last_error));
+        return;
+    }
+    m_connect_timer.start(connect_timeout_ms);
+    m_misc_timer.start();
+    watch_socket();
+}
+
+void MqttPublisher::on_connect(mosquitto *, void *self, int rc)
+{
+    auto *p = static_cast<MqttPublisher *>(self);
+    if (p->m_state != State::connecting)
+        return;
+    if (rc == 0)
+        p->connection_up();
+    else
+        p->connection_down(mqtt_refusal_text(rc));
+}
+
+void MqttPublisher::on_disconnect(mosquitto *, void *self, int rc)
+{
+    const int err = errno;
+    auto *p = static_cast<MqttPublisher *>(self);
+    if (p->m_goodbye_sent)
+        p->finish_stop();
+    else if (p->m_state == State::connecting || p->m_state == State::connected)
+        p->connection_down(mqtt_failure_text(rc, err, p->m_last_error));
+}
+
+void MqttPublisher::on_publish(mosquitto *, void *self, int)
+{
+    auto *p = static_cast<MqttPublisher *>(self);
+    p->m_unacknowledged = std::max(0, p->m_unacknowledged - 1);
+    p->check_stop();
+}
+
+void MqttPublisher::on_log(mosquitto *, void *self, int level, const char *text)
+{
+    // "OpenSSL Error[0]: error:0A000086:SSL routines::certificate verify failed"
+    static const QRegularExpression openssl_prefix(QStringLiteral("^OpenSSL Error\\[\\d+\\]: "));
+    if (level & MOSQ_LOG_ERR)
+        static_cast<MqttPublisher *>(self)->m_last_error =
+            QString::fromUtf8(text).remove(openssl_prefix);
+}
+
+void MqttPublisher::connect_timed_out()
+{
+    if (m_state == State::connecting)
+        connection_down(QStringLiteral("нет ответа за %1 с").arg(connect_timeout_ms / 1000));
+}
+
+void MqttPublisher::connection_up()
+{
+    m_connect_timer.stop();
+    m_state = State::connected;
+    m_retry_s = 1;
+    const int sent = send_all();
+    const int dropped = m_outbox.take_dropped();
+    if (m_failed) {
+        QString text = QStringLiteral("соединение с брокером %1 %2")
+                           .arg(m_settings.url, m_was_connected ? QStringLiteral("восстановлено")
+                                                                : QStringLiteral("установлено"));
+        if (sent > 0)
+            text += QStringLiteral(", отправлено ожидавших сообщений: %1").arg(sent);
+        if (dropped > 0)
+            text += QStringLiteral(", старейших измерений не сохранено: %1").arg(dropped);
+        emit notice(text);
+    }
+    m_failed = false;
+    m_was_connected = true;
+    emit connected();
+    check_stop();
+}
+
+void MqttPublisher::connection_down(const QString &reason)
+{
+    const bool was_up = m_state == State::connected;
+    unwatch_socket();
+    m_connect_timer.stop();
+    m_misc_timer.stop();
+    // libmosquitto drops QoS 0 packets it had not written; it keeps and
+    // sends again the others.
+    if (m_settings.qos == 0)
+        m_unacknowledged = 0;
+    m_state = State::waiting;
+    if (was_up)
+        emit disconnected();
+    retry_later(reason);
+}
+
+void MqttPublisher::retry_later(const QString &reason)
+{
+    m_state = State::waiting;
+    if (m_stopping) {
+        emit notice(QStringLiteral("брокер %1 недоступен: %2").arg(m_settings.url, reason));
+        finish_stop();
+        return;
+    }
+    emit notice(QStringLiteral("брокер %1 недоступен: %2, повтор через %3 с")
+                    .arg(m_settings.url, reason)
+                    .arg(m_retry_s));
+    m_failed = true;
+    m_retry_timer.start(m_retry_s * 1000);
+    m_retry_s = std::min(m_retry_s * 2, longest_retry_s);
+}
+
+void MqttPublisher::serve()
+{
+    if (!m_mosq || m_socket < 0)
+        return;
+    // Zero timeout: libmosquitto's select only sorts out what the
+    // notifiers already told us; callbacks run inside.
+    const int rc = mosquitto_loop(m_mosq, 0, 1);
+    const int err = errno;
+    // A failed TLS handshake closes the socket without a callback.
+    if (rc != MOSQ_ERR_SUCCESS && mosquitto_socket(m_mosq) < 0 && !m_goodbye_sent &&
+        (m_state == State::connecting || m_state == State::connected))
+        connection_down(mqtt_failure_text(rc, err, m_last_error));
+    watch_socket();
+}
+
+void MqttPublisher::watch_socket()
+{
+    if (m_state != State::connecting && m_state != State::connected)
+        return;
+    const int fd = mosquitto_socket(m_mosq);
+    if (fd != m_socket) {
+        unwatch_socket();
+        m_socket = fd;
+        if (fd < 0)
+            return;
+        m_read = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        m_write = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+        connect(m_read.get(), &QSocketNotifier::activated, this, &MqttPublisher::serve);
+        connect(m_write.get(), &QSocketNotifier::activated, this, &MqttPublisher::serve);
+    }
+    m_write->setEnabled(mosquitto_want_write(m_mosq));
+}
+
+void MqttPublisher::unwatch_socket()
+{
+    // Possibly called from inside a notifier's own signal.
+    for (auto *n : {&m_read, &m_write}) {
+        if (*n) {
+            (*n)->setEnabled(false);
+            n->release()->deleteLater();
+        }
+    }
+    m_socket = -1;
+}

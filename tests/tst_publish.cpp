@@ -1,0 +1,419 @@
+// The MQTT publisher against Debian's own broker on a loopback port, with
+// mosquitto_sub as the subscriber: what arrives, what a later subscriber
+// finds retained, the will only for a publisher that died, a broker killed
+// and restarted, TLS. The options and the queue's policy without a broker.
+
+#include "mqtt_publisher.h"
+#include "mqtt_settings.h"
+#include "outbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int wait_ms = 20000; // for one event on a loaded machine
+
+QString find_program(const QString &name)
+{
+    return QStandardPaths::findExecutable(name, {"/usr/sbin", "/usr/local/sbin", "/usr/bin"});
+}
+
+int free_port()
+{
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+bool write_file(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// A process whose output is kept line by line.
+class Lines : public QProcess {
+public:
+    QStringList lines;
+    Lines()
+    {
+        setProcessChannelMode(QProcess::MergedChannels);
+        connect(this, &QProcess::readyRead, this, [this] {
+            while (canReadLine())
+                lines << QString::fromUtf8(readLine()).trimmed();
+        });
+    }
+    ~Lines() override { end(); }
+    void end()
+    {
+        if (state() != QProcess::NotRunning) {
+            kill();
+            waitForFinished(5000);
+        }
+    }
+    bool has(const QString &line) const { return lines.contains(line); }
+    bool has_part(const QString &part) const { return lines.join('\n').contains(part); }
+};
+
+// mosquitto on 127.0.0.1, without persistence, logging every packet.
+class Broker {
+public:
+    int port = free_port();
+    int tls_port = 0;
+    Lines process;
+
+    explicit Broker(const QString &dir) : m_conf(dir + "/mosquitto.conf") {}
+    // A second listener with TLS, for certificates made by make_certificates.
+    void add_tls(const QString &dir) { m_tls_dir = dir, tls_port = free_port(); }
+    bool start()
+    {
+        QByteArray conf = "per_listener_settings false\nallow_anonymous true\n"
+                          "persistence false\nlog_dest stderr\nlog_type all\n"
+                          // root would otherwise drop to the mosquitto user, who
+                          // cannot read the test's folder
+                          "user root\n";
+        conf += QStringLiteral("listener %1 127.0.0.1\n").arg(port).toUtf8();
+        if (tls_port)
+            conf += QStringLiteral("listener %1 127.0.0.1\ncafile %2/ca.pem\n"
+                                   "certfile %2/server.pem\nkeyfile %2/server.key\n")
+                        .arg(tls_port)
+                        .arg(m_tls_dir)
+                        .toUtf8();
+        process.lines.clear();
+        if (!write_file(m_conf, conf))
+            return false;
+        process.start(find_program("mosquitto"), {"-c", m_conf});
+        return QTest::qWaitFor([this] { return process.has_part(" running"); }, wait_ms);
+    }
+    QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(port); }
+
+private:
+    QString m_conf;
+    QString m_tls_dir;
+};
+
+// mosquitto_sub printing "RETAIN TOPIC PAYLOAD" a line. It flushes only
+// with a message, so the broker's log says when it has subscribed.
+bool subscribe(Lines &sub, Broker &broker, const QString &topic)
+{
+    const auto subacks = [&] { return broker.process.lines.filter("Sending SUBACK").size(); };
+    const qsizetype before = subacks();
+    sub.start(find_program("mosquitto_sub"), {"-h", "127.0.0.1", "-p", QString::number(broker.port),
+                                              "-t", topic, "-F", "%r %t %p"});
+    return QTest::qWaitFor([&] { return subacks() > before; }, wait_ms);
+}
+
+MqttSettings settings_for(const QString &url)
+{
+    MqttOptions typed;
+    typed.url = url;
+    typed.id = QStringLiteral("tst-publish");
+    return mqtt_settings(typed).settings;
+}
+
+// A CA and a certificate for "localhost" signed by it, into dir.
+bool make_certificates(const QString &dir)
+{
+    const QString ec = QStringLiteral("ec:") + dir + "/params.pem";
+    const QList<QStringList> steps = {
+        {"ecparam", "-name", "prime256v1", "-out", dir + "/params.pem"},
+        {"req", "-x509", "-newkey", ec, "-nodes", "-keyout", dir + "/ca.key", "-out",
+         dir + "/ca.pem", "-days", "2", "-subj", "/CN=rzt604 test CA"},
+        {"req", "-newkey", ec, "-nodes", "-keyout", dir + "/server.key", "-out",
+         dir + "/server.csr", "-subj", "/CN=localhost"},
+        {"x509", "-req", "-in", dir + "/server.csr", "-CA", dir + "/ca.pem", "-CAkey",
+         dir + "/ca.key", "-CAcreateserial", "-out", dir + "/server.pem", "-days", "2", "-extfile",
+         dir + "/san.cnf"},
+    };
+    write_file(dir + "/san.cnf", "subjectAltName=DNS:localhost\n");
+    for (const QStringList &args : steps) {
+        QProcess p;
+        p.start(find_program("openssl"), args);
+        if (!p.waitForFinished(30000) || p.exitCode() != 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestPublish : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+private slots:
+    void init();
+    void cleanup() { m_dir.reset(); }
+
+    void typed_options_data();
+    void typed_options();
+    void outbox_keeps_latest_retained_and_newest_measurements();
+
+    void messages_arrive_and_retained_wait_for_later_subscribers();
+    void will_only_when_the_publisher_dies_data();
+    void will_only_when_the_publisher_dies();
+    void broker_restart_is_survived_with_nothing_lost();
+    void tls_through_the_event_loop();
+};
+
+void TestPublish::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    // The folder is read by the broker, possibly as another user.
+    QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                             QFile::ReadOther | QFile::ExeOther);
+    const QString test = QTest::currentTestFunction();
+    if (!test.startsWith(QLatin1String("typed")) && !test.startsWith(QLatin1String("outbox")) &&
+        (find_program("mosquitto").isEmpty() || find_program("mosquitto_sub").isEmpty()))
+        QSKIP("mosquitto or mosquitto_sub is not installed (scripts/deps installs mosquitto "
+              "and mosquitto-clients)");
+}
+
+void TestPublish::typed_options_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("want"); // the settings' URL and host, or a part of the error
+
+    const QString file = QFINDTESTDATA("tst_publish.cpp");
+    QTest::newRow("default port") << "mqtt://broker"
+                                  << ""
+                                  << ""
+                                  << "mqtt://broker:1883 broker";
+    QTest::newRow("tls port") << "mqtts://broker"
+                              << ""
+                              << ""
+                              << "mqtts://broker:8883 broker";
+    QTest::newRow("ipv6") << "mqtt://[::1]:1884/"
+                          << ""
+                          << ""
+                          << "mqtt://[::1]:1884 ::1";
+    QTest::newRow("no scheme") << "broker:1883"
+                               << ""
+                               << ""
+                               << "не понят";
+    QTest::newRow("port too big") << "mqtt://broker:70000"
+                                  << ""
+                                  << ""
+                                  << "вне диапазона";
+    QTest::newRow("port zero") << "mqtt://broker:0"
+                               << ""
+                               << ""
+                               << "вне диапазона";
+    QTest::newRow("tls file, plain url") << "mqtt://b"
+                                         << "cafile" << file << "mqtts://";
+    QTest::newRow("missing cafile") << "mqtts://b"
+                                    << "cafile"
+                                    << "/nowhere/ca.pem"
+                                    << "не найден";
+    QTest::newRow("cert, no key") << "mqtts://b"
+                                  << "cert" << file << "вместе";
+    QTest::newRow("password, no user") << "mqtt://b"
+                                       << "pw"
+                                       << "secret"
+                                       << "без имени";
+    QTest::newRow("qos 3") << "mqtt://b"
+                           << "qos"
+                           << "3"
+                           << "--qos";
+    QTest::newRow("keepalive 2") << "mqtt://b"
+                                 << "keepalive"
+                                 << "2"
+                                 << "--keepalive";
+}
+
+void TestPublish::typed_options()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, option);
+    QFETCH(QString, value);
+    QFETCH(QString, want);
+    MqttOptions typed;
+    typed.url = url;
+    (option == "cafile" ? typed.cafile
+     : option == "cert" ? typed.cert
+     : option == "pw"   ? typed.password
+     : option == "qos"  ? typed.qos
+                        : typed.keepalive) = value;
+    const MqttSettingsResult r = mqtt_settings(typed);
+    const QString got = r.error.isEmpty() ? r.settings.url + ' ' + r.settings.host : r.error;
+    QVERIFY2(got.contains(want), qPrintable(got + " lacks " + want));
+}
+
+void TestPublish::outbox_keeps_latest_retained_and_newest_measurements()
+{
+    Outbox box(3);
+    box.add({"r/1/status", "online", true});
+    for (int i = 1; i <= 5; ++i)
+        box.add({"r/1/measurement", QByteArray::number(i), false});
+    box.add({"r/1/status", "offline", true});
+
+    QCOMPARE(box.take_dropped(), 2);
+    QByteArrayList kept;
+    for (const MqttMessage &m : box.take_waiting())
+        kept << m.payload;
+    QCOMPARE(kept, QByteArrayList({"3", "4", "5"}));
+    QCOMPARE(box.retained().size(), 1);
+    QCOMPARE(box.retained().first().payload, QByteArray("offline"));
+}
+
+void TestPublish::messages_arrive_and_retained_wait_for_later_subscribers()
+{
+    Broker broker(m_dir->path());
+    QVERIFY(broker.start());
+    Lines early;
+    QVERIFY(subscribe(early, broker, "r/#"));
+    MqttPublisher publisher(settings_for(broker.url()));
+    QSignalSpy connected(&publisher, &MqttPublisher::connected);
+    publisher.start();
+    QVERIFY(connected.wait(wait_ms));
+
+    QVERIFY(publisher.publish("r/5/measurement", R"({"ia":1.2})", false));
+    QVERIFY(publisher.publish("r/5/status", "online", true));
+    QTRY_VERIFY_WITH_TIMEOUT(early.has("0 r/5/measurement {\"ia\":1.2}"), wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT(early.has("0 r/5/status online"), wait_ms);
+
+    Lines late;
+    QVERIFY(subscribe(late, broker, "r/#"));
+    QTRY_VERIFY_WITH_TIMEOUT(late.has("1 r/5/status online"), wait_ms);
+    QVERIFY(!late.has_part("measurement"));
+    QVERIFY(!publisher.publish("r/+/status", "x", true));
+}
+
+void TestPublish::will_only_when_the_publisher_dies_data()
+{
+    QTest::addColumn<bool>("killed");
+    QTest::addColumn<QString>("qos");
+    QTest::newRow("killed") << true << "1";
+    QTest::newRow("stopped") << false << "1";
+    // Written at once, so acknowledged from inside the publish call.
+    QTest::newRow("stopped, qos 0") << false << "0";
+}
+
+void TestPublish::will_only_when_the_publisher_dies()
+{
+    QFETCH(bool, killed);
+    QFETCH(QString, qos);
+    Broker broker(m_dir->path());
+    QVERIFY(broker.start());
+    Lines sub;
+    QVERIFY(subscribe(sub, broker, "r/#"));
+    Lines child;
+    child.start(QStringLiteral(CHILD_PATH), {QString::number(broker.port), "r/7/status", qos});
+    QTRY_VERIFY_WITH_TIMEOUT(child.has("connected"), wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT(sub.has("0 r/7/status online"), wait_ms);
+
+    if (killed) {
+        child.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(sub.has("0 r/7/status dead"), wait_ms);
+        return;
+    }
+    child.write("stop\n");
+    QVERIFY(child.waitForFinished(wait_ms));
+    QCOMPARE(child.exitCode(), 0);
+    // The will would come as the connection closes, long before a message
+    // from a client started after the publisher ended.
+    QCOMPARE(QProcess::execute(find_program("mosquitto_pub"),
+                               {"-h", "127.0.0.1", "-p", QString::number(broker.port), "-t",
+                                "r/marker", "-m", "after"}),
+             0);
+    QTRY_VERIFY_WITH_TIMEOUT(sub.has("0 r/marker after"), wait_ms);
+    QVERIFY2(sub.has("0 r/7/status offline"), qPrintable(sub.lines.join('\n')));
+    QVERIFY2(!sub.has("0 r/7/status dead"), qPrintable(sub.lines.join('\n')));
+}
+
+void TestPublish::broker_restart_is_survived_with_nothing_lost()
+{
+    Broker broker(m_dir->path());
+    QVERIFY(broker.start());
+    MqttPublisher publisher(settings_for(broker.url()));
+    QStringList notices;
+    connect(&publisher, &MqttPublisher::notice, this, [&](const QString &t) { notices << t; });
+    QSignalSpy connected(&publisher, &MqttPublisher::connected);
+    QSignalSpy disconnected(&publisher, &MqttPublisher::disconnected);
+    publisher.start();
+    QVERIFY(connected.wait(wait_ms));
+    publisher.publish("r/1/status", "online", true);
+    QTRY_COMPARE_WITH_TIMEOUT(publisher.in_flight(), 0, wait_ms);
+
+    broker.process.kill();
+    QVERIFY(disconnected.wait(wait_ms));
+    QCOMPARE(notices.value(0),
+             "брокер " + broker.url() + " недоступен: соединение разорвано, повтор через 1 с");
+    // Measurements and parameters while the broker is away.
+    publisher.publish("r/1/q1", "1", false);
+    publisher.publish("r/1/q2", "2", false);
+    publisher.publish("r/1/parameters", "{}", true);
+    QCOMPARE(publisher.waiting(), 2);
+
+    broker.process.waitForFinished(wait_ms);
+    QVERIFY(broker.start());
+    QTRY_COMPARE_WITH_TIMEOUT(connected.size(), 2, 60000); // back-off up to 30 s
+    QVERIFY2(notices.last().contains("восстановлено, отправлено ожидавших сообщений: 3"),
+             qPrintable(notices.join('\n')));
+    // Sent before any subscriber of this broker could be there: its log shows them, in order.
+    QTRY_VERIFY_WITH_TIMEOUT(broker.process.has_part("'r/1/q2'"), wait_ms);
+    const QString log = broker.process.lines.join('\n');
+    QVERIFY(log.indexOf("'r/1/q1'") < log.indexOf("'r/1/q2'"));
+
+    // The status too, though it was published to the broker that died with it.
+    Lines sub;
+    QVERIFY(subscribe(sub, broker, "r/#"));
+    QTRY_VERIFY_WITH_TIMEOUT(sub.has("1 r/1/status online"), wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT(sub.has("1 r/1/parameters {}"), wait_ms);
+    publisher.publish("r/1/measurement", "later", false);
+    QTRY_VERIFY_WITH_TIMEOUT(sub.has("0 r/1/measurement later"), wait_ms);
+
+    // Everything acknowledged after the reconnection: the stop owes nothing.
+    QSignalSpy stopped(&publisher, &MqttPublisher::stopped);
+    publisher.stop();
+    QVERIFY(stopped.wait(wait_ms));
+    QVERIFY2(!notices.join('\n').contains("не получил"), qPrintable(notices.join('\n')));
+}
+
+void TestPublish::tls_through_the_event_loop()
+{
+    if (find_program("openssl").isEmpty())
+        QSKIP("openssl is not installed (scripts/deps installs it)");
+    QVERIFY(make_certificates(m_dir->path()));
+    Broker broker(m_dir->path());
+    broker.add_tls(m_dir->path());
+    QVERIFY(broker.start());
+    Lines sub;
+    QVERIFY(subscribe(sub, broker, "r/#"));
+
+    MqttOptions typed;
+    typed.url = QStringLiteral("mqtts://localhost:%1").arg(broker.tls_port);
+    typed.cafile = m_dir->filePath("ca.pem");
+    MqttPublisher trusted(mqtt_settings(typed).settings);
+    QSignalSpy connected(&trusted, &MqttPublisher::connected);
+    trusted.start();
+    QVERIFY(connected.wait(wait_ms));
+    trusted.publish("r/2/measurement", "over tls", false);
+    QTRY_VERIFY_WITH_TIMEOUT(sub.has("0 r/2/measurement over tls"), wait_ms);
+
+    // The system's certificate authorities do not know the test's CA.
+    typed.cafile.clear();
+    MqttPublisher stranger(mqtt_settings(typed).settings);
+    QSignalSpy notice(&stranger, &MqttPublisher::notice);
+    stranger.start();
+    QVERIFY(notice.wait(wait_ms));
+    const QString text = notice.first().first().toString();
+    QVERIFY2(text.contains("ошибка TLS") && text.endsWith("повтор через 1 с"), qPrintable(text));
+    QVERIFY(!stranger.is_connected());
+}
+
+QTEST_GUILESS_MAIN(TestPublish)
+#include "tst_publish.moc"
