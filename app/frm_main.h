@@ -107,6 +107,8 @@ private:
     bool confirmed_raws(ParRaws &raws, const QString &what);
     void finish_compare();
     void inform(const QString &text, QMessageBox::Icon icon = QMessageBox::Information);
+    // "РЗТ604-адр1-2026-12-07.json": the address and the day, for files saved.
+    QString default_file_name(const QString &suffix) const;
     // A parameter file the operator picks, checked; none when cancelled or refused.
     std::optional<ParamFile> open_param_file(const QString &title);
 

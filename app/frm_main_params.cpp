@@ -8,6 +8,7 @@
 #include "report.h"
 
 #include <QComboBox>
+#include <QDate>
 #include <QLineEdit>
 
 namespace {
@@ -17,6 +18,13 @@ const QString pdf_filter = QStringLiteral("PDF (*.pdf)");
 constexpr QRgb colour_differs = 0xFFFF80;
 
 } // namespace
+
+QString FrmMain::default_file_name(const QString &suffix) const
+{
+    return QStringLiteral("РЗТ604-адр%1-%2.%3")
+        .arg(m_line.address())
+        .arg(QDate::currentDate().toString(Qt::ISODate), suffix);
+}
 
 void FrmMain::inform(const QString &text, QMessageBox::Icon icon)
 {
@@ -55,7 +63,13 @@ void FrmMain::mnu_par_save_Click()
         file.protocol = m_last_measurement->protocol;
         file.software = m_last_measurement->software;
     }
-    const QString path = choose_file(this, true, QStringLiteral("Сохранить в файл"), file_filter);
+    FileChoice choice{true,
+                      QStringLiteral("Сохранить в файл"),
+                      file_filter,
+                      default_file_name(QStringLiteral("json")),
+                      QStringLiteral("params"),
+                      QString()};
+    const QString path = choose_file(this, choice);
     if (path.isEmpty())
         return;
     const QString error = save_param_file(path, m_line.table(), file);
@@ -65,7 +79,8 @@ void FrmMain::mnu_par_save_Click()
 
 std::optional<ParamFile> FrmMain::open_param_file(const QString &title)
 {
-    const QString path = choose_file(this, false, title, file_filter);
+    FileChoice choice{false, title, file_filter, QString(), QStringLiteral("params"), QString()};
+    const QString path = choose_file(this, choice);
     if (path.isEmpty())
         return std::nullopt;
     ParamFileRead read = load_param_file(path, m_line.table());
@@ -138,7 +153,13 @@ void FrmMain::mnu_report_Click()
     Report report;
     if (!confirmed_raws(report.settings.raws, QStringLiteral("Отчёт невозможен")))
         return;
-    const QString path = choose_file(this, true, QStringLiteral("Отчёт"), pdf_filter);
+    FileChoice choice{true,
+                      QStringLiteral("Отчёт"),
+                      pdf_filter,
+                      default_file_name(QStringLiteral("pdf")),
+                      QStringLiteral("report"),
+                      QString()};
+    const QString path = choose_file(this, choice);
     if (path.isEmpty())
         return;
     report.settings.saved = QDateTime::currentDateTime();

@@ -1,9 +1,14 @@
 #include "message_box.h"
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QHash>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QStandardPaths>
 
 namespace {
 
@@ -34,13 +39,37 @@ QMessageBox::StandardButton show_box(QWidget *parent, const QString &text, const
     return static_cast<QMessageBox::StandardButton>(answer);
 }
 
-QString show_file_dialog(QWidget *parent, bool save, const QString &title, const QString &filter)
+QHash<QString, QString> &last_folders()
 {
-    return save ? QFileDialog::getSaveFileName(parent, title, QString(), filter)
-                : QFileDialog::getOpenFileName(parent, title, QString(), filter);
+    static QHash<QString, QString> folders;
+    return folders;
+}
+
+QString show_file_dialog(QWidget *parent, FileChoice &c)
+{
+    const QString dir = start_folder(c.kind);
+    const QString start = c.name.isEmpty() ? dir : QDir(dir).filePath(c.name);
+    return c.save
+               ? QFileDialog::getSaveFileName(parent, c.title, start, c.filter, &c.chosen_filter)
+               : QFileDialog::getOpenFileName(parent, c.title, start, c.filter, &c.chosen_filter);
 }
 
 } // namespace
+
+QString start_folder(const QString &kind)
+{
+    const QString last = last_folders().value(kind);
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
+QString filter_suffix(const QString &filter)
+{
+    static const QRegularExpression ext(QStringLiteral("\\*\\.([A-Za-z0-9]+)"));
+    return ext.match(filter).captured(1);
+}
 
 FileDialogFn &file_dialog_fn()
 {
@@ -48,9 +77,19 @@ FileDialogFn &file_dialog_fn()
     return fn;
 }
 
-QString choose_file(QWidget *parent, bool save, const QString &title, const QString &filter)
+QString choose_file(QWidget *parent, FileChoice &choice)
 {
-    return file_dialog_fn()(parent, save, title, filter);
+    QString path = file_dialog_fn()(parent, choice);
+    if (path.isEmpty())
+        return path;
+    const QString suffix = filter_suffix(choice.chosen_filter.isEmpty()
+                                             ? choice.filter.section(QStringLiteral(";;"), 0, 0)
+                                             : choice.chosen_filter);
+    if (choice.save && !suffix.isEmpty() && QFileInfo(path).suffix().isEmpty())
+        path += QLatin1Char('.') + suffix;
+    if (!choice.kind.isEmpty())
+        last_folders().insert(choice.kind, QFileInfo(path).absolutePath());
+    return path;
 }
 
 MessageBoxFn &message_box_fn()

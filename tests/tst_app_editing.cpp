@@ -210,9 +210,7 @@ private slots:
         BoxAnswers boxes;
         r.start_answered();
         QString chosen;
-        file_dialog_fn() = [&](QWidget *, bool, const QString &, const QString &) {
-            return chosen;
-        };
+        file_dialog_fn() = [&](QWidget *, FileChoice &) { return chosen; };
         const auto run = [&](const char *text) {
             for (QAction *a : r.w->findChild<QMenu *>("mnu_params")->actions()) {
                 if (a->text() == QString::fromUtf8(text))
@@ -226,8 +224,9 @@ private slots:
         QVERIFY(boxes.shown.last().text.contains(QStringLiteral("Реле(0-АПС, 1-Упр)")));
         r.w->findChild<QPushButton *>("cmd_readall")->click();
         r.ticks(4);
+        chosen = r.dir.filePath(QStringLiteral("device")); // typed without ".json"
         run("Сохранить в файл…");
-        const ParamFileRead saved = load_param_file(chosen, r.w->line().table());
+        const ParamFileRead saved = load_param_file(chosen + ".json", r.w->line().table());
         QVERIFY2(saved.file, qPrintable(saved.error));
         QCOMPARE(saved.file->raws, (ParRaws{100, 101, 102, 1500, 125, 20000, 1000, 0, 1}));
         QCOMPARE(saved.file->address, 1);
