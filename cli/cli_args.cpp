@@ -3,6 +3,7 @@
 #include "version.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,14 @@ const char *const description =
     "                                 не перезаписывается без --append или --overwrite\n"
     "  scan [--from N] [--to M]       адреса, которые отвечают, по одному в строке;\n"
     "                                 каждому адресу даётся 30 мс, --timeout не действует\n"
+    "  publish --mqtt URL [--topic PREFIX] [--duration SECONDS]\n"
+    "                                 измерения, параметры и состояние каждого адреса\n"
+    "                                 в брокер MQTT, пока не остановят\n"
+    "\n"
+    "С несколькими адресами (--address 1,2,5 или 1-4) контроллеры на одной линии\n"
+    "опрашиваются по очереди; read --json выводит строку JSON на адрес, monitor\n"
+    "добавляет столбец address, params get пишет файл на адрес (в FILE {address}),\n"
+    "params set записывает файл в каждый контроллер по очереди.\n"
     "\n"
     "Коды завершения:\n"
     "  0  успех\n"
@@ -64,14 +73,15 @@ void add_options(QCommandLineParser &p)
     p.setApplicationDescription(QString::fromUtf8(description));
     p.addOption({{"h", "help"}, "Эта справка."});
     p.addOption({"version", "Версия программы."});
-    p.addPositionalArgument("command", "read, params get, params set, monitor или scan.");
+    p.addPositionalArgument("command", "read, params get, params set, monitor, scan или publish.");
     p.addOptions({
         {"port",
          "COMn (как в rzt604-modbus, с учётом [Ports] в тп.ini), путь к устройству или "
          "tcp://УЗЕЛ:ПОРТ сервера последовательных портов (RTU поверх TCP). "
          "По умолчанию порт из тп.ini рядом с программой, без него COM1.",
          "PORT"},
-        {"address", "Адрес контроллера, 1..247 (по умолчанию 1).", "N", "1"},
+        {"address", "Адрес контроллера, 1..247 (по умолчанию 1), или несколько: 1,2,5 или 1-4.",
+         "N", "1"},
         {"timeout",
          "Сколько секунд повторять запрос без полного ответа (по умолчанию 3); monitor "
          "после этого сообщает о молчании и ждёт дальше.",
@@ -81,10 +91,13 @@ void add_options(QCommandLineParser &p)
         {"csv", "monitor: писать строки в FILE, а не в stdout.", "FILE"},
         {"append", "monitor --csv: дописать строки в существующий FILE (столбцы те же)."},
         {"overwrite", "monitor --csv: заменить существующий FILE."},
-        {"duration", "monitor: закончить через SECONDS секунд.", "SECONDS"},
+        {"duration", "monitor, publish: закончить через SECONDS секунд.", "SECONDS"},
         {"from", "scan: первый адрес (по умолчанию 1).", "N", "1"},
         {"to", "scan: последний адрес (по умолчанию 247).", "M", "247"},
+        {"topic", "publish: начало тем (по умолчанию rzt604/<имя узла>).", "PREFIX"},
     });
+    // --mqtt URL and the broker options, named as mosquitto_pub names them.
+    p.addOptions(mqtt_command_line_options());
 }
 
 } // namespace
@@ -110,7 +123,11 @@ CliArgs parse_args(const QStringList &arguments)
             a.options << name;
     }
     a.port = p.value("port");
-    a.address = whole_option(p, "address", 1, 247);
+    QString why;
+    a.addresses = address_list(p.value("address"), &why);
+    if (a.addresses.isEmpty())
+        usage_error(QStringLiteral("--address: ") + why);
+    a.address = a.addresses.first();
     a.timeout_ms = int(number_option(p, "timeout", 0.1, 3600) * 1000);
     a.json = p.isSet("json");
     a.verify = p.isSet("verify");
@@ -125,7 +142,40 @@ CliArgs parse_args(const QStringList &arguments)
         a.duration_ms = int(number_option(p, "duration", 0, 7 * 86400) * 1000);
     a.from = whole_option(p, "from", 1, 247);
     a.to = whole_option(p, "to", a.from, 247);
+    if (p.isSet("mqtt")) {
+        const MqttSettingsResult mqtt = mqtt_settings(mqtt_options_from(p));
+        if (!mqtt.error.isEmpty())
+            usage_error(mqtt.error);
+        a.mqtt = mqtt.settings;
+    }
+    a.topic = p.value("topic");
+    if (!a.topic.isEmpty() && !mqtt_topic_error(a.topic).isEmpty())
+        usage_error(QStringLiteral("--topic: ") + mqtt_topic_error(a.topic));
     return a;
+}
+
+QList<int> address_list(const QString &text, QString *why)
+{
+    QList<int> out;
+    static const QRegularExpression item(
+        QStringLiteral("^\\s*(\\d{1,3})(?:\\s*-\\s*(\\d{1,3}))?\\s*$"));
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const auto m = item.match(part);
+        const int first = m.captured(1).toInt();
+        const int last = m.captured(2).isEmpty() ? first : m.captured(2).toInt();
+        if (!m.hasMatch() || first < 1 || last > 247 || last < first) {
+            *why = QStringLiteral("«%1» — не адрес 1..247 и не диапазон вида 1-4").arg(part);
+            return {};
+        }
+        for (int a = first; a <= last; ++a) {
+            if (out.contains(a)) {
+                *why = QStringLiteral("адрес %1 указан дважды").arg(a);
+                return {};
+            }
+            out.append(a);
+        }
+    }
+    return out;
 }
 
 int fail(int code, const QString &text)

@@ -3,6 +3,9 @@
 // command shares and those of single commands, all checked before a port is
 // opened or a file is read.
 
+#include "mqtt_settings.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -19,8 +22,9 @@ struct CliArgs {
     QStringList words;   // the command and its arguments: "params", "set", "a.json"
     QStringList options; // names of the command options given ("json", "csv", ...)
 
-    QString port; // "COM3" or a device path; empty for the port in тп.ini
-    int address = 1;
+    QString port;            // "COM3" or a device path; empty for the port in тп.ini
+    int address = 1;         // the first of addresses
+    QList<int> addresses{1}; // "1,2,5", "1-4": the controllers on the line, in order
     int timeout_ms = 3000;
 
     bool json = false;
@@ -31,7 +35,15 @@ struct CliArgs {
     int duration_ms = -1;   // -1: until SIGINT or SIGTERM
     int from = 1;
     int to = 247;
+
+    // publish
+    MqttSettings mqtt;
+    QString topic; // the prefix; rzt604/<host name> by default
 };
+
+// "1,2,5", "1-4", "1,3-5": addresses 1..247 in the order given, each once.
+// Empty, with why set, for anything else.
+QList<int> address_list(const QString &text, QString *why);
 
 // Exits with exit_ok after --help and with exit_usage after a usage error.
 CliArgs parse_args(const QStringList &arguments);

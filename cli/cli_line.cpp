@@ -80,6 +80,7 @@ int CliLine::open(const CliArgs &args)
         return fail(exit_port, QStringLiteral("порт %1 не открыт: %2").arg(m_label, why));
     }
     line.set_address(args.address);
+    m_addresses = args.addresses;
     m_timeout_ms = args.timeout_ms;
     return exit_ok;
 }
@@ -96,6 +97,8 @@ bool CliLine::run(const std::function<bool()> &done)
     m_done = false;
     m_timed_out = false;
     progress();
+    for (int a : std::as_const(m_addresses))
+        m_last_answer_ms[a] = QDateTime::currentMSecsSinceEpoch();
     // The line's own timer ticks; the first frame goes out before the loop
     // starts, so that the loop's read notifications, not a tick, take in
     // its reply.
@@ -121,26 +124,44 @@ void CliLine::after_tick(const std::function<bool()> &done)
         return;
     }
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now < m_deadline_ms)
-        return;
-    if (!m_keep_waiting) {
+    if (m_keep_waiting) {
+        check_silences(now);
+    } else if (now >= m_deadline_ms) {
         m_timed_out = true;
         stop();
-        return;
     }
-    if (!m_silent)
-        fail(exit_ok, silence_text());
-    m_silent = true;
 }
 
-void CliLine::progress()
+void CliLine::check_silences(qint64 now)
 {
-    if (m_silent)
-        fail(exit_ok, QStringLiteral("ответы от адреса %1 через %2 снова идут")
-                          .arg(m_line->address())
-                          .arg(m_label));
-    m_silent = false;
-    m_deadline_ms = QDateTime::currentMSecsSinceEpoch() + m_timeout_ms;
+    for (int a : std::as_const(m_addresses)) {
+        if (m_silent.contains(a) || now - m_last_answer_ms.value(a) < m_timeout_ms)
+            continue;
+        m_silent.insert(a);
+        fail(exit_ok, silence_text(who(a)));
+        if (answering)
+            answering(a, false);
+    }
+}
+
+void CliLine::progress(int address)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    m_deadline_ms = now + m_timeout_ms;
+    const QList<int> from = address >= 0 ? QList<int>{address} : m_addresses;
+    for (int a : from) {
+        m_last_answer_ms[a] = now;
+        if (!m_silent.remove(a))
+            continue;
+        fail(exit_ok, QStringLiteral("ответы от %1 через %2 снова идут").arg(who(a), m_label));
+        if (answering)
+            answering(a, true);
+    }
+}
+
+QString CliLine::who(int address) const
+{
+    return QStringLiteral("адреса %1").arg(address);
 }
 
 void CliLine::stop()
@@ -158,12 +179,11 @@ void CliLine::note(const Exchange &e)
         ++m_crc_failures;
 }
 
-QString CliLine::silence_text() const
+QString CliLine::silence_text(const QString &from) const
 {
-    QString text = QStringLiteral("нет полного ответа от адреса %1 через %2 за %3 с")
-                       .arg(m_line->address())
-                       .arg(m_label)
-                       .arg(m_timeout_ms / 1000.0);
+    // One substitution: a "%1" in a device path must stay as it is.
+    QString text = QStringLiteral("нет полного ответа от %1 через %2 за %3 с")
+                       .arg(from, m_label, QString::number(m_timeout_ms / 1000.0));
     if (m_last_exception >= 0)
         text += QStringLiteral(" (контроллер ответил исключением %1)").arg(m_last_exception);
     else if (m_crc_failures > 0)
@@ -171,7 +191,14 @@ QString CliLine::silence_text() const
     return text;
 }
 
-int CliLine::no_answer() const
+int CliLine::no_answer(const QList<int> &silent) const
 {
-    return fail(exit_no_answer, silence_text());
+    const QList<int> &list = silent.isEmpty() ? m_addresses : silent;
+    QStringList addresses;
+    for (int a : list)
+        addresses << QString::number(a);
+    const QString from = list.size() == 1
+                             ? who(list.first())
+                             : QStringLiteral("адресов ") + addresses.join(QStringLiteral(", "));
+    return fail(exit_no_answer, silence_text(from));
 }

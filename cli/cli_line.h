@@ -7,6 +7,8 @@
 #include "line.h"
 
 #include <QEventLoop>
+#include <QHash>
+#include <QSet>
 
 #include <functional>
 #include <memory>
@@ -24,22 +26,29 @@ public:
     // SIGINT/SIGTERM (false), or the timeout passes without progress (false,
     // timed_out()). The first frame goes out at once.
     bool run(const std::function<bool()> &done);
-    // What was asked for came closer: the timeout starts again.
-    void progress();
-    // A silence longer than the timeout is said on standard error, once,
-    // and the run goes on (a monitor).
+    // What was asked for came closer (from this address, with several on
+    // the line): the timeout starts again.
+    void progress(int address = -1);
+    // A silence of an address longer than the timeout is said on standard
+    // error, once, as is its end, and the run goes on (a monitor, a
+    // publisher); answering() is told of both.
     void keep_waiting() { m_keep_waiting = true; }
+    std::function<void(int address, bool answering)> answering;
+    const QList<int> &addresses() const { return m_addresses; }
     void stop();
     bool timed_out() const { return m_timed_out; }
     bool interrupted() const { return m_interrupted; }
 
-    // The timeout message on standard error; returns exit_no_answer.
-    int no_answer() const;
+    // The timeout message on standard error, naming the addresses that did
+    // not answer (all of them when none are given); returns exit_no_answer.
+    int no_answer(const QList<int> &silent = {}) const;
 
 private:
     void after_tick(const std::function<bool()> &done);
     void note(const Exchange &e);
-    QString silence_text() const;
+    QString silence_text(const QString &who) const;
+    QString who(int address) const;
+    void check_silences(qint64 now);
 
     std::unique_ptr<Line> m_line;
     QString m_label;
@@ -48,7 +57,9 @@ private:
     QEventLoop *m_loop = nullptr;
     bool m_done = false;
     bool m_keep_waiting = false;
-    bool m_silent = false;
+    QList<int> m_addresses;
+    QHash<int, qint64> m_last_answer_ms; // per address, in keep_waiting runs
+    QSet<int> m_silent;
     bool m_timed_out = false;
     bool m_interrupted = false;
     int m_last_exception = -1;

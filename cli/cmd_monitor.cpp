@@ -27,6 +27,8 @@ int run_monitor(const CliArgs &args)
     CsvRecorder out;
     // Row by row: a reader of the file sees every row within a tick.
     out.set_flush_ms(0);
+    const bool several = args.addresses.size() > 1;
+    out.set_layout({several});
     const bool started =
         args.csv.isEmpty() ? out.start_stdout() : out.start(args.csv, existing_file(args));
     if (!started)
@@ -45,14 +47,16 @@ int run_monitor(const CliArgs &args)
             return;
         out.append(m);
         ++rows;
-        link.progress();
+        link.progress(m.address);
     });
     QObject owner;
     if (args.duration_ms >= 0)
         QTimer::singleShot(args.duration_ms, &owner, [&link] { link.stop(); });
     // Later silences leave gaps and are said on stderr; they do not end the run.
     link.keep_waiting();
-    line.set_polling(true);
+    // Several controllers on the line are asked in turn, one a tick.
+    line.set_polling(true, several ? std::vector<int>(args.addresses.begin(), args.addresses.end())
+                                   : std::vector<int>{});
     link.run([] { return false; });
     out.stop();
     if (failed || !out.error().isEmpty())

@@ -22,16 +22,29 @@ struct Collected {
     std::optional<Measurement> measurement;
 };
 
-void collect(CliLine &link, Collected &c)
+// What comes back from one address; the connections end with the owner.
+void collect(CliLine &link, Collected &c, int address, QObject *owner)
 {
     Line &line = link.line();
-    QObject::connect(&line, &Line::measured,
-                     [&c](const Measurement &measurement) { c.measurement = measurement; });
-    QObject::connect(&line, &Line::parameter_confirmed, [&c, &link](const ParConfirmation &p) {
-        (p.read ? c.read : c.written)[size_t(p.index)] = p.raw;
-        (p.read ? c.have_read : c.have_written).set(size_t(p.index));
-        link.progress();
+    QObject::connect(&line, &Line::measured, owner, [&c, address](const Measurement &m) {
+        if (m.address == address)
+            c.measurement = m;
     });
+    QObject::connect(&line, &Line::parameter_confirmed, owner,
+                     [&c, &link, address](const ParConfirmation &p) {
+                         if (p.address != address)
+                             return;
+                         (p.read ? c.read : c.written)[size_t(p.index)] = p.raw;
+                         (p.read ? c.have_read : c.have_written).set(size_t(p.index));
+                         link.progress(address);
+                     });
+}
+
+// The file of one address: {address} in the name stands for it.
+QString file_for(const QString &pattern, int address)
+{
+    QString name = pattern;
+    return name.replace(QStringLiteral("{address}"), QString::number(address));
 }
 
 ParamFile file_of(const Collected &c, int address)
@@ -45,6 +58,33 @@ ParamFile file_of(const Collected &c, int address)
         f.software = c.measurement->software;
     }
     return f;
+}
+
+int get_one(CliLine &link, const CliArgs &args, int address, const QString &path)
+{
+    Collected c;
+    QObject owner;
+    collect(link, c, address, &owner);
+    // The versions first, from the measurement block; then the three reads.
+    link.line().ask_measurement(address);
+    link.line().par_readall(address);
+    if (!link.run([&] { return c.have_read.all(); })) {
+        if (link.interrupted())
+            return exit_no_answer;
+        return fail(exit_no_answer,
+                    QStringLiteral("параметры адреса %1 не прочитаны за %2 с")
+                        .arg(QString::number(address), QString::number(args.timeout_ms / 1000.0)));
+    }
+    const ParamFile file = file_of(c, address);
+    const ParTable &table = link.line().table();
+    if (path == QLatin1String("-")) {
+        const QByteArray json = param_file_json(table, file);
+        std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+        return std::fflush(stdout) == 0 ? exit_ok
+                                        : fail(exit_file, QStringLiteral("stdout не записан"));
+    }
+    const QString error = save_param_file(path, table, file);
+    return error.isEmpty() ? exit_ok : fail(exit_file, error);
 }
 
 // "trim_ia..imax_timed" for each request group, with whether the controller
@@ -69,32 +109,55 @@ QString groups_text(const ParTable &table, const std::bitset<par_count> &confirm
              not_done.join(QStringLiteral(", ")));
 }
 
+int set_one(CliLine &link, const CliArgs &args, int address, const ParRaws &raws,
+            const QString &shown_path)
+{
+    const ParTable &table = link.line().table();
+    const QString who =
+        args.addresses.size() > 1 ? QStringLiteral("адрес %1: ").arg(address) : QString();
+    Collected c;
+    QObject owner;
+    collect(link, c, address, &owner);
+    link.line().par_writeall(raws, address);
+    // Each echoed write is read back by the line; --verify waits for those reads.
+    const auto done = [&] { return c.have_written.all() && (!args.verify || c.have_read.all()); };
+    if (!link.run(done)) {
+        const int code = link.interrupted() ? exit_no_answer : link.no_answer();
+        fail(code, who + groups_text(table, c.have_written));
+        return code;
+    }
+    if (!args.verify)
+        return exit_ok;
+
+    const QList<ParDifference> differences = compare_params(c.read, raws);
+    for (const ParDifference &d : differences) {
+        fail(exit_mismatch, who + QStringLiteral("проверка: %1 в контроллере %2, в файле %3 %4")
+                                      .arg(par_name(table, d.index), QString::number(d.device_raw),
+                                           shown_path, QString::number(d.file_raw)));
+    }
+    return differences.isEmpty() ? exit_ok : exit_mismatch;
+}
+
 } // namespace
 
 int run_params_get(const CliArgs &args)
 {
+    const QString path = args.words.value(2, QStringLiteral("-"));
+    if (args.addresses.size() > 1 && !path.contains(QStringLiteral("{address}")))
+        usage_error(QStringLiteral("params get с несколькими адресами: в имени файла нужен "
+                                   "{address}, например ctrl-{address}.json"));
     CliLine link;
     if (const int code = link.open(args))
         return code;
-    Collected c;
-    collect(link, c);
-    // The versions first, from the measurement block; then the three reads.
-    link.line().ask_measurement();
-    link.line().par_readall();
-    if (!link.run([&] { return c.have_read.all(); }))
-        return link.interrupted() ? exit_no_answer : link.no_answer();
-
-    const ParamFile file = file_of(c, args.address);
-    const ParTable &table = link.line().table();
-    const QString path = args.words.value(2, QStringLiteral("-"));
-    if (path == QLatin1String("-")) {
-        const QByteArray json = param_file_json(table, file);
-        std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
-        return std::fflush(stdout) == 0 ? exit_ok
-                                        : fail(exit_file, QStringLiteral("stdout не записан"));
+    int result = exit_ok;
+    for (int address : args.addresses) {
+        const int code = get_one(link, args, address, file_for(path, address));
+        if (code != exit_ok)
+            result = code;
+        if (link.interrupted())
+            break;
     }
-    const QString error = save_param_file(path, table, file);
-    return error.isEmpty() ? exit_ok : fail(exit_file, error);
+    return result;
 }
 
 int run_params_set(const CliArgs &args)
@@ -113,26 +176,14 @@ int run_params_set(const CliArgs &args)
     CliLine link;
     if (const int code = link.open(args))
         return code;
-    Collected c;
-    collect(link, c);
-    link.line().par_writeall(raws);
-    // Each echoed write is read back by the line; --verify waits for those reads.
-    const auto done = [&] { return c.have_written.all() && (!args.verify || c.have_read.all()); };
-    if (!link.run(done)) {
-        const int code = link.interrupted() ? exit_no_answer : link.no_answer();
-        fail(code, groups_text(table, c.have_written));
-        return code;
+    int result = exit_ok;
+    // One controller after the other, each confirmed before the next.
+    for (int address : args.addresses) {
+        const int code = set_one(link, args, address, raws, shown_path);
+        if (code != exit_ok)
+            result = code;
+        if (link.interrupted())
+            break;
     }
-    if (!args.verify)
-        return exit_ok;
-
-    const QList<ParDifference> differences = compare_params(c.read, raws);
-    for (const ParDifference &d : differences) {
-        fail(exit_mismatch, QStringLiteral("проверка: %1 в контроллере %2, в файле %4 %3")
-                                .arg(par_name(table, d.index))
-                                .arg(d.device_raw)
-                                .arg(d.file_raw)
-                                .arg(shown_path));
-    }
-    return differences.isEmpty() ? exit_ok : exit_mismatch;
+    return result;
 }

@@ -6,6 +6,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 
 #include <cstdio>
 #include <optional>
@@ -44,23 +45,48 @@ int run_read(const CliArgs &args)
     if (const int code = link.open(args))
         return code;
     Line &line = link.line();
-    std::optional<Measurement> got;
+    QMap<int, Measurement> got;
     QObject::connect(&line, &Line::measured, [&](const Measurement &m) {
-        if (m.complete())
-            got = m;
+        if (m.complete() && args.addresses.contains(m.address)) {
+            got[m.address] = m;
+            link.progress(m.address);
+        }
     });
+    const auto ask_missing = [&] {
+        for (int a : args.addresses) {
+            if (!got.contains(a))
+                line.ask_measurement(a);
+        }
+    };
     // A short reply also takes the poll out of the ring: ask again then.
     const auto done = [&] {
-        if (!got && line.ring().empty())
-            line.ask_measurement();
-        return got.has_value();
+        if (got.size() < args.addresses.size() && line.ring().empty())
+            ask_missing();
+        return got.size() == args.addresses.size();
     };
-    line.ask_measurement();
-    if (!link.run(done))
-        return link.interrupted() ? exit_no_answer : link.no_answer();
-    const QByteArray out =
-        args.json ? QJsonDocument(measurement_json(*got)).toJson(QJsonDocument::Compact) + '\n'
-                  : as_text(*got);
+    ask_missing();
+    const bool all = link.run(done);
+    const bool several = args.addresses.size() > 1;
+    QByteArray out;
+    for (const Measurement &m : std::as_const(got)) {
+        QJsonObject o = measurement_json(m);
+        if (several)
+            o.insert(QLatin1String("address"), m.address);
+        if (args.json)
+            out += QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+        else
+            out +=
+                (several ? QByteArray("address:          ") + QByteArray::number(m.address) + '\n'
+                         : QByteArray()) +
+                as_text(m) + (several ? "\n" : "");
+    }
     std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-    return exit_ok;
+    if (all)
+        return exit_ok;
+    QList<int> silent;
+    for (int a : args.addresses) {
+        if (!got.contains(a))
+            silent << a;
+    }
+    return link.interrupted() ? exit_no_answer : link.no_answer(silent);
 }

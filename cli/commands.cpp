@@ -18,6 +18,12 @@ const Command commands[] = {
     {{"params", "set"}, 1, 1, {"verify"}, run_params_set},
     {{"monitor"}, 0, 0, {"csv", "append", "overwrite", "duration"}, run_monitor},
     {{"scan"}, 0, 0, {"from", "to"}, run_scan},
+    {{"publish"},
+     0,
+     0,
+     {"mqtt", "topic", "duration", "username", "pw", "cafile", "capath", "cert", "key", "insecure",
+      "id", "qos", "keepalive"},
+     run_publish},
 };
 
 const Command *find(const QStringList &words)

@@ -116,6 +116,7 @@ private slots:
     void monitor_never_truncates_a_file();
     void monitor_stops_on_a_failed_write();
     void params_through_standard_input_and_output();
+    void several_controllers_on_one_line();
     void default_port_from_ini_and_nothing_written();
     void scan_lists_the_addresses_that_answer();
     void exit_codes_data();
@@ -145,7 +146,10 @@ const Sim &TestCli::start_sim(const QString &name, const QStringList &options,
 {
     Sim s;
     s.link = path(name);
-    s.memory = path(name + QStringLiteral(".bin"));
+    // A line of several controllers keeps a memory file for each.
+    const int at = int(options.indexOf(QStringLiteral("--address")));
+    const bool line = at >= 0 && options.value(at + 1).contains(QRegularExpression("[,-]"));
+    s.memory = path(name + (line ? QStringLiteral("-{address}.bin") : QStringLiteral(".bin")));
     if (!memory.isEmpty())
         write_file(s.memory, memory);
     s.process = std::make_unique<QProcess>();
@@ -499,6 +503,45 @@ void TestCli::params_through_standard_input_and_output()
     QVERIFY(set.waitForFinished(20000));
     QVERIFY2(set.exitCode() == 0, set.readAllStandardError().constData());
     QCOMPARE(read_file(b.memory).toHex(), default_memory.toHex());
+}
+
+// Three controllers on one line, each with values of its own: every command
+// keeps their answers apart.
+void TestCli::several_controllers_on_one_line()
+{
+    const Sim &s = start_sim("s", {"--address", "1,2,5"});
+    const QStringList line = {"--port", s.link, "--address", "1,2,5"};
+
+    const Run read = cli(line + QStringList{"read", "--json"});
+    QVERIFY2(read.code == 0, read.err.constData());
+    QList<QByteArray> objects = read.out.trimmed().split('\n');
+    QCOMPARE(objects.size(), 3);
+    QList<int> addresses;
+    QList<double> currents;
+    for (const QByteArray &o : objects) {
+        const QJsonObject json = QJsonDocument::fromJson(o).object();
+        addresses << json["address"].toInt();
+        currents << json["ia"].toDouble();
+    }
+    QCOMPARE(addresses, (QList<int>{1, 2, 5}));
+    // Near 1.2, 1.3 and 1.6 A: each answer is its own controller's.
+    QVERIFY2(currents[0] < 1.25 && currents[1] > 1.25 && currents[1] < 1.35 && currents[2] > 1.55,
+             read.out.constData());
+
+    const Run monitor = cli(line + QStringList{"monitor", "--duration", "2"});
+    QCOMPARE(monitor.code, 0);
+    QList<QByteArray> rows = monitor.out.trimmed().split('\n');
+    QCOMPARE(rows.takeFirst(), QByteArray("time,address,ia,ib,ic,frequency,ain1,ain2"));
+    // One poll a tick, each address in turn.
+    QVERIFY(rows.size() >= 9);
+    for (int k = 0; k < 6; ++k)
+        QCOMPARE(rows[k].split(',').value(1), QByteArray::number(QList<int>{1, 2, 5}[k % 3]));
+
+    QCOMPARE(cli(line + QStringList{"params", "get", path("one.json")}).code, 1);
+    QCOMPARE(cli(line + QStringList{"params", "get", path("c{address}.json")}).code, 0);
+    for (const char *name : {"c1.json", "c2.json", "c5.json"})
+        QVERIFY(read_file(path(name)).contains("\"format\": 1"));
+    QVERIFY(read_file(path("c2.json")).contains("\"address\": 2"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -164,6 +165,7 @@ private slots:
     void will_only_when_the_publisher_dies();
     void broker_restart_is_survived_with_nothing_lost();
     void tls_through_the_event_loop();
+    void a_line_of_controllers_published_until_the_end();
 };
 
 void TestPublish::init()
@@ -417,3 +419,48 @@ void TestPublish::tls_through_the_event_loop()
 
 QTEST_GUILESS_MAIN(TestPublish)
 #include "tst_publish.moc"
+
+// rzt604-cli publish with two controllers on one simulated line: each one's
+// measurements and parameters under its own address, and a status that is
+// online while it answers and offline, retained, once the publisher ends.
+void TestPublish::a_line_of_controllers_published_until_the_end()
+{
+    Broker broker(m_dir->path());
+    QVERIFY(broker.start());
+    Lines sub;
+    QVERIFY(subscribe(sub, broker, "site/#"));
+    const QString link = m_dir->filePath("ttyRZT");
+    Lines sim;
+    sim.start(QStringLiteral(SIM_PATH), {"--address", "1,2", "--link", link, "--memory",
+                                         m_dir->filePath("mem-{address}.bin")});
+    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(link); }, wait_ms));
+
+    QProcess cli;
+    cli.start(QStringLiteral(CLI_PATH), {"--port", link, "--address", "1,2", "publish", "--mqtt",
+                                         broker.url(), "--topic", "site", "--duration", "3"});
+    QVERIFY(cli.waitForFinished(wait_ms));
+    QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+
+    for (const QString address : {"1", "2"}) {
+        const QString at = "0 site/" + address + "/";
+        QVERIFY(QTest::qWaitFor([&] { return sub.has(at + "status offline"); }, wait_ms));
+        const QStringList measurements = sub.lines.filter(at + "measurement ");
+        QVERIFY2(measurements.size() >= 3, qPrintable(sub.lines.join('\n')));
+        QVERIFY(measurements[0].contains("\"address\":" + address));
+        QVERIFY(measurements[0].contains("\"ia\":"));
+        QVERIFY(
+            measurements[0].contains(QRegularExpression(R"("time":"[-0-9T:.]+[+-]\d\d:\d\d")")));
+        QVERIFY(sub.has(at + "status online"));
+        QVERIFY(sub.has_part(at + "parameters {"));
+        // Online came before the end, offline after it.
+        QVERIFY(sub.lines.indexOf(at + "status online") < sub.lines.indexOf(at + "status offline"));
+    }
+    // A subscriber that comes later finds each status retained as offline.
+    Lines later;
+    later.start(find_program("mosquitto_sub"),
+                {"-h", "127.0.0.1", "-p", QString::number(broker.port), "-t", "site/+/status", "-F",
+                 "%r %t %p", "-C", "2"});
+    QVERIFY(later.waitForFinished(wait_ms));
+    QCOMPARE(later.lines.size(), 2);
+    QVERIFY(later.has("1 site/1/status offline") && later.has("1 site/2/status offline"));
+}

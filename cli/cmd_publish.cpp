@@ -1,0 +1,193 @@
+// publish: what each controller on the line says, into an MQTT broker, for
+// as long as it runs:
+//   PREFIX/ADDRESS/measurement  a JSON object per good reply (time, the read --json keys)
+//   PREFIX/ADDRESS/parameters   retained: the parameter file, once all nine are read
+//                               and again whenever one is confirmed
+//   PREFIX/ADDRESS/status       retained: "online" while the controller answers,
+//                               "offline" when it stops, when the port is lost, when
+//                               the publisher ends, and as the will when it dies
+// Each address has a publisher (a connection) of its own, as MQTT keeps one
+// will a connection.
+
+#include "cli_line.h"
+#include "commands.h"
+#include "mqtt_publisher.h"
+#include "param_file.h"
+
+#include <QDateTime>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QSysInfo>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+struct Controller {
+    std::unique_ptr<MqttPublisher> publisher;
+    ParKnown held{};
+    std::optional<Measurement> last; // for the versions in the parameter file
+    bool online = false;
+};
+
+class Publication {
+public:
+    Publication(CliLine &link, const CliArgs &args) : m_link(link), m_args(args)
+    {
+        m_prefix = args.topic.isEmpty() ? QStringLiteral("rzt604/") + QSysInfo::machineHostName()
+                                        : args.topic;
+    }
+
+    void start()
+    {
+        for (int a : m_args.addresses) {
+            MqttSettings s = m_args.mqtt;
+            if (m_args.addresses.size() > 1)
+                s.client_id += QStringLiteral("-%1").arg(a);
+            auto p = std::make_unique<MqttPublisher>(s);
+            p->set_will(topic(a, "status"), "offline", true);
+            QObject::connect(p.get(), &MqttPublisher::notice, [this](const QString &text) {
+                // Every publisher meets the same broker: say each thing once.
+                if (text != m_last_notice)
+                    fail(exit_ok, text);
+                m_last_notice = text;
+            });
+            p->start();
+            m_controllers[a].publisher = std::move(p);
+        }
+    }
+
+    void measured(const Measurement &m)
+    {
+        auto it = m_controllers.find(m.address);
+        if (!m.complete() || it == m_controllers.end())
+            return;
+        Controller &c = it->second;
+        QJsonObject o = measurement_json(m);
+        o.insert(QLatin1String("time"), iso_local_time(m.time_ms, true));
+        if (m_args.addresses.size() > 1)
+            o.insert(QLatin1String("address"), m.address);
+        c.publisher->publish(topic(m.address, "measurement"),
+                             QJsonDocument(o).toJson(QJsonDocument::Compact), false);
+        c.last = m;
+        set_online(m.address, true);
+        m_link.progress(m.address);
+    }
+
+    void confirmed(const ParConfirmation &p)
+    {
+        auto it = m_controllers.find(p.address);
+        if (!p.read || it == m_controllers.end())
+            return;
+        Controller &c = it->second;
+        c.held[size_t(p.index)] = p.raw;
+        m_link.progress(p.address);
+        ParamFile file;
+        for (int i = 0; i < par_count; ++i) {
+            if (!c.held[size_t(i)])
+                return; // not all nine known yet
+            file.raws[size_t(i)] = *c.held[size_t(i)];
+        }
+        file.saved = QDateTime::currentDateTime();
+        file.address = p.address <= 127 ? p.address : -1;
+        if (c.last) {
+            file.protocol = c.last->protocol;
+            file.software = c.last->software;
+        }
+        c.publisher->publish(topic(p.address, "parameters"),
+                             param_file_json(m_link.line().table(), file), true);
+    }
+
+    void set_online(int address, bool online)
+    {
+        Controller &c = m_controllers.at(address);
+        if (c.online == online)
+            return;
+        c.online = online;
+        c.publisher->publish(topic(address, "status"), online ? "online" : "offline", true);
+    }
+
+    void all_offline()
+    {
+        for (auto &[address, c] : m_controllers)
+            set_online(address, false);
+    }
+
+    // The retained status says offline, then each publisher says goodbye so
+    // that the broker does not publish the will on top of it.
+    void finish()
+    {
+        for (auto &[address, c] : m_controllers) {
+            c.online = true;
+            set_online(address, false);
+        }
+        QEventLoop loop;
+        int running = int(m_controllers.size());
+        for (auto &[address, c] : m_controllers) {
+            QObject::connect(c.publisher.get(), &MqttPublisher::stopped, &loop, [&] {
+                if (--running == 0)
+                    loop.quit();
+            });
+            c.publisher->stop();
+        }
+        if (running > 0)
+            loop.exec();
+    }
+
+private:
+    QString topic(int address, const char *leaf) const
+    {
+        return QStringLiteral("%1/%2/%3")
+            .arg(m_prefix, QString::number(address), QLatin1String(leaf));
+    }
+
+    CliLine &m_link;
+    const CliArgs &m_args;
+    QString m_prefix;
+    QString m_last_notice;
+    std::map<int, Controller> m_controllers;
+};
+
+} // namespace
+
+int run_publish(const CliArgs &args)
+{
+    if (args.mqtt.url.isEmpty())
+        usage_error(QStringLiteral("publish: нужен --mqtt mqtt://УЗЕЛ[:ПОРТ]"));
+    CliLine link;
+    if (const int code = link.open(args))
+        return code;
+    Line &line = link.line();
+    Publication pub(link, args);
+    pub.start();
+    QObject::connect(&line, &Line::measured, [&](const Measurement &m) { pub.measured(m); });
+    QObject::connect(&line, &Line::parameter_confirmed,
+                     [&](const ParConfirmation &p) { pub.confirmed(p); });
+    QObject::connect(&line, &Line::port_lost, [&] { pub.all_offline(); });
+    // Back after a loss, perhaps onto other controllers: read them again.
+    QObject::connect(&line, &Line::changed, [&](LineChange) {
+        for (int a : args.addresses)
+            line.par_readall(a);
+    });
+    link.answering = [&](int address, bool answering) {
+        if (!answering)
+            pub.set_online(address, false);
+    };
+    // Each controller's versions first, for its parameter file; then its reads.
+    for (int a : args.addresses) {
+        line.ask_measurement(a);
+        line.par_readall(a);
+    }
+    const bool several = args.addresses.size() > 1;
+    line.set_polling(true, several ? std::vector<int>(args.addresses.begin(), args.addresses.end())
+                                   : std::vector<int>{});
+    QObject owner;
+    if (args.duration_ms >= 0)
+        QTimer::singleShot(args.duration_ms, &owner, [&link] { link.stop(); });
+    link.keep_waiting();
+    link.run([] { return false; });
+    pub.finish();
+    return exit_ok;
+}
