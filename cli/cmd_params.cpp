@@ -60,7 +60,7 @@ ParamFile file_of(const Collected &c, int address)
     return f;
 }
 
-int get_one(CliLine &link, const CliArgs &args, int address, const QString &path)
+int get_one(CliLine &link, int address, const QString &path)
 {
     Collected c;
     QObject owner;
@@ -68,13 +68,8 @@ int get_one(CliLine &link, const CliArgs &args, int address, const QString &path
     // The versions first, from the measurement block; then the three reads.
     link.line().ask_measurement(address);
     link.line().par_readall(address);
-    if (!link.run([&] { return c.have_read.all(); })) {
-        if (link.interrupted())
-            return exit_no_answer;
-        return fail(exit_no_answer,
-                    QStringLiteral("параметры адреса %1 не прочитаны за %2 с")
-                        .arg(QString::number(address), QString::number(args.timeout_ms / 1000.0)));
-    }
+    if (!link.run([&] { return c.have_read.all(); }))
+        return link.interrupted() ? exit_no_answer : link.no_answer({address});
     const ParamFile file = file_of(c, address);
     const ParTable &table = link.line().table();
     if (path == QLatin1String("-")) {
@@ -122,7 +117,7 @@ int set_one(CliLine &link, const CliArgs &args, int address, const ParRaws &raws
     // Each echoed write is read back by the line; --verify waits for those reads.
     const auto done = [&] { return c.have_written.all() && (!args.verify || c.have_read.all()); };
     if (!link.run(done)) {
-        const int code = link.interrupted() ? exit_no_answer : link.no_answer();
+        const int code = link.interrupted() ? exit_no_answer : link.no_answer({address});
         fail(code, who + groups_text(table, c.have_written));
         return code;
     }
@@ -151,7 +146,7 @@ int run_params_get(const CliArgs &args)
         return code;
     int result = exit_ok;
     for (int address : args.addresses) {
-        const int code = get_one(link, args, address, file_for(path, address));
+        const int code = get_one(link, address, file_for(path, address));
         if (code != exit_ok)
             result = code;
         if (link.interrupted())
