@@ -108,6 +108,7 @@ private slots:
     void intermittent_faults_lose_nothing_data();
     void intermittent_faults_lose_nothing();
     void exception_reply_is_reported_and_removes_the_request();
+    void written_means_read_back();
 };
 
 void TestEndToEnd::init()
@@ -256,6 +257,29 @@ void TestEndToEnd::exception_reply_is_reported_and_removes_the_request()
         QCOMPARE(box(i)->text(), blank);
     }
     QCOMPARE(caption(m_win.get(), Caption::phAI), dash);
+}
+
+// A controller that echoes writes to the timer but keeps its old value:
+// the read-back shows it. A box emptied before "Записать всё" still lets the
+// rest of its group be written.
+void TestEndToEnd::written_means_read_back()
+{
+    start({"--ignore-write", "262"});
+    QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), event_wait_ms);
+    type(4, QStringLiteral("30,5"));
+    type(5, QString());
+    type(6, QStringLiteral("50"));
+    click("cmd_writeall");
+    QTRY_VERIFY_WITH_TIMEOUT(green(6) && only_polls(), event_wait_ms);
+    QCOMPARE(box(6)->text(), QStringLiteral("50 "));
+    QCOMPARE(box(5)->text(), QStringLiteral("20 ")); // what the controller keeps
+    QCOMPARE(box(4)->text(), QStringLiteral("12.5 "));
+    QCOMPARE(box(4)->palette().color(QPalette::Base), QColor(colour_not_taken));
+    QCOMPARE(box(4)->toolTip(), QStringLiteral("записано 30.5, контроллер хранит 12.5"));
+    QByteArray changed = default_memory;
+    changed[266 - 257] = 0x01;
+    changed[267 - 257] = char(0xf4);
+    QCOMPARE(memory().toHex(' '), changed.toHex(' '));
 }
 
 QTEST_MAIN(TestEndToEnd)

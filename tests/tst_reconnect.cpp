@@ -22,11 +22,13 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <ctime>
 #include <memory>
 
@@ -264,6 +266,109 @@ private slots:
         QCOMPARE(w.session().reconnects(), 1);
         QVERIFY2(boxes.shown.isEmpty(), qPrintable(boxes.shown.value(0)));
         stop(second);
+    }
+
+    // "Настройка порта" moves the line to another controller: the boxes are
+    // that controller's once it has answered, and a write still waiting
+    // for the first one never reaches the second.
+    void dialog_switch_to_another_controller()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("needs POSIX pseudo-terminals");
+#endif
+        const QString a = m_dir.filePath(QStringLiteral("ttyA"));
+        const QString b = m_dir.filePath(QStringLiteral("ttyB"));
+        QFile other(m_dir.filePath(QStringLiteral("b.bin")));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write(QByteArray::fromHex("5a5b5c"
+                                        "05dc"
+                                        "012c"
+                                        "4e20"
+                                        "03e8"
+                                        "0000"
+                                        "01"));
+        other.close();
+        QProcess first, second;
+        QVERIFY(start_sim(first, a, QStringLiteral("a.bin")));
+        QVERIFY(start_sim(second, b, QStringLiteral("b.bin")));
+        const QString ini = m_dir.filePath(QStringLiteral("тп.ini"));
+        QFile f(ini);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[PC config]\r\nCOM=15\r\n[Ports]\r\nCOM15=" + a.toLocal8Bit() +
+                "\r\nCOM16=" + b.toLocal8Bit() + "\r\n");
+        f.close();
+
+        NoBoxes boxes;
+        FrmMain w(std::make_unique<QtSerialPort>(ini), ini);
+        QVERIFY(w.Form_Load());
+        QTRY_VERIFY_WITH_TIMEOUT(box_colour(&w, 8) == colour_green, event_wait_ms);
+        QCOMPARE(par_box(&w, 0)->text(), QStringLiteral("100 "));
+        // The first controller stops answering with a write for it pending.
+        ::kill(pid_t(first.processId()), SIGSTOP);
+        enter(par_box(&w, 4), QStringLiteral("77"));
+        QTest::qWait(400);
+        QVERIFY(w.line().pending_writes() == 1);
+
+        w.mnu_settings_Click();
+        WndSetCom *dlg = w.port_dialog();
+        auto *list = dlg->findChild<QComboBox *>(QStringLiteral("cmbCOMList"));
+        list->setCurrentIndex(list->findText(QStringLiteral("COM16")));
+        emit list->activated(list->currentIndex());
+        QCOMPARE(w.line().pending_writes(), 0);
+        QCOMPARE(box_colour(&w, 4), colour_refused);
+        QCOMPARE(box_colour(&w, 0), colour_white);
+        QTRY_VERIFY_WITH_TIMEOUT(box_colour(&w, 8) == colour_green &&
+                                     par_box(&w, 0)->text() == QStringLiteral("90 "),
+                                 event_wait_ms);
+        QCOMPARE(par_box(&w, 4)->text(), QStringLiteral("30 "));
+        dlg->findChild<QPushButton *>(QStringLiteral("OK"))->click();
+        ::kill(pid_t(first.processId()), SIGCONT);
+        QTest::qWait(300);
+        // It went out to the first one while it was silent; never to the second.
+        QVERIFY(sim_requests(second).filter(QStringLiteral("01 65")).isEmpty());
+        QVERIFY2(boxes.shown.isEmpty(), qPrintable(boxes.shown.value(0)));
+        stop(first);
+        stop(second);
+    }
+
+    // The adapter is plugged in after start-up: the window, started without
+    // it (error box, ОК, dialog, Отмена), takes it up and reads it.
+    void late_plug_is_taken_up()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("needs POSIX pseudo-terminals");
+#endif
+        const QString link = m_dir.filePath(QStringLiteral("ttyLate"));
+        const QString ini = m_dir.filePath(QStringLiteral("тп.ini"));
+        QFile f(ini);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[PC config]\r\nCOM=14\r\n[Ports]\r\nCOM14=" + link.toLocal8Bit() + "\r\n");
+        f.close();
+        QStringList shown;
+        message_box_fn() = [&](QWidget *, const QString &text, const QString &,
+                               QMessageBox::StandardButtons, QMessageBox::Icon) {
+            shown << text;
+            return QMessageBox::Ok;
+        };
+        QTimer cancel_dialog;
+        connect(&cancel_dialog, &QTimer::timeout, [] {
+            if (auto *dlg = qobject_cast<WndSetCom *>(QApplication::activeModalWidget()))
+                dlg->reject();
+        });
+        cancel_dialog.start(20);
+        FrmMain w(std::make_unique<QtSerialPort>(ini), ini);
+        QVERIFY(w.Form_Load());
+        cancel_dialog.stop();
+        message_box_fn() = nullptr;
+        QCOMPARE(shown.size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(w.status().contains(QStringLiteral("ожидание подключения")),
+                                 event_wait_ms);
+
+        QProcess sim;
+        QVERIFY(start_sim(sim, link, QStringLiteral("late.bin")));
+        QTRY_VERIFY_WITH_TIMEOUT(box_colour(&w, 8) == colour_green, event_wait_ms);
+        QCOMPARE(w.status(), text_link_ok);
+        stop(sim);
     }
 };
 
