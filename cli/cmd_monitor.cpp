@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "csv_recorder.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -31,8 +32,12 @@ int run_monitor(const CliArgs &args)
     out.set_layout({several});
     const bool started =
         args.csv.isEmpty() ? out.start_stdout() : out.start(args.csv, existing_file(args));
-    if (!started)
-        return fail(exit_file, out.error());
+    if (!started) {
+        const bool kept = existing_file(args) == CsvExisting::refuse && QFileInfo::exists(args.csv);
+        return fail(exit_file, out.error() + (kept ? QStringLiteral(" (--append дописывает в него, "
+                                                                    "--overwrite заменяет его)")
+                                                   : QString()));
+    }
 
     bool failed = false;
     QObject::connect(&out, &CsvRecorder::failed, [&](const QString &message) {
