@@ -6,6 +6,7 @@
 #include "param_file.h"
 #include "window_probe.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -124,6 +125,85 @@ private slots:
             QVERIFY(r.box(i)->toolTip().contains(QStringLiteral("«Макс I (мгн), А»")));
         }
         QCOMPARE(box_colour(r.w.get(), 3), colour_white);
+    }
+
+    // Another address is another controller: what the boxes and labels
+    // showed is taken back, a write typed for the first one is cancelled,
+    // and everything is read from the new one.
+    void another_address_is_another_controller()
+    {
+        Rig r;
+        BoxAnswers boxes;
+        r.start_answered();
+        r.controller.silent = true;
+        enter(r.box(4), QStringLiteral("40"));
+        r.ticks(2);
+        QCOMPARE(r.w->line().pending_writes(), 1);
+        QVERIFY(r.w->status().endsWith(QStringLiteral("(ожидают записи: 1)")));
+
+        FakeController second;
+        second.address = 2;
+        second.memory = hex("5a5b5c"
+                            "05dc"
+                            "012c"
+                            "4e20"
+                            "03e8"
+                            "0000"
+                            "01");
+        r.port->responder = [&](const QByteArray &frame) { return second(frame); };
+        r.w->findChild<QComboBox *>("cmb_slad")->setCurrentIndex(2);
+        QCOMPARE(r.w->line().pending_writes(), 0);
+        QCOMPARE(box_colour(r.w.get(), 4), colour_refused);
+        QCOMPARE(box_colour(r.w.get(), 0), colour_white);
+        QCOMPARE(r.box(0)->text(), QStringLiteral("100 ")); // the text stays
+        QCOMPARE(caption(r.w.get(), Caption::phAI), QStringLiteral("-"));
+        r.ticks(8);
+        QCOMPARE(r.box(0)->text(), QStringLiteral("90 "));
+        QCOMPARE(box_colour(r.w.get(), 8), colour_green);
+        QCOMPARE(second.memory.mid(5, 2), hex("012c")); // the cancelled 40 s never came
+    }
+
+    // Live values that are not fresh look it: greyed with since when while
+    // the port is away, normal again with the next good reply.
+    void stale_values_are_greyed()
+    {
+        Rig r;
+        BoxAnswers boxes;
+        r.start_answered();
+        const auto grey = [&] {
+            return r.w->findChild<QLabel *>("lbl_phAI")->palette().color(QPalette::WindowText) ==
+                   QColor(0x80, 0x80, 0x80);
+        };
+        QVERIFY(!grey());
+        r.port->lose();
+        r.ticks(1);
+        QVERIFY(grey());
+        QVERIFY(r.w->findChild<QLabel *>("lbl_fr")->toolTip().startsWith(
+            QStringLiteral("Нет свежих значений с ")));
+        r.port->make_free({1});
+        r.w->session().retry_lost_port();
+        r.ticks(8);
+        QVERIFY(!grey());
+    }
+
+    // A request that finds the ring full is refused where the operator sees it.
+    void a_full_ring_is_said()
+    {
+        Rig r({});
+        BoxAnswers boxes;
+        boxes.answers = {QMessageBox::Ok};
+        DialogDriver driver;
+        driver.actions = {[](WndSetCom &dlg) { click(dlg, "Отмена"); }};
+        QVERIFY(r.w->Form_Load()); // no port: nothing leaves the ring
+        QLineEdit *box = r.box(4);
+        for (int k = 0; k < ring_slots; ++k) {
+            box->setText(QStringLiteral("1"));
+            QTest::keyClick(box, Qt::Key_Return);
+        }
+        QCOMPARE(r.w->line().ring().pending(), ring_slots - 1);
+        QCOMPARE(box_colour(r.w.get(), 4), colour_refused);
+        QVERIFY(box->toolTip().contains(QStringLiteral("Очередь запросов заполнена")));
+        QVERIFY(r.w->status().contains(QStringLiteral("Очередь запросов заполнена")));
     }
 
     // What a good reply says reaches the labels exactly as they show it.
