@@ -32,7 +32,7 @@ QString reply_line(const Exchange &e)
         line += hex_bytes(e.reply) + QStringLiteral("  ");
     line += verdict_text(e);
     const qint64 response = e.response_ms();
-    if (e.verdict != Verdict::no_answer && response >= 0)
+    if (e.verdict != Verdict::no_answer && e.verdict != Verdict::unmatched && response >= 0)
         line += QStringLiteral(", %1 мс").arg(response);
     return line;
 }
@@ -48,6 +48,7 @@ void count(TrafficCounters &c, const Exchange &e)
             ++c.crc_mismatch;
             break;
         case Verdict::no_answer:
+        case Verdict::unmatched: // a frame that answers something else is no answer
             ++c.no_answer;
             break;
         }
@@ -76,6 +77,8 @@ QString verdict_text(const Exchange &e)
                                      : QStringLiteral("ОК");
     case Verdict::crc_mismatch:
         return QStringLiteral("несовпадение КС");
+    case Verdict::unmatched:
+        return QStringLiteral("нет ответа: чужой кадр");
     case Verdict::no_answer:
         break;
     }
