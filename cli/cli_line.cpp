@@ -52,6 +52,13 @@ int CliLine::open(const CliArgs &args)
         fail(exit_ok, QStringLiteral("порт %1 снова открыт").arg(m_label));
     });
 
+    // Without --port the port comes from тп.ini; from a file that cannot be
+    // read it would be COM1 without its "Ports" entry: maybe another device.
+    if (args.port.isEmpty()) {
+        if (const QString problem = ini_file_problem(config_path()); !problem.isEmpty())
+            return fail(exit_port,
+                        problem + QStringLiteral("; порт не выбран, задайте его в --port"));
+    }
     PortSession &session = line.session();
     static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
                                         QRegularExpression::CaseInsensitiveOption);
@@ -161,9 +168,8 @@ void CliLine::note(const Exchange &e)
 QString CliLine::silence_text() const
 {
     QString text = QStringLiteral("нет полного ответа от адреса %1 через %2 за %3 с")
-                       .arg(m_line->address())
-                       .arg(m_label)
-                       .arg(m_timeout_ms / 1000.0);
+                       .arg(QString::number(m_line->address()), m_label,
+                            QString::number(m_timeout_ms / 1000.0));
     if (m_last_exception >= 0)
         text += QStringLiteral(" (контроллер ответил исключением %1)").arg(m_last_exception);
     else if (m_crc_failures > 0)
