@@ -48,6 +48,7 @@ void count(TrafficCounters &c, const Exchange &e)
             ++c.crc_mismatch;
             break;
         case Verdict::no_answer:
+        case Verdict::unmatched: // no answer to the request out; it is sent again
             ++c.no_answer;
             break;
         }
@@ -76,6 +77,8 @@ QString verdict_text(const Exchange &e)
                                      : QStringLiteral("ОК");
     case Verdict::crc_mismatch:
         return QStringLiteral("несовпадение КС");
+    case Verdict::unmatched:
+        return QStringLiteral("ответ не на этот запрос");
     case Verdict::no_answer:
         break;
     }
@@ -106,7 +109,12 @@ QStringList TrafficLog::add_exchange(const Exchange &e)
 QStringList TrafficLog::add_reconnect(qint64 ms_since_epoch)
 {
     ++m_counters.reconnects;
-    return keep({clock_text(ms_since_epoch) + QStringLiteral(" — порт открыт заново")});
+    return add_event(ms_since_epoch, QStringLiteral("порт открыт заново"));
+}
+
+QStringList TrafficLog::add_event(qint64 ms_since_epoch, const QString &what)
+{
+    return keep({clock_text(ms_since_epoch) + QStringLiteral(" — ") + what});
 }
 
 QStringList TrafficLog::keep(QStringList lines)
