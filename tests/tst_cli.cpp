@@ -368,6 +368,15 @@ void TestCli::default_port_from_ini_and_nothing_written()
     const Run r = cli({"read", "--json"}, program);
     QVERIFY2(r.code == 0, r.err.constData());
     QCOMPARE(read_file(bin + QStringLiteral("/тп.ini")), ini);
+
+    // A file that cannot be read is named, and no port is guessed from it.
+    const QByteArray binary = ini + QByteArray(8, '\0');
+    QVERIFY(write_file(bin + QStringLiteral("/тп.ini"), binary));
+    const Run refused = cli({"read"}, program);
+    QCOMPARE(refused.code, 2);
+    QVERIFY2(QString::fromUtf8(refused.err).contains(QStringLiteral("тп.ini: не текстовый файл")),
+             refused.err.constData());
+    QCOMPARE(read_file(bin + QStringLiteral("/тп.ini")), binary);
 }
 
 void TestCli::exit_codes_data()
@@ -403,15 +412,19 @@ void TestCli::exit_codes()
     QFETCH(QStringList, args);
     QFETCH(int, code);
     QFETCH(QString, message);
-    // Address 1 answers; address 2 answers everything with exception 2.
-    const Sim &s = start_sim("s");
+    // Address 1 answers; address 2 answers everything with exception 2. The
+    // "%1%2%3" in a name must reach the message as it is.
+    const Sim &s = start_sim("s%1%2%3");
     const Sim &refusing = start_sim("r", {"--address", "2", "--exception", "2"});
     if (!args.contains("--port"))
         args = QStringList{"--port", args.contains("2") ? refusing.link : s.link} + args;
     const Run r = cli(args);
     QCOMPARE(r.code, code);
     QVERIFY(r.out.isEmpty());
-    QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+    const QString err = QString::fromUtf8(r.err);
+    QVERIFY2(err.contains(message), r.err.constData());
+    if (code == 4)
+        QVERIFY2(err.contains(args[1]), r.err.constData());
 }
 
 void TestCli::scan_lists_the_addresses_that_answer()
