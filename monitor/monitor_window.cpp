@@ -27,6 +27,8 @@ MonitorWindow::MonitorWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     m_saved = new QLabel(this);
     m_saved->setObjectName(QStringLiteral("lbl_saved"));
     m_saved->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long path is cut at the window's edge rather than widening the window.
+    m_saved->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto *buttons = new QHBoxLayout;
     for (QPushButton *b : {m_pause, clear, save, reset})
         buttons->addWidget(b);
@@ -130,6 +132,7 @@ bool MonitorWindow::save_to(const QString &path)
         m_saved->setText(QStringLiteral("Сохранено: ") + QDir::toNativeSeparators(path) +
                          QStringLiteral(" (строк: ") + QString::number(m_log.lines().size()) +
                          QLatin1Char(')'));
+        m_saved->setToolTip(m_saved->text());
         return true;
     }
     m_saved->clear();

@@ -28,6 +28,14 @@ bool process_exists(qint64 pid, const QString &program)
     if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
         return false;
 #ifdef Q_OS_LINUX
+    // A process that ended but was never waited for (a zombie) holds nothing.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray line = stat.readAll();
+        const qsizetype after_name = line.lastIndexOf(") ");
+        if (after_name >= 0 && line.mid(after_name + 2, 1) == "Z")
+            return false;
+    }
     const QString exe =
         QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget().section('/', -1);
     if (!exe.isEmpty() && !program.isEmpty())
