@@ -12,11 +12,13 @@
 
 namespace {
 
+#ifdef Q_OS_UNIX
 // QSerialPort's search order on Unix (Qt 6.4).
 const char *const lock_folders[] = {
     "/var/lock", "/etc/locks", "/var/spool/locks",  "/var/spool/uucp",
     "/tmp",      "/var/tmp",   "/var/lock/lockdev", "/run/lock",
 };
+#endif
 
 // As QLockFile judges it: the process is there and, where its program can
 // be seen, it is the one that took the lock (the number may have been
