@@ -2,12 +2,7 @@
 
 #include <QPainter>
 
-#include <utility>
-
-ClassicFrame::ClassicFrame(QString title, QWidget *parent)
-    : QWidget(parent), m_title(std::move(title))
-{
-}
+ClassicFrame::ClassicFrame(const QString &title, QWidget *parent) : QGroupBox(title, parent) {}
 
 void ClassicFrame::paintEvent(QPaintEvent *)
 {
@@ -23,8 +18,8 @@ void ClassicFrame::paintEvent(QPaintEvent *)
     p.drawRect(border);
 
     const int left = fm.averageCharWidth();
-    const QRect caption(left, 0, fm.horizontalAdvance(m_title) + 4, fm.height());
+    const QRect caption(left, 0, fm.horizontalAdvance(title()) + 4, fm.height());
     p.fillRect(caption, palette().color(QPalette::Window));
     p.setPen(palette().color(QPalette::WindowText));
-    p.drawText(caption, Qt::AlignCenter, m_title);
+    p.drawText(caption, Qt::AlignCenter, title());
 }

@@ -76,14 +76,21 @@ bool FrmMain::Form_Load()
     m_line.start();
     m_line.par_table_init();
     m_line.par_readall();
+    // The operator cancelled the box about it; the port in use may not be
+    // the one the file would have named.
+    if (const QString problem = ini_file_problem(session.config_path()); !problem.isEmpty())
+        notify(QStringLiteral("Файл настроек не прочитан: ") + problem);
     return true;
 }
 
 bool FrmMain::open_port_step(PortError error)
 {
-    const QString text = QStringLiteral("Порт COM") + QString::number(com_port()) +
-                         port_error_reason(error) + QStringLiteral("\r\n") +
-                         QStringLiteral("Выберите другой порт");
+    QString text =
+        QStringLiteral("Порт COM") + QString::number(com_port()) + port_error_reason(error);
+    // Where the port knows why (a lock file left behind, a server that refused).
+    if (const QString detail = port().open_error_text(); !detail.isEmpty())
+        text += QStringLiteral(": ") + detail;
+    text += QStringLiteral("\r\nВыберите другой порт");
     const auto answer = message_box(nullptr, text, QStringLiteral("Ошибка открытия порта"),
                                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Critical);
     if (answer != QMessageBox::Ok)
@@ -130,6 +137,15 @@ void FrmMain::mnu_monitor_Click()
         m_monitor->setAttribute(Qt::WA_QuitOnClose, false);
         connect(&m_line, &Line::exchanged, m_monitor, &MonitorWindow::add_exchange);
         connect(&m_line, &Line::port_returned, m_monitor, &MonitorWindow::add_reconnect);
+        connect(&m_line, &Line::port_lost, m_monitor, [this] {
+            m_monitor->add_event(QStringLiteral("порт ") + m_line.session().port_name() +
+                                 QStringLiteral(" потерян"));
+        });
+        connect(&m_line, &Line::scan_started, m_monitor, [this] {
+            m_monitor->add_event(QStringLiteral("поиск устройства начат, опрос приостановлен"));
+        });
+        connect(&m_line, &Line::scan_finished, m_monitor,
+                [this] { m_monitor->add_event(QStringLiteral("поиск устройства окончен")); });
     }
     show_on_top(m_monitor);
 }

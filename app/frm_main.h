@@ -97,6 +97,8 @@ private:
     void controller_changed(LineChange why);
     void writes_cancelled(const QList<int> &indices);
     void report_write_all(const WriteAllResult &result);
+    // The read-back of a write-all's last group: what the controller took.
+    void finish_write_all();
     // A read-back that differs from what was written.
     void show_not_taken(int index, int32_t written, int32_t held);
     // A line in the status bar for a few seconds, over the exchange status.
@@ -109,8 +111,9 @@ private:
     void inform(const QString &text, QMessageBox::Icon icon = QMessageBox::Information);
     // "РЗТ604-адр1-2026-12-07.json": the address and the day, for files saved.
     QString default_file_name(const QString &suffix) const;
-    // A parameter file the operator picks, checked; none when cancelled or refused.
-    std::optional<ParamFile> open_param_file(const QString &title);
+    // A parameter file the operator picks, checked; none when cancelled or
+    // refused. The path chosen goes to chosen.
+    std::optional<ParamFile> open_param_file(const QString &title, QString *chosen = nullptr);
 
     Line m_line;
 
@@ -127,6 +130,12 @@ private:
     // A comparison waits for a fresh read of all nine.
     std::optional<ParamFile> m_compare_file;
     std::bitset<par_count> m_fresh;
+    // Parameters of the last write-all whose read-back is awaited, and
+    // those whose read-back found another value.
+    std::bitset<par_count> m_writeall_wait;
+    std::bitset<par_count> m_writeall_not_taken;
+    // What the write-all said it left out, said again at its end.
+    QString m_writeall_left_out;
     std::optional<Measurement> m_last_measurement;
     qint64 m_last_good_ms = 0;
     bool m_stale = false;

@@ -44,6 +44,13 @@ ClassicFrame *frame(QWidget *parent, const char *name, const QString &title, QRe
     return g;
 }
 
+// A live value is read aloud as its number; what it is, and in which
+// group, follows as its description.
+void describe_value(QLabel *value, const ClassicFrame *group, const QString &caption)
+{
+    value->setAccessibleDescription(caption + QStringLiteral(" — ") + group->title());
+}
+
 constexpr auto left = Qt::AlignLeft;
 constexpr auto right = Qt::AlignRight;
 constexpr auto centre = Qt::AlignHCenter;
@@ -62,10 +69,10 @@ void FrmMain::build_ui()
     QAction *settings = menuBar()->addAction(QStringLiteral("&Настройка порта"));
     settings->setObjectName(QStringLiteral("mnu_settings"));
     connect(settings, &QAction::triggered, this, [this] { mnu_settings_Click(); });
-    QAction *monitor = menuBar()->addAction(QStringLiteral("Монитор обмена"));
+    QAction *monitor = menuBar()->addAction(QStringLiteral("&Монитор обмена"));
     monitor->setObjectName(QStringLiteral("mnu_monitor"));
     connect(monitor, &QAction::triggered, this, [this] { mnu_monitor_Click(); });
-    QAction *scan = menuBar()->addAction(QStringLiteral("Поиск устройства"));
+    QAction *scan = menuBar()->addAction(QStringLiteral("Поиск &устройства"));
     scan->setObjectName(QStringLiteral("mnu_scan"));
     connect(scan, &QAction::triggered, this, [this] { mnu_scan_Click(); });
     build_menus();
@@ -87,14 +94,26 @@ void FrmMain::build_menus()
     QMenu *params = menuBar()->addMenu(QStringLiteral("&Параметры"));
     params->setObjectName(QStringLiteral("mnu_params"));
     params->menuAction()->setObjectName(QStringLiteral("mnu_params"));
-    const std::pair<const char *, void (FrmMain::*)()> items[] = {
-        {"Сохранить в файл…", &FrmMain::mnu_par_save_Click},
-        {"Загрузить из файла…", &FrmMain::mnu_par_load_Click},
-        {"Сравнить с файлом…", &FrmMain::mnu_par_compare_Click},
-        {"Отчёт…", &FrmMain::mnu_report_Click},
+    struct Item {
+        const char *name;
+        const char *text;
+        QKeySequence keys;
+        void (FrmMain::*handler)();
     };
-    for (const auto &[text, handler] : items)
-        connect(params->addAction(QString::fromUtf8(text)), &QAction::triggered, this, handler);
+    const Item items[] = {
+        {"mnu_par_save", "&Сохранить в файл…", QKeySequence(Qt::CTRL | Qt::Key_S),
+         &FrmMain::mnu_par_save_Click},
+        {"mnu_par_load", "&Загрузить из файла…", QKeySequence(Qt::CTRL | Qt::Key_O),
+         &FrmMain::mnu_par_load_Click},
+        {"mnu_par_compare", "Сра&внить с файлом…", {}, &FrmMain::mnu_par_compare_Click},
+        {"mnu_report", "&Отчёт…", {}, &FrmMain::mnu_report_Click},
+    };
+    for (const Item &item : items) {
+        QAction *action = params->addAction(QString::fromUtf8(item.text));
+        action->setObjectName(QString::fromLatin1(item.name));
+        action->setShortcut(item.keys);
+        connect(action, &QAction::triggered, this, item.handler);
+    }
 
     QAction *trend = menuBar()->addAction(QStringLiteral("&Тренд"));
     trend->setObjectName(QStringLiteral("mnu_trend"));
@@ -115,6 +134,8 @@ void FrmMain::build_frames(QWidget *area)
     m_values[205] = label(currents, "lbl_phBI", dash, twips(2280, 960, 975, 375), centre, 12);
     m_values[206] = label(currents, "lbl_phCI", dash, twips(3360, 960, 1095, 375), centre, 12);
     m_values[207] = label(currents, "lbl_fr", dash, twips(4680, 960, 1455, 375), centre, 12);
+    for (int reg : {204, 205, 206, 207})
+        describe_value(m_values[reg], currents, field_caption(reg, true));
 
     auto *ain = frame(area, "Frame2_2", QStringLiteral("AIN"), twips(240, 2160, 2535, 1095));
     label(ain, "lblc_ain_0", QStringLiteral("1"), twips(960, 240, 615, 255), centre, 8.25);
@@ -122,6 +143,8 @@ void FrmMain::build_frames(QWidget *area)
     label(ain, "lblc_U_2", QStringLiteral("U, В"), twips(120, 480, 975, 375), left, 12);
     m_values[208] = label(ain, "lbl_ain_0", dash, twips(720, 480, 1095, 375), centre, 12);
     m_values[209] = label(ain, "lbl_ain_1", dash, twips(1440, 480, 1095, 375), centre, 12);
+    describe_value(m_values[208], ain, field_caption(208, true));
+    describe_value(m_values[209], ain, field_caption(209, true));
 }
 
 void FrmMain::build_parameters(QWidget *area)
@@ -144,6 +167,8 @@ void FrmMain::build_parameters(QWidget *area)
         auto *edit = new QLineEdit(QStringLiteral("-"), area);
         edit->setObjectName(QStringLiteral("txt_par_%1").arg(i));
         edit->setGeometry(twips(8880, row.top, 735, 375));
+        // Named by its caption: read aloud, the box is otherwise just its value.
+        edit->setAccessibleName(par_caption(i));
         m_boxes[size_t(i)] = edit;
         connect(edit, &QLineEdit::textChanged, this, [this, i] { txt_par_Change(i); });
         connect(edit, &QLineEdit::returnPressed, this, [this, i] { txt_par_KeyPress(i, 13); });
@@ -152,10 +177,17 @@ void FrmMain::build_parameters(QWidget *area)
 
 void FrmMain::build_bottom(QWidget *area)
 {
-    auto *readall = new WrapButton(QStringLiteral("Прочитать всё из ЭСППЗУ"), area);
+    auto *readall = new WrapButton(QStringLiteral("Про&читать всё из ЭСППЗУ"), area);
     readall->setObjectName(QStringLiteral("cmd_readall"));
     readall->setGeometry(twips(4920, 2040, 1695, 735));
-    auto *writeall = new WrapButton(QStringLiteral("Записать всё в ЭСППЗУ"), area);
+    readall->setToolTip(QStringLiteral("Прочитать всё из ЭСППЗУ (F5)"));
+    // F5 as well as the button's own Alt key, which setShortcut would replace.
+    auto *read_key = new QAction(this);
+    read_key->setObjectName(QStringLiteral("key_readall"));
+    read_key->setShortcut(QKeySequence(Qt::Key_F5));
+    addAction(read_key);
+    connect(read_key, &QAction::triggered, readall, &QPushButton::click);
+    auto *writeall = new WrapButton(QStringLiteral("&Записать всё в ЭСППЗУ"), area);
     writeall->setObjectName(QStringLiteral("cmd_writeall"));
     writeall->setGeometry(twips(4920, 2880, 1695, 735));
     for (QPushButton *b : {readall, writeall}) {
@@ -179,11 +211,14 @@ void FrmMain::build_bottom(QWidget *area)
     line->setFrameShadow(QFrame::Plain);
     line->setGeometry(0, 4200 / 15, 9480 / 15, 1);
 
-    label(area, "lblc_slad", QStringLiteral("Адрес устройства"), twips(120, 4320, 2055, 255), right,
-          9.75);
+    QLabel *caption = label(area, "lblc_slad", QStringLiteral("Адрес устройства"),
+                            twips(120, 4320, 2055, 255), right, 9.75);
     m_cmb_slad = new QComboBox(area);
+    // A screen reader on Linux names a drop-down by its label.
+    caption->setBuddy(m_cmb_slad);
     m_cmb_slad->setObjectName(QStringLiteral("cmb_slad"));
     m_cmb_slad->setGeometry(twips(2400, 4320, 855, 315));
+    m_cmb_slad->setAccessibleName(QStringLiteral("Адрес устройства"));
     // The address goes into every frame built from the next one on.
     connect(m_cmb_slad, &QComboBox::currentIndexChanged, this,
             [this](int index) { m_line.set_address(index); });

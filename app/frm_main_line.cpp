@@ -33,8 +33,18 @@ void FrmMain::show_parameter(const ParConfirmation &c)
     show_value(m_boxes[i], c.index, c.raw);
     m_held[i] = c.raw;
     m_fresh.set(i);
-    if (m_written[i] && *m_written[i] != c.raw)
-        show_not_taken(c.index, *m_written[i], c.raw);
+    // A read that follows an echo is the read-back of that write.
+    if (m_written[i]) {
+        const bool taken = *m_written[i] == c.raw;
+        if (!taken)
+            show_not_taken(c.index, *m_written[i], c.raw);
+        if (m_writeall_wait.test(i)) {
+            m_writeall_wait.reset(i);
+            m_writeall_not_taken.set(i, !taken);
+            if (m_writeall_wait.none())
+                finish_write_all();
+        }
+    }
     m_written[i].reset();
     // Not from inside the tick: the comparison ends in a message box.
     if (m_compare_file && m_fresh.all())
@@ -65,6 +75,7 @@ void FrmMain::controller_changed(LineChange why)
         label->setText(QStringLiteral("-"));
     m_held = {};
     m_written = {};
+    m_writeall_wait.reset();
     m_last_measurement.reset();
     m_trend->clear_thresholds();
     if (m_compare_file) {
@@ -111,4 +122,27 @@ void FrmMain::report_write_all(const WriteAllResult &result)
         said << QStringLiteral("очередь заполнена: %1").arg(captions(result.ring_full));
     notify(said.isEmpty() ? QStringLiteral("Запись всех параметров поставлена в очередь")
                           : QStringLiteral("Записать всё: ") + said.join(QStringLiteral("; ")));
+    m_writeall_wait.set();
+    for (const QList<int> &out : {result.left_out, result.ring_full}) {
+        for (int i : out)
+            m_writeall_wait.reset(size_t(i));
+    }
+    m_writeall_not_taken.reset();
+    m_writeall_left_out = said.join(QStringLiteral("; "));
+}
+
+void FrmMain::finish_write_all()
+{
+    QList<int> not_taken;
+    for (int i = 0; i < par_count; ++i) {
+        if (m_writeall_not_taken.test(size_t(i)))
+            not_taken << i;
+    }
+    QString text =
+        not_taken.isEmpty()
+            ? QStringLiteral("Записать всё: контроллер хранит записанные значения")
+            : QStringLiteral("Записать всё: контроллер не принял ") + captions(not_taken);
+    if (!m_writeall_left_out.isEmpty())
+        text += QStringLiteral("; ") + m_writeall_left_out;
+    notify(text);
 }

@@ -6,9 +6,12 @@
 #include "par_box.h"
 #include "param_file.h"
 #include "report.h"
+#include "report_place.h"
 
 #include <QComboBox>
 #include <QDate>
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 
 namespace {
@@ -16,6 +19,8 @@ namespace {
 const QString file_filter = QStringLiteral("Параметры RZT-604Д (*.json);;Все файлы (*)");
 const QString pdf_filter = QStringLiteral("PDF (*.pdf)");
 constexpr QRgb colour_differs = 0xFFFF80;
+const QString not_written_yet =
+    QStringLiteral(": в контроллер не записано до «Записать всё в ЭСППЗУ»");
 
 } // namespace
 
@@ -75,9 +80,11 @@ void FrmMain::mnu_par_save_Click()
     const QString error = save_param_file(path, m_line.table(), file);
     if (!error.isEmpty())
         inform(error, QMessageBox::Critical);
+    else
+        notify(QStringLiteral("Параметры сохранены в ") + QDir::toNativeSeparators(path));
 }
 
-std::optional<ParamFile> FrmMain::open_param_file(const QString &title)
+std::optional<ParamFile> FrmMain::open_param_file(const QString &title, QString *chosen)
 {
     FileChoice choice{false, title, file_filter, QString(), QStringLiteral("params"), QString()};
     const QString path = choose_file(this, choice);
@@ -86,21 +93,28 @@ std::optional<ParamFile> FrmMain::open_param_file(const QString &title)
     ParamFileRead read = load_param_file(path, m_line.table());
     if (!read.file)
         inform(read.error, QMessageBox::Critical);
+    if (chosen != nullptr)
+        *chosen = path;
     return read.file;
 }
 
 void FrmMain::mnu_par_load_Click()
 {
-    const std::optional<ParamFile> file = open_param_file(QStringLiteral("Загрузить из файла"));
+    QString path;
+    const std::optional<ParamFile> file =
+        open_param_file(QStringLiteral("Загрузить из файла"), &path);
     if (!file)
         return;
     // White: shown, not written; "Записать всё в ЭСППЗУ" writes them. A box
     // whose text does not change is no longer the controller's value either.
+    const QString name = QFileInfo(path).fileName();
     for (int i = 0; i < par_count; ++i) {
         QLineEdit *box = m_boxes[size_t(i)];
         box->setText(par_value_text(i, file->raws[size_t(i)]));
         txt_par_Change(i);
+        box->setToolTip(QStringLiteral("Из файла ") + name + not_written_yet);
     }
+    notify(QStringLiteral("Загружено из ") + name + not_written_yet);
 }
 
 // The file is compared with what the controller holds now, read afresh, never
@@ -153,6 +167,13 @@ void FrmMain::mnu_report_Click()
     Report report;
     if (!confirmed_raws(report.settings.raws, QStringLiteral("Отчёт невозможен")))
         return;
+    const QString ini = m_line.session().config_path();
+    ReportPlace place = remembered_report_place(ini);
+    if (!ask_report_place(this, place))
+        return;
+    remember_report_place(ini, place);
+    report.site = place.site;
+    report.feeder = place.feeder;
     FileChoice choice{true,
                       QStringLiteral("Отчёт"),
                       pdf_filter,
@@ -174,4 +195,6 @@ void FrmMain::mnu_report_Click()
     const QString error = write_report(path, report);
     if (!error.isEmpty())
         inform(error, QMessageBox::Critical);
+    else
+        notify(QStringLiteral("Отчёт сохранён в ") + QDir::toNativeSeparators(path));
 }

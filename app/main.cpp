@@ -2,6 +2,7 @@
 #include "frm_main.h"
 #include "program_look.h"
 #include "serial_port_factory.h"
+#include "stop_signal.h"
 #include "version.h"
 
 #include <QApplication>
@@ -43,9 +44,17 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("ru.rzt604.modbus"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("ru.rzt604.modbus")));
     apply_program_look(app);
+    // SIGTERM (a logout, systemctl, kill) and Ctrl+C in the terminal end the
+    // program as closing its window does: every event loop, a message box's
+    // too, returns, and the window closes its port and the port's lock file.
+    bool stopping = false;
+    stop_on_signals(&app, [&stopping] {
+        stopping = true;
+        QCoreApplication::exit(0);
+    });
     const QString path = config_path();
     FrmMain window(make_serial_port(path), path);
-    if (!window.Form_Load())
+    if (!window.Form_Load() || stopping)
         return 0;
     return app.exec();
 }

@@ -52,6 +52,13 @@ int CliLine::open(const CliArgs &args)
         fail(exit_ok, QStringLiteral("порт %1 снова открыт").arg(m_label));
     });
 
+    // Without --port the port comes from тп.ini; from a file that cannot be
+    // read it would be COM1 without its "Ports" entry: maybe another device.
+    if (args.port.isEmpty()) {
+        if (const QString problem = ini_file_problem(config_path()); !problem.isEmpty())
+            return fail(exit_port,
+                        problem + QStringLiteral("; порт не выбран, задайте его в --port"));
+    }
     PortSession &session = line.session();
     static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
                                         QRegularExpression::CaseInsensitiveOption);

@@ -1,13 +1,20 @@
 #include "config.h"
 
+#include "os_error.h"
+
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QStandardPaths>
 
 #include <cmath>
 #include <exception>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -36,7 +43,62 @@ bool port_from_text(const QString &text, uint8_t &port)
     return true;
 }
 
+// A configuration file is a few lines; anything much larger is something else.
+constexpr qint64 max_ini_bytes = 1 << 20;
+
+// Control bytes other than tab, line ends, form feed and the old DOS end of
+// file mark do not occur in text.
+bool looks_binary(const QByteArray &bytes)
+{
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f' && b != 0x1A) ||
+            b == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+// Why a symbolic link leads to no file: round in a circle, or to nothing.
+QString dead_link_reason(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return last_os_error_text();
+#else
+    Q_UNUSED(path);
+#endif
+    return QStringLiteral("нет такого файла или папки");
+}
+
 } // namespace
+
+QString ini_file_problem(const QString &path)
+{
+    // Concatenated, not substituted: a path may hold "%1".
+    const QString name = QDir::toNativeSeparators(path);
+    const QFileInfo info(path);
+    if (info.isSymLink() && !info.exists())
+        return name + QStringLiteral(": ссылка не ведёт к файлу (") + dead_link_reason(path) +
+               QLatin1Char(')');
+    if (!info.exists())
+        return {};
+    if (!info.isFile())
+        return name + QStringLiteral(": не обычный файл (папка, канал или устройство)");
+    if (info.size() > max_ini_bytes)
+        return name + QStringLiteral(": слишком велик для файла настроек (") +
+               QString::number(info.size()) + QStringLiteral(" байт)");
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return name + QStringLiteral(": не читается (") + last_os_error_text() + QLatin1Char(')');
+    const QByteArray bytes = f.read(max_ini_bytes);
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))
+        return name + QStringLiteral(": записан в UTF-16; сохраните его в кодировке UTF-8");
+    if (looks_binary(bytes))
+        return name + QStringLiteral(": не текстовый файл (двоичные данные)");
+    return {};
+}
 
 std::optional<uint8_t> configured_port_number(const QString &path)
 {
@@ -91,7 +153,9 @@ void save_config(const QString &path, uint8_t com_port, ConfigView &view)
 void read_config(const QString &path, uint8_t &com_port, ConfigView &view)
 {
     com_port = 1;
-    if (!QFileInfo(path).isFile()) {
+    // A file that is there but cannot be read is not missing: making a new
+    // one would lose its "Ports" entries, or write through a broken link.
+    if (!QFileInfo(path).isFile() && ini_file_problem(path).isEmpty()) {
         save_config(path, com_port, view);
         view.show_status_now(QString());
         return;
@@ -99,9 +163,12 @@ void read_config(const QString &path, uint8_t &com_port, ConfigView &view)
     view.show_status_now(QStringLiteral("Чтение конфигурации"));
     const QString error = box_title() + file_name() + QStringLiteral(" для чтения\r\n");
     std::optional<uint8_t> port;
-    while (!(port = configured_port_number(path))) {
+    for (;;) {
+        const QString problem = ini_file_problem(path);
+        if (problem.isEmpty() && (port = configured_port_number(path)))
+            break;
         // Cancel leaves the status text standing.
-        if (!view.ask_retry(box_title(), error))
+        if (!view.ask_retry(box_title(), error + problem))
             return;
     }
     com_port = *port;

@@ -39,12 +39,19 @@ QString read_ini_string(const QString &file, const QString &section, const QStri
 bool write_ini_string(const QString &file, const QString &section, const QString &key,
                       const QString &value);
 
+// Why the file at path cannot be read as a configuration file, in words
+// that name it: not readable, not a regular file (a folder, a pipe, a
+// device), a link that leads nowhere or round in a circle, too large, or not
+// text (UTF-16, binary). Empty when it is a readable text file or missing.
+QString ini_file_problem(const QString &path);
+
 // "PC config"/"COM" as read_config takes it: decimal text in the user's
 // locale, rounded half to even, 0..255; "1" when the file or key is missing.
 // None when the text is no such number.
 std::optional<uint8_t> configured_port_number(const QString &path);
 
 // Sets com_port to 1, then to the configured number; creates the file when
-// it is missing. Always returns; failures are handled with a Retry/Cancel box.
+// it is missing. Always returns; failures, a file that cannot be read among
+// them, are handled with a Retry/Cancel box that names what is wrong.
 void read_config(const QString &path, uint8_t &com_port, ConfigView &view);
 void save_config(const QString &path, uint8_t com_port, ConfigView &view);

@@ -44,6 +44,9 @@ const IniIndex *current_index(const QString &file)
         return &it->index;
 
     cache.remove(file);
+    // A pipe would keep the reader waiting for ever, a device never end.
+    if (!info.isFile())
+        return nullptr;
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return nullptr;

@@ -1,13 +1,14 @@
 #include "monitor_window.h"
 
+#include "message_box.h"
 #include "tool_button.h"
 
+#include <QDate>
 #include <QDateTime>
-#include <QFileDialog>
+#include <QDir>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -18,20 +19,26 @@ MonitorWindow::MonitorWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     setObjectName(QStringLiteral("monitor"));
     setWindowTitle(QStringLiteral("Монитор обмена"));
 
-    m_pause = tool_button(this, "cmd_pause", QStringLiteral("Пауза"));
+    m_pause = tool_button(this, "cmd_pause", QStringLiteral("&Пауза"));
     m_pause->setCheckable(true);
-    auto *clear = tool_button(this, "cmd_clear", QStringLiteral("Очистить"));
-    auto *save = tool_button(this, "cmd_save", QStringLiteral("Сохранить…"));
-    auto *reset = tool_button(this, "cmd_reset", QStringLiteral("Сбросить счётчики"));
+    auto *clear = tool_button(this, "cmd_clear", QStringLiteral("&Очистить"));
+    auto *save = tool_button(this, "cmd_save", QStringLiteral("&Сохранить…"));
+    auto *reset = tool_button(this, "cmd_reset", QStringLiteral("Сбросить с&чётчики"));
+    m_saved = new QLabel(this);
+    m_saved->setObjectName(QStringLiteral("lbl_saved"));
+    m_saved->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long path is cut at the window's edge rather than widening the window.
+    m_saved->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto *buttons = new QHBoxLayout;
     for (QPushButton *b : {m_pause, clear, save, reset})
         buttons->addWidget(b);
-    buttons->addStretch();
+    buttons->addWidget(m_saved, 1);
 
     m_counters = new QLabel(this);
     m_counters->setObjectName(QStringLiteral("lbl_counters"));
     m_text = new QPlainTextEdit(this);
     m_text->setObjectName(QStringLiteral("txt_lines"));
+    m_text->setAccessibleName(QStringLiteral("Кадры обмена"));
     m_text->setReadOnly(true);
     m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_text->setMaximumBlockCount(TrafficLog::max_lines);
@@ -75,6 +82,11 @@ void MonitorWindow::add_reconnect()
     show_later(m_log.add_reconnect(QDateTime::currentMSecsSinceEpoch()));
 }
 
+void MonitorWindow::add_event(const QString &what)
+{
+    show_later(m_log.add_event(QDateTime::currentMSecsSinceEpoch(), what));
+}
+
 void MonitorWindow::show_later(const QStringList &lines)
 {
     m_pending += lines;
@@ -101,9 +113,14 @@ void MonitorWindow::show_counters()
 
 void MonitorWindow::ask_save()
 {
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Сохранить…"), QStringLiteral("обмен.txt"),
-        QStringLiteral("Текстовые файлы (*.txt);;Все файлы (*)"));
+    FileChoice choice{
+        true,
+        QStringLiteral("Сохранить обмен"),
+        QStringLiteral("Текстовые файлы (*.txt);;Все файлы (*)"),
+        QStringLiteral("обмен-%1.txt").arg(QDate::currentDate().toString(Qt::ISODate)),
+        QStringLiteral("log"),
+        QString()};
+    const QString path = choose_file(this, choice);
     if (!path.isEmpty())
         save_to(path);
 }
@@ -111,9 +128,20 @@ void MonitorWindow::ask_save()
 bool MonitorWindow::save_to(const QString &path)
 {
     const QString error = m_log.save(path);
-    if (error.isEmpty())
+    if (error.isEmpty()) {
+        m_saved->setText(QStringLiteral("Сохранено: ") + QDir::toNativeSeparators(path) +
+                         QStringLiteral(" (строк: ") + QString::number(m_log.lines().size()) +
+                         QLatin1Char(')'));
+        m_saved->setToolTip(m_saved->text());
         return true;
-    QMessageBox::critical(this, windowTitle(),
-                          QStringLiteral("Не удалось сохранить файл %1:\n%2").arg(path, error));
+    }
+    m_saved->clear();
+    message_box(this, QStringLiteral("Не удалось сохранить файл %1:\n%2").arg(path, error),
+                windowTitle(), QMessageBox::Ok, QMessageBox::Critical);
     return false;
+}
+
+QString MonitorWindow::saved_note() const
+{
+    return m_saved->text();
 }

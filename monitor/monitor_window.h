@@ -26,9 +26,14 @@ public:
 
     static constexpr int refresh_ms = 500;
 
+    // Where the last save went ("Сохранено: …"), or empty.
+    QString saved_note() const;
+
 public slots:
     void add_exchange(const Exchange &exchange);
     void add_reconnect();
+    // A line for what the line did between exchanges (port lost, search).
+    void add_event(const QString &what);
 
 private:
     void show_later(const QStringList &lines);
@@ -37,6 +42,7 @@ private:
 
     TrafficLog m_log;
     QLabel *m_counters = nullptr;
+    QLabel *m_saved = nullptr;
     QPlainTextEdit *m_text = nullptr;
     QPushButton *m_pause = nullptr;
     QStringList m_pending;

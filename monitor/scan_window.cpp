@@ -6,8 +6,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -34,14 +34,20 @@ ScanWindow::ScanWindow(Line &line, QWidget *parent) : QWidget(parent, Qt::Window
     setWindowTitle(QStringLiteral("Поиск устройства"));
 
     m_from = address_box(this, "spn_from", 1);
+    m_from->setAccessibleName(QStringLiteral("Адреса с"));
     m_to = address_box(this, "spn_to", 247);
-    m_start = tool_button(this, "cmd_start", QStringLiteral("Начать"));
-    m_stop_button = tool_button(this, "cmd_stop", QStringLiteral("Стоп"));
-    m_choose = tool_button(this, "cmd_choose", QStringLiteral("Выбрать"));
+    m_to->setAccessibleName(QStringLiteral("Адреса по"));
+    m_start = tool_button(this, "cmd_start", QStringLiteral("&Начать"));
+    m_stop_button = tool_button(this, "cmd_stop", QStringLiteral("&Стоп"));
+    m_choose = tool_button(this, "cmd_choose", QStringLiteral("&Выбрать"));
+    auto *from_label = new QLabel(QStringLiteral("&Адреса с"), this);
+    from_label->setBuddy(m_from);
+    auto *to_label = new QLabel(QStringLiteral("п&о"), this);
+    to_label->setBuddy(m_to);
     auto *range = new QHBoxLayout;
-    range->addWidget(new QLabel(QStringLiteral("Адреса с"), this));
+    range->addWidget(from_label);
     range->addWidget(m_from);
-    range->addWidget(new QLabel(QStringLiteral("по"), this));
+    range->addWidget(to_label);
     range->addWidget(m_to);
     range->addStretch();
     range->addWidget(m_start);
@@ -49,8 +55,10 @@ ScanWindow::ScanWindow(Line &line, QWidget *parent) : QWidget(parent, Qt::Window
 
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("prg_scan"));
+    m_progress->setAccessibleName(QStringLiteral("Ход поиска"));
     m_list = new QTreeWidget(this);
     m_list->setObjectName(QStringLiteral("lst_found"));
+    m_list->setAccessibleName(QStringLiteral("Найденные устройства"));
     m_list->setRootIsDecorated(false);
     m_list->setHeaderLabels({QStringLiteral("Адрес"), QStringLiteral("Версия протокола"),
                              QStringLiteral("Версия ПО"), QString()});
@@ -149,6 +157,23 @@ void ScanWindow::update_buttons()
     m_to->setEnabled(!m_running);
     m_choose->setEnabled(!m_running && item != nullptr &&
                          item->data(0, Qt::UserRole).toInt() <= last_selectable);
+}
+
+// Enter starts the search, as the window's main command; on an address in
+// the list it chooses that address, as a double click does, and on a
+// button it presses that button.
+void ScanWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    if (auto *button = qobject_cast<QPushButton *>(focusWidget()))
+        button->click();
+    else if (m_list->hasFocus() && m_list->currentItem() != nullptr)
+        choose();
+    else
+        start();
 }
 
 void ScanWindow::closeEvent(QCloseEvent *event)

@@ -34,6 +34,7 @@ signals:
     void address_chosen(int address);
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:

@@ -110,8 +110,7 @@ ParamFileRead load_param_file(const QString &path, const ParTable &table)
             return {std::nullopt, QStringLiteral("%1 — не обычный файл").arg(path)};
         if (info.size() > param_file_max_bytes)
             return {std::nullopt, QStringLiteral("Файл %1 больше %2 КиБ: это не файл параметров")
-                                      .arg(path)
-                                      .arg(param_file_max_bytes / 1024)};
+                                      .arg(path, QString::number(param_file_max_bytes / 1024))};
         in.setFileName(path);
         if (!in.open(QIODevice::ReadOnly))
             return {

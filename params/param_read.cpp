@@ -39,8 +39,7 @@ QString take_header(const QJsonObject &o)
         return QStringLiteral("В файле нет поля format: это не файл параметров");
     if (o.value(QLatin1String("format")) != QJsonValue(param_file_format))
         return QStringLiteral("Неизвестный формат файла параметров: %1 (известен только %2)")
-            .arg(shown(o.value(QLatin1String("format"))))
-            .arg(param_file_format);
+            .arg(shown(o.value(QLatin1String("format"))), QString::number(param_file_format));
     const QJsonValue device = o.value(QLatin1String("device"));
     if (device != QJsonValue(QString::fromUtf8(param_file_device)))
         return QStringLiteral("Файл не для %1: device %2")

@@ -1,10 +1,12 @@
 #include "qt_serial_port.h"
 
+#include "port_lock.h"
 #include "port_map.h"
 #include "tcp_serial_port.h"
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -62,6 +64,7 @@ PortError QtSerialPort::open()
     if (still_open())
         return PortError::Busy;
     m_lost = false;
+    m_open_error.clear();
     choose_backend();
     if (m_backend)
         return m_backend->open();
@@ -76,7 +79,7 @@ PortError QtSerialPort::open()
     return open_failure(m_port.error());
 }
 
-PortError QtSerialPort::open_failure(QSerialPort::SerialPortError error) const
+PortError QtSerialPort::open_failure(QSerialPort::SerialPortError error)
 {
     switch (error) {
     case QSerialPort::OpenError: // already open through this object
@@ -89,8 +92,17 @@ PortError QtSerialPort::open_failure(QSerialPort::SerialPortError error) const
         return PortError::Busy;
 #else
         const QByteArray path = QFile::encodeName(m_device);
-        return ::access(path.constData(), R_OK | W_OK) == 0 ? PortError::Busy
-                                                            : PortError::NotAvailable;
+        if (::access(path.constData(), R_OK | W_OK) != 0)
+            return PortError::NotAvailable;
+        // Qt takes over the lock of a process that is gone, unless the file
+        // may not be removed (another user's, in the sticky lock folder):
+        // then nothing holds the port, and the file is what to remove.
+        const QString lock = port_lock_file(m_device);
+        if (!QFileInfo::exists(lock))
+            return PortError::Busy;
+        const PortLockHolder holder = port_lock_holder(lock);
+        m_open_error = port_lock_text(lock, holder);
+        return holder.gone ? PortError::NotAvailable : PortError::Busy;
 #endif
     }
     case QSerialPort::DeviceNotFoundError:
@@ -140,7 +152,7 @@ qint64 QtSerialPort::last_byte_ms() const
 
 QString QtSerialPort::open_error_text() const
 {
-    return m_backend ? m_backend->open_error_text() : QString();
+    return m_backend ? m_backend->open_error_text() : m_open_error;
 }
 
 int QtSerialPort::bytes_waiting()

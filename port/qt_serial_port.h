@@ -45,13 +45,15 @@ private:
     // hung up). Windows gives no such answer: there every error counts.
     bool hung_up() const;
     void take_in_received();
-    PortError open_failure(QSerialPort::SerialPortError error) const;
+    // What a refused open means; a lock file behind it is named in m_open_error.
+    PortError open_failure(QSerialPort::SerialPortError error);
 
     QString m_ini_path;
     // Before m_device, which the constructor maps from it.
     int m_number = first_port_number;
     QString m_device;
     qint64 m_last_byte_ms = 0;
+    QString m_open_error;
     // The device went away while open; the port is closed at the next chance
     // that is not inside a QSerialPort call, and the flag stays until the
     // owner opens or closes the port.

@@ -102,7 +102,7 @@ PortError TcpSerialPort::fail(const QString &text)
 
 QString TcpSerialPort::connect_error_text() const
 {
-    const QString server = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+    const QString server = m_host + QLatin1Char(':') + QString::number(m_port);
     switch (m_socket.error()) {
     case QAbstractSocket::ConnectionRefusedError:
         return QStringLiteral("сервер %1 отказал в соединении").arg(server);
@@ -110,8 +110,7 @@ QString TcpSerialPort::connect_error_text() const
         return QStringLiteral("узел %1 не найден").arg(m_host);
     case QAbstractSocket::SocketTimeoutError:
         return QStringLiteral("сервер %1 не ответил за %2 с")
-            .arg(server)
-            .arg(connect_wait_ms / 1000);
+            .arg(server, QString::number(connect_wait_ms / 1000));
     case QAbstractSocket::NetworkError:
         return QStringLiteral("сеть до %1 недоступна").arg(server);
     default:

@@ -7,7 +7,9 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 
@@ -68,10 +70,13 @@ void WndSetCom::build_controls()
     // Typed text is never added to the list; only probed ports belong there.
     m_cmbCOMList->setInsertPolicy(QComboBox::NoInsert);
     m_cmbCOMList->setEditText(initial_list_text);
+    m_cmbCOMList->setAccessibleName(QStringLiteral("Выберите порт"));
+    m_cmbCOMList->lineEdit()->installEventFilter(this);
 
     m_label1 = new QLabel(QStringLiteral("Выберите порт:"), this);
     m_label1->setObjectName(QStringLiteral("Label1"));
     m_label1->setGeometry(32, 40, 105, 17);
+    m_label1->setBuddy(m_cmbCOMList);
 
     setTabOrder(m_ok, m_cancel);
     setTabOrder(m_cancel, m_cmbCOMList);
@@ -80,6 +85,19 @@ void WndSetCom::build_controls()
     connect(m_cmbCOMList, &QComboBox::activated, this, &WndSetCom::cmbCOMList_Click);
     connect(m_ok, &QPushButton::clicked, this, &WndSetCom::OK_Click);
     connect(m_cancel, &QPushButton::clicked, this, &WndSetCom::Cancel_Click);
+}
+
+bool WndSetCom::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_cmbCOMList->lineEdit() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        // Taken here, before the list acts on it: OK_Click reads the typed text itself.
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            OK_Click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void WndSetCom::form_load()

@@ -28,6 +28,10 @@ public:
     // Every way of closing (OK, Отмена, close button, Esc) ends up here.
     void done(int r) override;
 
+protected:
+    // Enter in the list is ОК, though neither button is the default one.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void build_controls();
     void probe_ports();

@@ -155,8 +155,7 @@ void MqttPublisher::retry_later(const QString &reason)
         return;
     }
     emit notice(QStringLiteral("брокер %1 недоступен: %2, повтор через %3 с")
-                    .arg(m_settings.url, reason)
-                    .arg(m_retry_s));
+                    .arg(m_settings.url, reason, QString::number(m_retry_s)));
     m_failed = true;
     m_retry_timer.start(m_retry_s * 1000);
     m_retry_s = std::min(m_retry_s * 2, longest_retry_s);

@@ -59,8 +59,7 @@ void MqttPublisher::finish_stop()
     unwatch_socket();
     if (!clean && undelivered > 0)
         emit notice(QStringLiteral("брокер %1 не получил сообщений: %2")
-                        .arg(m_settings.url)
-                        .arg(undelivered));
+                        .arg(m_settings.url, QString::number(undelivered)));
     // Not from inside a libmosquitto callback: destroying the client closes
     // a socket still open (a stop that timed out) without a goodbye, and the
     // broker then publishes the will, the truth about such an end.

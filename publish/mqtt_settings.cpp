@@ -60,7 +60,7 @@ QString url_error(MqttSettings &s, const QString &url)
             return QStringLiteral("адрес брокера «%1»: порт %2 вне диапазона 1..65535")
                 .arg(url, m.captured(3));
     }
-    s.url = QStringLiteral("%1://%2:%3").arg(m.captured(1), m.captured(2)).arg(s.port);
+    s.url = QStringLiteral("%1://%2:%3").arg(m.captured(1), m.captured(2), QString::number(s.port));
     return {};
 }
 

@@ -1,7 +1,10 @@
 #include "csv_recorder.h"
 
+#include "os_error.h"
+
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
 
 CsvRecorder::CsvRecorder(QObject *parent) : QObject(parent)
@@ -42,7 +45,7 @@ bool CsvRecorder::start(const QString &path, CsvExisting existing)
     // Unbuffered: every flush is one write() whose result we see, and the
     // file's size on disk is always known.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        m_error = QStringLiteral("Не удалось создать файл %1: %2").arg(path, m_file.errorString());
+        m_error = QStringLiteral("Не удалось создать файл %1: %2").arg(path, last_os_error_text());
         return false;
     }
     m_bytes_written = 0;
@@ -57,7 +60,7 @@ bool CsvRecorder::open_existing(const QString &path)
 {
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-        m_error = QStringLiteral("Не удалось открыть файл %1: %2").arg(path, m_file.errorString());
+        m_error = QStringLiteral("Не удалось открыть файл %1: %2").arg(path, last_os_error_text());
         return false;
     }
     const QByteArray header = csv_header(m_layout);
@@ -92,7 +95,7 @@ bool CsvRecorder::start_stdout()
     m_path.clear();
     if (!m_file.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         m_error =
-            QStringLiteral("Не удалось писать в стандартный вывод: %1").arg(m_file.errorString());
+            QStringLiteral("Не удалось писать в стандартный вывод: %1").arg(last_os_error_text());
         return false;
     }
     m_bytes_written = 0;
@@ -103,9 +106,9 @@ bool CsvRecorder::begin(const QByteArray &header)
 {
     m_rows = m_rows_written = 0;
     m_pending.clear();
-    if (!header.isEmpty() && m_file.write(header) != header.size()) {
+    if (!header.isEmpty() && !write_all(header)) {
         m_error = QStringLiteral("Не удалось записать в файл %1: %2")
-                      .arg(m_is_stdout ? QStringLiteral("stdout") : m_path, m_file.errorString());
+                      .arg(m_is_stdout ? QStringLiteral("stdout") : m_path, m_write_error);
         m_file.close();
         return false;
     }
@@ -149,21 +152,30 @@ bool CsvRecorder::flush()
                  .arg(m_path));
         return false;
     }
-    const qint64 n = m_file.write(m_pending);
-    if (n != m_pending.size()) {
-        const QString why = m_file.errorString();
+    if (!write_all(m_pending)) {
         if (!m_is_stdout)
             m_file.resize(m_bytes_written); // drop a row cut short
-        fail(QStringLiteral("Запись в CSV остановлена: не удалось записать в %1 (%2). "
-                            "Диск заполнен или недоступен. Записанные строки (%3) сохранены.")
-                 .arg(m_is_stdout ? QStringLiteral("стандартный вывод") : m_path, why)
-                 .arg(m_rows_written));
+        fail(QStringLiteral("Запись в CSV остановлена: не удалось записать в %1: %2. "
+                            "Записанные строки (%3) сохранены.")
+                 .arg(m_is_stdout ? QStringLiteral("стандартный вывод") : m_path, m_write_error,
+                      QString::number(m_rows_written)));
         return false;
     }
-    m_bytes_written += n;
+    m_bytes_written += m_pending.size();
     m_rows_written = m_rows;
     m_pending.clear();
     return true;
+}
+
+bool CsvRecorder::write_all(const QByteArray &bytes)
+{
+    errno = 0;
+    if (m_file.write(bytes) == bytes.size())
+        return true;
+    // Taken at once, before another call can change it: Qt's own text for a
+    // full disk may read "Unknown error".
+    m_write_error = errno != 0 ? last_os_error_text() : QStringLiteral("записано не всё");
+    return false;
 }
 
 void CsvRecorder::fail(const QString &message)

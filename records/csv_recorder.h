@@ -54,6 +54,9 @@ signals:
 private:
     bool open_existing(const QString &path);
     bool begin(const QByteArray &header);
+    // One write of all of bytes; false, with m_write_error saying why, when
+    // not all of them went.
+    bool write_all(const QByteArray &bytes);
     void fail(const QString &message);
 
     CsvLayout m_layout;
@@ -62,6 +65,7 @@ private:
     QString m_path;
     bool m_is_stdout = false;
     QString m_error;
+    QString m_write_error;
     QByteArray m_pending;
     qint64 m_pending_since_ms = 0; // time of the oldest waiting row
     qint64 m_rows = 0;             // written and waiting

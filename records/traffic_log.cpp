@@ -48,7 +48,7 @@ void count(TrafficCounters &c, const Exchange &e)
             ++c.crc_mismatch;
             break;
         case Verdict::no_answer:
-        case Verdict::unmatched: // a frame that answers something else is no answer
+        case Verdict::unmatched: // no answer to the request out; it is sent again
             ++c.no_answer;
             break;
         }
@@ -78,7 +78,7 @@ QString verdict_text(const Exchange &e)
     case Verdict::crc_mismatch:
         return QStringLiteral("несовпадение КС");
     case Verdict::unmatched:
-        return QStringLiteral("нет ответа: чужой кадр");
+        return QStringLiteral("ответ не на этот запрос");
     case Verdict::no_answer:
         break;
     }
@@ -109,7 +109,12 @@ QStringList TrafficLog::add_exchange(const Exchange &e)
 QStringList TrafficLog::add_reconnect(qint64 ms_since_epoch)
 {
     ++m_counters.reconnects;
-    return keep({clock_text(ms_since_epoch) + QStringLiteral(" — порт открыт заново")});
+    return add_event(ms_since_epoch, QStringLiteral("порт открыт заново"));
+}
+
+QStringList TrafficLog::add_event(qint64 ms_since_epoch, const QString &what)
+{
+    return keep({clock_text(ms_since_epoch) + QStringLiteral(" — ") + what});
 }
 
 QStringList TrafficLog::keep(QStringList lines)

@@ -44,6 +44,9 @@ public:
     QStringList add_exchange(const Exchange &e);
     // The port was reopened after it was lost.
     QStringList add_reconnect(qint64 ms_since_epoch);
+    // Something the line did between exchanges, which a saved log must not
+    // leave as a silent gap: "12:34:56.789 — порт потерян".
+    QStringList add_event(qint64 ms_since_epoch, const QString &what);
 
     // Paused, the counters go on but no lines are kept.
     void set_paused(bool paused) { m_paused = paused; }

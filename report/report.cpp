@@ -36,6 +36,10 @@ QString heading_html(const Report &r)
     };
     QString out = QStringLiteral("<h2>Протокол пусконаладки %1</h2>\n<table>\n")
                       .arg(QString::fromUtf8(param_file_device));
+    // A field left empty is a line to fill in by hand on the printed sheet.
+    const QString blank = QStringLiteral("________________________________");
+    out += row({QStringLiteral("Объект:"), r.site.isEmpty() ? blank : r.site});
+    out += row({QStringLiteral("Присоединение:"), r.feeder.isEmpty() ? blank : r.feeder});
     const QString date = s.saved.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
     out += row({QStringLiteral("Дата:"), s.saved.isValid() ? date : dash});
     out += row({QStringLiteral("Порт:"), port.isEmpty() ? dash : port});

@@ -9,9 +9,11 @@
 #include <optional>
 
 struct Report {
-    ParamFile settings;              // saved: when the sheet was made; address, versions, raws
-    QString port;                    // "COM5"
-    QString port_path;               // the device behind it, "/dev/ttyUSB4"
+    ParamFile settings; // saved: when the sheet was made; address, versions, raws
+    QString site;       // "Объект": where the controller stands; may be empty
+    QString feeder;     // "Присоединение": the feeder it protects; may be empty
+    QString port;       // "COM5"
+    QString port_path;  // the device behind it, "/dev/ttyUSB4"
     std::optional<Measurement> live; // the last reading, when there is one
 };
 

@@ -200,9 +200,7 @@ bool Controller::attachFile(const QString &path, QString *error)
         const QByteArray bytes = f.readAll();
         if (bytes.size() != MemSize) {
             *error = QStringLiteral("%1: expected %2 bytes, found %3")
-                         .arg(path)
-                         .arg(MemSize)
-                         .arg(bytes.size());
+                         .arg(path, QString::number(MemSize), QString::number(bytes.size()));
             return false;
         }
         setMemory(bytes);

@@ -4,11 +4,32 @@
 #include "classic_frame.h"
 #include "frames.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSet>
 #include <QSignalSpy>
+#include <QSpinBox>
+
+namespace {
+
+// What a screen reader says an input is: on Linux a drop-down's name is its
+// text, and its caption comes from the label it is labelled by.
+QString spoken_name(QWidget *w)
+{
+    QAccessibleInterface *i = QAccessible::queryAccessibleInterface(w);
+    const auto labels = i->relations(QAccessible::Label);
+    return labels.isEmpty() ? i->text(QAccessible::Name)
+                            : labels.first().first->text(QAccessible::Name);
+}
+
+} // namespace
 
 class TestApp : public QObject {
     Q_OBJECT
@@ -31,7 +52,7 @@ private slots:
         QTest::newRow("timer caption") << "Label1_11" << "Таймер, с" << QRect(464, 144, 121, 25);
         QTest::newRow("box 2") << "txt_par_2" << "-" << QRect(592, 80, 49, 25);
         QTest::newRow("box 3") << "txt_par_3" << "-" << QRect(592, 120, 49, 25);
-        QTest::newRow("read all") << "cmd_readall" << "Прочитать всё из ЭСППЗУ" << QRect(328, 136, 113, 49);
+        QTest::newRow("read all") << "cmd_readall" << "Про&читать всё из ЭСППЗУ" << QRect(328, 136, 113, 49);
         QTest::newRow("address") << "cmb_slad" << "" << QRect(160, 288, 57, 21);
     }
     // clang-format on
@@ -67,8 +88,8 @@ private slots:
         for (const QAction *a : r.w->menuBar()->actions())
             menu << a->objectName() + QLatin1Char(' ') + a->text();
         QCOMPARE(menu, (QStringList{QStringLiteral("mnu_settings &Настройка порта"),
-                                    QStringLiteral("mnu_monitor Монитор обмена"),
-                                    QStringLiteral("mnu_scan Поиск устройства"),
+                                    QStringLiteral("mnu_monitor &Монитор обмена"),
+                                    QStringLiteral("mnu_scan Поиск &устройства"),
                                     QStringLiteral("mnu_params &Параметры"),
                                     QStringLiteral("mnu_trend &Тренд"),
                                     QStringLiteral("mnu_about &О программе")}));
@@ -268,6 +289,99 @@ private slots:
         QTRY_VERIFY(dlg.isNull());
         QCOMPARE(r.w->com_port(), uint8_t(4));
         QVERIFY(r.port->is_open());
+    }
+
+    // Alt and a letter reach every menu item and button, no letter twice in
+    // one window or menu; F5 is the read-all button's.
+    void every_command_has_its_own_key()
+    {
+        Rig r;
+        BoxAnswers boxes;
+        r.start_answered();
+        r.w->mnu_monitor_Click();
+        r.w->mnu_scan_Click();
+        const auto texts = [](const QWidget *w) {
+            QStringList out;
+            for (const QPushButton *b : w->findChildren<QPushButton *>()) {
+                if (b->window() == w)
+                    out << b->text();
+            }
+            for (const QLabel *l : w->findChildren<QLabel *>()) {
+                if (l->buddy() != nullptr && l->text().contains(u'&'))
+                    out << l->text();
+            }
+            return out;
+        };
+        QStringList main = texts(r.w.get());
+        for (const QAction *a : r.w->menuBar()->actions())
+            main << a->text();
+        QStringList params;
+        for (const QAction *a : r.w->findChild<QMenu *>("mnu_params")->actions())
+            params << a->text();
+        for (const QStringList &scope :
+             {main, params, texts(r.w->monitor()), texts(r.w->scan_window())}) {
+            QSet<QChar> seen;
+            for (const QString &text : scope) {
+                const qsizetype at = text.indexOf(u'&');
+                QVERIFY2(at >= 0 && at + 1 < text.size() && text.indexOf(u'&', at + 1) < 0,
+                         qPrintable(text));
+                const QChar key = text[at + 1].toLower();
+                QVERIFY2(key.isLetter() && !seen.contains(key), qPrintable(text));
+                seen.insert(key);
+            }
+        }
+
+        r.w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(r.w.get()));
+        const RequestRing &ring = r.w->line().ring();
+        const int before = ring.pending();
+        QTest::keyClick(r.w.get(), Qt::Key_F5);
+        QCOMPARE(ring.pending(), before + 3);
+        QCOMPARE(pdu_at(ring, ring.slot(before)), QByteArray::fromHex("64010105"));
+    }
+
+    // A screen reader names every input by its caption, never by the value
+    // it holds, and reads the live values' frames as groups.
+    void every_input_is_named()
+    {
+        Rig r({1, 2});
+        BoxAnswers boxes;
+        r.start_answered();
+        r.w->mnu_monitor_Click();
+        r.w->mnu_scan_Click();
+        r.w->mnu_settings_Click();
+        for (QWidget *window :
+             {static_cast<QWidget *>(r.w.get()), static_cast<QWidget *>(r.w->monitor()),
+              static_cast<QWidget *>(r.w->scan_window()),
+              static_cast<QWidget *>(r.w->port_dialog())}) {
+            for (QWidget *w : window->findChildren<QWidget *>()) {
+                // The edit and list inside a drop-down or spin box are parts of it.
+                if (qobject_cast<QComboBox *>(w->parentWidget()) ||
+                    qobject_cast<QHeaderView *>(w) ||
+                    qobject_cast<QAbstractSpinBox *>(w->parentWidget()) || (w->window() != window))
+                    continue;
+                const auto *edit = qobject_cast<QLineEdit *>(w);
+                const auto *list = qobject_cast<QComboBox *>(w);
+                if (!edit && !list && !qobject_cast<QAbstractSpinBox *>(w) &&
+                    !qobject_cast<QProgressBar *>(w) && !qobject_cast<QAbstractItemView *>(w) &&
+                    !qobject_cast<QPlainTextEdit *>(w))
+                    continue;
+                const QString name = spoken_name(w);
+                const QString value = edit ? edit->text() : list ? list->currentText() : QString();
+                QVERIFY2(!name.isEmpty() && name != value,
+                         qPrintable(w->objectName() + QLatin1Char(' ') +
+                                    QLatin1String(w->metaObject()->className()) +
+                                    QStringLiteral(": ") + name));
+            }
+        }
+        QCOMPARE(QAccessible::queryAccessibleInterface(r.box(4))->text(QAccessible::Name),
+                 QStringLiteral("Таймер, с"));
+        for (const char *name : {"Frame2_0", "Frame2_2"}) {
+            auto *frame = r.w->findChild<ClassicFrame *>(name);
+            QAccessibleInterface *group = QAccessible::queryAccessibleInterface(frame);
+            QCOMPARE(group->role(), QAccessible::Grouping);
+            QCOMPARE(group->text(QAccessible::Name), frame->title());
+        }
     }
 };
 

@@ -7,6 +7,7 @@
 #include "window_probe.h"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -69,6 +70,9 @@ private slots:
         QCOMPARE(box_colour(r.w.get(), 0), colour_not_taken);
         QCOMPARE(r.box(0)->text(), QStringLiteral("100 "));
         QCOMPARE(box_colour(r.w.get(), 1), colour_green);
+        // The write-all ends with what its read-backs found, all of them.
+        QCOMPARE(r.w->status(), QStringLiteral("Записать всё: контроллер не принял «") +
+                                    par_caption(0) + QStringLiteral("»"));
     }
 
     // Text with no number is never written: not by Enter, not by write-all,
@@ -102,6 +106,10 @@ private slots:
         QCOMPARE(box_colour(r.w.get(), 5), colour_refused);
         QVERIFY2(r.w->status().contains(QStringLiteral("«Макс I (мгн), А»")),
                  qPrintable(r.w->status()));
+        r.ticks(12);
+        QCOMPARE(r.w->status(),
+                 QStringLiteral("Записать всё: контроллер хранит записанные "
+                                "значения; не записаны «Макс I (мгн), А» (нет числа)"));
 
         QTest::keyClick(box, Qt::Key_Backspace);
         QCOMPARE(box_colour(r.w.get(), 5), colour_white);
@@ -291,21 +299,19 @@ private slots:
         r.start_answered();
         QString chosen;
         file_dialog_fn() = [&](QWidget *, FileChoice &) { return chosen; };
-        const auto run = [&](const char *text) {
-            for (QAction *a : r.w->findChild<QMenu *>("mnu_params")->actions()) {
-                if (a->text() == QString::fromUtf8(text))
-                    a->trigger();
-            }
+        const auto run = [&](const char *name) {
+            r.w->findChild<QAction *>(QString::fromLatin1(name))->trigger();
         };
         r.box(8)->setText(QStringLiteral("0"));
         chosen = r.dir.filePath(QStringLiteral("device.json"));
-        run("Сохранить в файл…"); // box 8 is an edit, not the controller's
+        run("mnu_par_save"); // box 8 is an edit, not the controller's
         QVERIFY(!QFile::exists(chosen));
         QVERIFY(boxes.shown.last().text.contains(QStringLiteral("Реле(0-АПС, 1-Упр)")));
         r.w->findChild<QPushButton *>("cmd_readall")->click();
         r.ticks(4);
         chosen = r.dir.filePath(QStringLiteral("device")); // typed without ".json"
-        run("Сохранить в файл…");
+        run("mnu_par_save");
+        QCOMPARE(r.w->status(), QStringLiteral("Параметры сохранены в ") + chosen + ".json");
         const ParamFileRead saved = load_param_file(chosen + ".json", r.w->line().table());
         QVERIFY2(saved.file, qPrintable(saved.error));
         QCOMPARE(saved.file->raws, (ParRaws{100, 101, 102, 1500, 125, 20000, 1000, 0, 1}));
@@ -319,7 +325,7 @@ private slots:
         QCOMPARE(save_param_file(chosen, r.w->line().table(), other), QString());
         r.controller.memory.replace(5, 2, hex("012c"));
         const qsizetype shown = boxes.shown.size();
-        run("Сравнить с файлом…");
+        run("mnu_par_compare");
         QCOMPARE(boxes.shown.size(), shown); // nothing to say before the reads
         r.ticks(4);
         QTRY_COMPARE(boxes.shown.size(), shown + 1);
@@ -327,7 +333,7 @@ private slots:
                  QStringLiteral("Значения контроллера совпадают с файлом."));
         QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
         r.controller.memory.replace(5, 2, hex("007d"));
-        run("Сравнить с файлом…");
+        run("mnu_par_compare");
         r.ticks(4);
         QTRY_COMPARE(boxes.shown.size(), shown + 2);
         QVERIFY(boxes.shown.last().text.contains(QStringLiteral("Таймер, с: 12.5 / 30")));
@@ -336,11 +342,15 @@ private slots:
 
         // Another controller's file: the boxes take its values, white, unwritten.
         const int before = r.w->line().ring().pending();
-        run("Загрузить из файла…");
+        run("mnu_par_load");
         QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
         QCOMPARE(box_colour(r.w.get(), 4), colour_white);
         QCOMPARE(box_colour(r.w.get(), 3), colour_white);
         QCOMPARE(r.w->line().ring().pending(), before); // nothing written by loading
+        for (const QString &said : {r.w->status(), r.box(4)->toolTip()})
+            QVERIFY2(said.contains(QStringLiteral("other.json: в контроллер не записано до "
+                                                  "«Записать всё в ЭСППЗУ»")),
+                     qPrintable(said));
 
         // A broken file changes nothing and says why.
         QFile broken(r.dir.filePath(QStringLiteral("broken.json")));
@@ -348,17 +358,34 @@ private slots:
         broken.write("{\"format\": 2}");
         broken.close();
         chosen = broken.fileName();
-        run("Загрузить из файла…");
+        run("mnu_par_load");
         QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
 
         r.w->findChild<QPushButton *>("cmd_readall")->click();
         r.ticks(4);
         chosen = r.dir.filePath(QStringLiteral("sheet.pdf"));
-        run("Отчёт…");
+        // The site is asked before the sheet, and offered again the next time.
+        QStringList offered;
+        const auto answer_site = [&](const QString &site) {
+            QTimer::singleShot(0, this, [&offered, site] {
+                auto *dlg = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                auto *field = dlg ? dlg->findChild<QLineEdit *>("txt_site") : nullptr;
+                if (field == nullptr)
+                    return;
+                offered << field->text();
+                field->setText(site);
+                dlg->accept();
+            });
+        };
+        answer_site(QStringLiteral("ПС 110 кВ «Южная»"));
+        run("mnu_report");
         QFile pdf(chosen);
         QVERIFY(pdf.open(QIODevice::ReadOnly));
         QVERIFY(pdf.read(5) == "%PDF-");
         QVERIFY(pdf.size() > 1000);
+        answer_site(QString());
+        run("mnu_report");
+        QCOMPARE(offered, (QStringList{QString(), QStringLiteral("ПС 110 кВ «Южная»")}));
         file_dialog_fn() = nullptr;
     }
 };

@@ -1,8 +1,9 @@
 // rzt604-cli as a script sees it: the real executable against rzt604-sim on
 // pseudo-terminals, judged by its exit code, its standard output and what
-// the simulators received and kept.
+// the simulators received and kept; and how both programs end on a signal.
 
 #include "event_wait.h"
+#include "port_lock.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -112,6 +113,8 @@ private slots:
     void read_json_carries_every_field_as_numbers();
     void monitor_writes_a_row_per_reply();
     void monitor_ends_the_file_cleanly_on_sigterm();
+    void window_releases_the_port_on_a_signal_data();
+    void window_releases_the_port_on_a_signal();
     void monitor_says_what_it_waits_for();
     void monitor_never_truncates_a_file();
     void monitor_stops_on_a_failed_write();
@@ -305,14 +308,50 @@ void TestCli::monitor_ends_the_file_cleanly_on_sigterm()
     p.start(QStringLiteral(CLI_PATH), {"--port", s.link, "monitor", "--csv", csv});
     // Rows are in the file while the monitor still runs.
     QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= 4, event_wait_ms);
+    const QString lock = port_lock_file(s.link);
+    QVERIFY2(QFile::exists(lock), qPrintable(lock));
     p.terminate();
     QVERIFY(p.waitForFinished(event_wait_ms));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
+    QVERIFY(!QFile::exists(lock)); // the next user is not refused
     const QByteArray text = read_file(csv);
     QVERIFY(text.endsWith('\n'));
     QCOMPARE(text.trimmed().split('\n').last().count(','), 6);
     QVERIFY(p.readAllStandardOutput().isEmpty()); // with --csv, nothing on stdout
+}
+
+void TestCli::window_releases_the_port_on_a_signal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+// The window ends as when it is closed, and takes its port's lock file with it.
+void TestCli::window_releases_the_port_on_a_signal()
+{
+    QFETCH(int, signal);
+    const Sim &s = start_sim("s");
+    // A copy of the program in a folder of its own, so that its тп.ini is ours.
+    const QString bin = path("bin");
+    QVERIFY(QDir().mkpath(bin));
+    const QString program = bin + QStringLiteral("/rzt604-modbus");
+    QVERIFY(QFile::copy(QStringLiteral(APP_PATH), program));
+    QVERIFY(write_file(bin + QStringLiteral("/тп.ini"),
+                       "[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=" + s.link.toUtf8() + "\r\n"));
+    QProcess p;
+    p.start(program, {"-platform", "offscreen"});
+    const QString lock = port_lock_file(s.link);
+    QVERIFY(!lock.isEmpty());
+    // Open and polling: the simulator has its requests.
+    QVERIFY(!s.received(3).isEmpty());
+    QVERIFY2(QFile::exists(lock), qPrintable(lock));
+    ::kill(pid_t(p.processId()), signal);
+    QVERIFY(p.waitForFinished(event_wait_ms));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(!QFile::exists(lock));
 }
 
 void TestCli::default_port_from_ini_and_nothing_written()
@@ -333,6 +372,15 @@ void TestCli::default_port_from_ini_and_nothing_written()
     const Run r = cli({"read", "--json"}, program);
     QVERIFY2(r.code == 0, r.err.constData());
     QCOMPARE(read_file(bin + QStringLiteral("/тп.ini")), ini);
+
+    // A file that cannot be read is named, and no port is guessed from it.
+    const QByteArray binary = ini + QByteArray(8, '\0');
+    QVERIFY(write_file(bin + QStringLiteral("/тп.ini"), binary));
+    const Run refused = cli({"read"}, program);
+    QCOMPARE(refused.code, 2);
+    QVERIFY2(QString::fromUtf8(refused.err).contains(QStringLiteral("тп.ini: не текстовый файл")),
+             refused.err.constData());
+    QCOMPARE(read_file(bin + QStringLiteral("/тп.ini")), binary);
 }
 
 void TestCli::exit_codes_data()
@@ -368,15 +416,19 @@ void TestCli::exit_codes()
     QFETCH(QStringList, args);
     QFETCH(int, code);
     QFETCH(QString, message);
-    // Address 1 answers; address 2 answers everything with exception 2.
-    const Sim &s = start_sim("s");
+    // Address 1 answers; address 2 answers everything with exception 2. The
+    // "%1%2%3" in a name must reach the message as it is.
+    const Sim &s = start_sim("s%1%2%3");
     const Sim &refusing = start_sim("r", {"--address", "2", "--exception", "2"});
     if (!args.contains("--port"))
         args = QStringList{"--port", args.contains("2") ? refusing.link : s.link} + args;
     const Run r = cli(args);
     QCOMPARE(r.code, code);
     QVERIFY(r.out.isEmpty());
-    QVERIFY2(QString::fromUtf8(r.err).contains(message), r.err.constData());
+    const QString err = QString::fromUtf8(r.err);
+    QVERIFY2(err.contains(message), r.err.constData());
+    if (code == 4)
+        QVERIFY2(err.contains(args[1]), r.err.constData());
 }
 
 void TestCli::scan_lists_the_addresses_that_answer()

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QProcess>
 #include <QScopeGuard>
@@ -154,6 +155,71 @@ private slots:
         QCOMPARE(port, uint8_t(7));
         QCOMPARE(view.boxes.size(), 2);
         QCOMPARE(view.statuses, QStringList({reading, QString()}));
+    }
+
+    // A file that is there but cannot be read is named, not taken for a
+    // missing one (re-created, losing its "Ports") nor waited on for ever.
+    void unusableFileIsNamed_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("binary") << "binary"
+                                << "не текстовый";
+        QTest::newRow("UTF-16") << "utf16"
+                                << "записан в UTF-16";
+        QTest::newRow("folder") << "folder"
+                                << "не обычный файл";
+        QTest::newRow("pipe") << "pipe"
+                              << "не обычный файл";
+        QTest::newRow("link to itself") << "loop"
+                                        << "ссылка не ведёт к файлу";
+        QTest::newRow("unreadable") << "unreadable"
+                                    << "не читается (нет прав доступа)";
+    }
+    void unusableFileIsNamed()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, said);
+        const QByteArray text = "[PC config]\r\nCOM=7\r\n[Ports]\r\nCOM7=/dev/ttyS9\r\n";
+        if (kind == "binary")
+            store(ini, text + QByteArray(16, '\0'));
+        else if (kind == "utf16")
+            store(ini, "\xFF\xFE" + QByteArray(text).replace("", "\0"));
+        else if (kind == "folder")
+            QVERIFY(QDir().mkpath(ini));
+        else if (kind == "pipe")
+            QCOMPARE(QProcess::execute("mkfifo", {ini}), 0);
+        else if (kind == "loop")
+            QVERIFY(QFile::link(ini, ini));
+        else if (kind == "unreadable")
+            store(ini, text);
+        // A pipe is never opened here: the read would wait for a writer.
+        const auto contents = [&] { return QFileInfo(ini).isFile() ? load(ini) : QByteArray(); };
+        const QByteArray before = contents();
+        const auto restore = qScopeGuard([&] {
+            QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+            QDir(ini).removeRecursively();
+            QFile::remove(ini);
+        });
+        if (kind == "unreadable") {
+            QFile::setPermissions(ini, QFile::WriteOwner);
+            if (QFile(ini).open(QIODevice::ReadOnly))
+                QSKIP("this user reads any file (root)");
+        }
+
+        FakeView view;
+        uint8_t port = 9;
+        read_config(ini, port, view);
+        QCOMPARE(port, uint8_t(1));
+        QCOMPARE(view.boxes.size(), 1);
+        QVERIFY2(view.boxes[0].contains(ini + QStringLiteral(": ") + said),
+                 qPrintable(view.boxes[0]));
+        // Left for the operator to mend, not replaced by a new file.
+        QCOMPARE(contents(), before);
+        QCOMPARE(QFileInfo(ini).isSymLink(), kind == "loop");
+        // The port table's reader returns too: a pipe once kept it waiting.
+        if (!QFileInfo(ini).isFile())
+            QCOMPARE(read_ini_string(ini, "Ports", "COM7", "-"), QStringLiteral("-"));
     }
 
     void readValue_data()

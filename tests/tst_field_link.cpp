@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSet>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -125,18 +126,29 @@ void TestFieldLink::scan_finds_the_controller()
     QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_no_answer, event_wait_ms);
     const RequestRing ring = m_win->line().ring();
 
+    trigger("mnu_monitor");
     trigger("mnu_scan");
     ScanWindow *scan = m_win->scan_window();
     QVERIFY(scan != nullptr && scan->isVisible());
     scan_child<QSpinBox>("spn_from")->setValue(address - 7);
     scan_child<QSpinBox>("spn_to")->setValue(address + 3);
     QList<bool> polling;
-    connect(scan_child<QProgressBar>("prg_scan"), &QProgressBar::valueChanged, this,
-            [&] { polling.append(m_win->timer()->isActive()); });
-    scan_child<QPushButton>("cmd_start")->click();
+    QSet<QString> status;
+    connect(scan_child<QProgressBar>("prg_scan"), &QProgressBar::valueChanged, this, [&] {
+        polling.append(m_win->timer()->isActive());
+        status.insert(m_win->status());
+    });
+    // Enter in the range starts the search, as the window's main command.
+    QTest::keyClick(scan_child<QSpinBox>("spn_to"), Qt::Key_Return);
 
     QCOMPARE(polling.size(), 11);
     QVERIFY(!polling.contains(true));
+    QCOMPARE(status, QSet<QString>{QStringLiteral("Поиск устройства…")});
+    // A saved log shows the pause in polling for what it was.
+    m_win->monitor()->flush();
+    const TrafficLog &log = m_win->monitor()->log();
+    QCOMPARE(lines_with(log, QStringLiteral(" — поиск устройства начат")), 1);
+    QCOMPARE(lines_with(log, QStringLiteral(" — поиск устройства окончен")), 1);
     QVERIFY(m_win->timer()->isActive());
     QCOMPARE(m_win->line().ring().req_read_idx, ring.req_read_idx);
     QCOMPARE(m_win->line().ring().pending(), ring.pending());

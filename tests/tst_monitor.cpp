@@ -2,6 +2,7 @@
 // the bounded store, pause, and saving whole or not at all.
 
 #include "event_wait.h"
+#include "message_box.h"
 #include "monitor_window.h"
 
 #include <QDir>
@@ -66,6 +67,7 @@ private slots:
     void keeps_the_last_lines_only();
     void pause_counts_but_keeps_no_lines();
     void save_replaces_the_file_whole_or_not_at_all();
+    void the_window_says_where_it_saved();
 };
 
 void TestMonitor::exchange_lines_and_counts_data()
@@ -239,6 +241,23 @@ void TestMonitor::save_replaces_the_file_whole_or_not_at_all()
     QCOMPARE(saved.readAll(), QByteArray("old\n"));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("обмен.txt")});
 #endif
+}
+
+// A name typed without ".txt" gets it, and the window names the file it
+// wrote, even with "%1" in the path.
+void TestMonitor::the_window_says_where_it_saved()
+{
+    QTemporaryDir dir;
+    MonitorWindow w;
+    w.add_exchange(poll_tick(0));
+    const QString typed = dir.filePath(QStringLiteral("обмен %1%2"));
+    file_dialog_fn() = [&](QWidget *, FileChoice &) { return typed; };
+    w.findChild<QPushButton *>(QStringLiteral("cmd_save"))->click();
+    file_dialog_fn() = nullptr;
+    QVERIFY(QFile::exists(typed + QStringLiteral(".txt")));
+    QCOMPARE(w.saved_note(), QStringLiteral("Сохранено: ") + typed +
+                                 QStringLiteral(".txt (строк: ") +
+                                 QString::number(w.log().lines().size()) + QLatin1Char(')'));
 }
 
 QTEST_MAIN(TestMonitor)

@@ -152,6 +152,8 @@ private slots:
         add("not an object", "[1, 2]", "JSON");
         add("unknown format", edited({}, "\"format\": 1", "\"format\": 2"), "2");
         add("format as text", edited({}, "\"format\": 1", "\"format\": \"1\""), "формат");
+        // Shown as it stands, markers of substitution and all.
+        add("format %2%1", edited({}, "\"format\": 1", "\"format\": \"%2%1\""), "%2%1");
         add("no format", edited({}, "\"format\": 1,", ""), "format");
         add("other device", edited({}, "RZT-604Д", "RZT-605"), "RZT-605");
         add("bad time", edited({}, "2025-03-14T", "вчера "), "saved");
@@ -260,6 +262,7 @@ private slots:
     {
         Report r;
         r.settings = sample();
+        r.site = QStringLiteral("ПС <Южная>");
         r.port = QStringLiteral("COM5");
         r.port_path = QStringLiteral("/dev/ttyUSB4");
         Measurement m;
@@ -273,6 +276,9 @@ private slots:
         QVERIFY(!html.contains(QStringLiteral("timer_s")));
         QVERIFY(html.contains(QStringLiteral(">1 — Упр</td>")));
         QVERIFY(html.contains(QStringLiteral("COM5 (/dev/ttyUSB4)")));
+        // The site as typed; the feeder left empty is a line to fill in by hand.
+        QVERIFY(html.contains(QStringLiteral("<td>Объект:</td><td>ПС &lt;Южная&gt;</td>")));
+        QVERIFY(html.contains(QStringLiteral("<td>Присоединение:</td><td>____")));
         QVERIFY(html.contains(QStringLiteral(">1.234</td><td align=\"right\">—</td>")));
 
         QTemporaryDir dir;

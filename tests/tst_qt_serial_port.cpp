@@ -2,12 +2,17 @@
 // opens the slave through a "Ports" entry, the test plays the device on the
 // master. Nothing here runs an event loop unless it says so.
 
+#include "port_lock.h"
 #include "port_map.h"
 #include "qt_serial_port.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -259,9 +264,59 @@ private slots:
         QCOMPARE(open_as(first, 5), PortError::None);
         QCOMPARE(open_as(second, 5), PortError::Busy);
         QVERIFY(!second.is_open());
+#ifndef Q_OS_WIN
+        // The refusal names the lock file and who holds it: this test itself.
+        const QString said = second.open_error_text();
+        QVERIFY2(
+            said.contains(port_lock_file(pty.path())) &&
+                said.contains(QStringLiteral("PID %1").arg(QCoreApplication::applicationPid())),
+            qPrintable(said));
+#endif
         first.close();
         QCOMPARE(second.open(), PortError::None);
     }
+
+#ifndef Q_OS_WIN
+    // A lock file that stays refuses the port only when it may not be
+    // removed (another user's): it is then named as left by a process that
+    // is gone, or as held, by what it says and whether that process runs.
+    void lock_file_holder_data()
+    {
+        // %1: a process that is gone, %2: this one, %3: this machine, %4: this program
+        QTest::addColumn<QString>("contents");
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("Qt's, gone") << "%1\nrzt604-modbus\n%3\n" << true;
+        QTest::newRow("a pid alone, padded") << "      %1\n" << true;
+        QTest::newRow("Qt's, running") << "%2\n%4\n%3\n" << false;
+        QTest::newRow("its pid given to another program") << "%2\nminicom\n%3\n" << true;
+    }
+    void lock_file_holder()
+    {
+        QFETCH(QString, contents);
+        QFETCH(bool, gone);
+        QProcess ended;
+        ended.start(QStringLiteral("true"));
+        QVERIFY(ended.waitForStarted());
+        const qint64 gone_pid = ended.processId();
+        QVERIFY(ended.waitForFinished());
+        const QString lock = m_dir.filePath(QStringLiteral("LCK..ttyUSB0"));
+        QFile f(lock);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        contents.replace(QStringLiteral("%1"), QString::number(gone_pid))
+            .replace(QStringLiteral("%2"), QString::number(QCoreApplication::applicationPid()))
+            .replace(QStringLiteral("%3"), QSysInfo::machineHostName())
+            .replace(QStringLiteral("%4"),
+                     QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+        f.write(contents.toUtf8());
+        f.close();
+        const PortLockHolder holder = port_lock_holder(lock);
+        QCOMPARE(holder.gone, gone);
+        const QString said = port_lock_text(lock, holder);
+        QVERIFY2(said.contains(lock) && said.contains(QString::number(holder.pid)),
+                 qPrintable(said));
+        QCOMPARE(said.contains(QStringLiteral("которого нет")), gone);
+    }
+#endif
 
     void other_end_closing_data()
     {

@@ -117,8 +117,18 @@ private slots:
         NoBoxes boxes;
         QVERIFY(w.Form_Load());
         w.timer()->stop();
+        w.mnu_monitor_Click();
         PortSession &session = w.session();
         QSignalSpy back(&session, &PortSession::reconnected);
+        // The monitor's lines about the port itself, without their times.
+        const auto port_lines = [&] {
+            QStringList out;
+            for (const QString &line : w.monitor()->log().lines()) {
+                if (line.contains(QStringLiteral(" — ")))
+                    out << line.section(QStringLiteral(" — "), 1);
+            }
+            return out;
+        };
 
         w.Timer1_Timer();
         const QByteArray head = port.written.last();
@@ -129,6 +139,8 @@ private slots:
         const qsizetype attempts = port.open_attempts.size();
         for (int k = 0; k < 5; ++k)
             w.Timer1_Timer();
+        // Once, not at every tick: a saved log has no silent gap.
+        QCOMPARE(port_lines(), QStringList{QStringLiteral("порт COM1 потерян")});
         const QString waiting = QStringLiteral(" (ожидают записи: 1)");
         QCOMPARE(w.status(), lost_text(1) + waiting);
         QCOMPARE(port.open_attempts.size(), attempts);
@@ -148,6 +160,7 @@ private slots:
         QVERIFY(!session.lost());
         QCOMPARE(back.count(), 1);
         QCOMPARE(session.reconnects(), 1);
+        QCOMPARE(port_lines().value(1), QStringLiteral("порт открыт заново"));
         session.retry_lost_port();
         QCOMPARE(port.open_attempts.size(), attempts + 3);
 
