@@ -264,21 +264,21 @@ void TestTrend::a_long_run_is_held_in_bounded_memory()
     }
     QCOMPARE(b.samples(), n);
 
-    const QList<QPointF> ic = b.points(2, b.first_ms(), 2000);
+    const QList<QPointF> ic = b.trace(2, b.first_ms(), b.last_ms(), 2000, 0).points;
     QVERIFY(ic.size() <= 2000);
     QCOMPARE(qint64(ic.first().x()), t0);
     const auto top =
         std::max_element(ic.begin(), ic.end(), [](QPointF p, QPointF q) { return p.y() < q.y(); });
     QCOMPARE(top->y(), 99.0);
     QCOMPARE(qint64(top->x()), t0 + spike * 150);
-    const QList<QPointF> fr = b.points(3, b.first_ms(), 2000);
+    const QList<QPointF> fr = b.trace(3, b.first_ms(), b.last_ms(), 2000, 0).points;
     const auto low =
         std::min_element(fr.begin(), fr.end(), [](QPointF p, QPointF q) { return p.y() < q.y(); });
     QCOMPARE(low->y(), 45.0);
     QCOMPARE(qint64(low->x()), t0 + dip * 150);
 
     // The newest minutes come exactly as they were fed.
-    QCOMPARE(b.points(0, b.last_ms() - 100 * 150, 2000).size(), 101);
+    QCOMPARE(b.trace(0, b.last_ms() - 100 * 150, b.last_ms(), 2000, 0).points.size(), 101);
 }
 
 void TestTrend::a_hidden_window_does_not_draw()

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QValueAxis>
 
@@ -13,17 +14,35 @@
 
 namespace {
 
-const QColor series_colors[trend_series] = {QColor(0xd6, 0xa0, 0x00), QColor(0x2c, 0xa0, 0x2c),
-                                            QColor(0xd6, 0x27, 0x28), QColor(0x1f, 0x77, 0xb4),
-                                            QColor(0x94, 0x67, 0xbd), QColor(0x8c, 0x56, 0x4b)};
-const QColor limit_colors[trend_limits] = {QColor(0xff, 0x7f, 0x0e), QColor(0xb0, 0x00, 0x00)};
+// The Okabe–Ito palette, which eyes short of red or green still tell apart:
+// the phases orange, bluish green and vermilion (near the yellow, green and
+// red of the phase markings), the frequency blue, the analog inputs purple
+// and sky blue. The limits are black and grey and dashed, unlike any series.
+const QColor series_colors[trend_series] = {QColor(0xe6, 0x9f, 0x00), QColor(0x00, 0x9e, 0x73),
+                                            QColor(0xd5, 0x5e, 0x00), QColor(0x00, 0x72, 0xb2),
+                                            QColor(0xcc, 0x79, 0xa7), QColor(0x56, 0xb4, 0xe9)};
+const QColor limit_colors[trend_limits] = {QColor(0x00, 0x00, 0x00), QColor(0x66, 0x66, 0x66)};
+const Qt::PenStyle limit_styles[trend_limits] = {Qt::DashLine, Qt::DashDotLine};
+constexpr qreal pen_width = 2;
+constexpr double none = std::numeric_limits<double>::infinity();
 
-QValueAxis *value_axis(const char *title, const char *format)
+QValueAxis *value_axis(const char *title)
 {
     auto *axis = new QValueAxis;
     axis->setTitleText(QString::fromUtf8(title));
-    axis->setLabelFormat(QString::fromLatin1(format));
     return axis;
+}
+
+// The fewest decimals that tell ticks this far apart from each other:
+// 0 for a step of 5, 1 for 0.2, 2 for 0.05 or 0.25.
+int tick_decimals(double step)
+{
+    for (int d = 0; d < 4; ++d) {
+        const double scaled = step * std::pow(10.0, d);
+        if (std::abs(scaled - std::round(scaled)) < 1e-6 * std::max(1.0, scaled))
+            return d;
+    }
+    return 4;
 }
 
 } // namespace
@@ -33,24 +52,26 @@ QValueAxis *value_axis(const char *title, const char *format)
 TrendChart::TrendChart(QWidget *parent) : QChartView(new QChart, parent), m_chart(chart())
 {
     setObjectName(QStringLiteral("trend_chart"));
+    setAccessibleName(QStringLiteral("График"));
     m_chart->legend()->setAlignment(Qt::AlignBottom);
     m_chart->setMargins(QMargins(4, 4, 4, 4));
-    for (int s = 0; s < trend_series; ++s) {
-        auto *series = new QLineSeries;
-        series->setName(field_caption(measured_fields[size_t(s)].reg, s == 3));
-        series->setPen(QPen(series_colors[s], 1.5));
-        m_chart->addSeries(series);
-        m_series[size_t(s)] = series;
-    }
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    m_chart->setLocale(locale);
+    m_chart->setLocalizeNumbers(true);
+    m_visible.fill(true);
+    for (int s = 0; s < trend_series; ++s)
+        add_line(s)->setName(field_caption(measured_fields[size_t(s)].reg, s == 3));
     for (int l = 0; l < trend_limits; ++l) {
         auto *line = new QLineSeries;
         line->setName(par_caption(trend_limit_parameter(l)));
-        line->setPen(QPen(limit_colors[l], 1.5, Qt::DashLine));
+        line->setPen(QPen(limit_colors[l], 1.5, limit_styles[l]));
         line->setVisible(false);
         m_chart->addSeries(line);
         m_limits[size_t(l)] = line;
     }
     build_axes();
+    build_pointer();
     setRenderHint(QPainter::Antialiasing, false);
 }
 
@@ -59,21 +80,39 @@ void TrendChart::build_axes()
     m_time = new QDateTimeAxis;
     m_time->setFormat(QStringLiteral("HH:mm:ss"));
     m_time->setTickCount(7);
-    m_amps = value_axis("I, А", "%.3f");
-    m_hertz = value_axis("Частота, Гц", "%.2f");
-    m_volts = value_axis("U, В", "%.2f");
+    m_amps = value_axis("I, А");
+    m_hertz = value_axis("Частота, Гц");
+    m_volts = value_axis("U, В");
     m_chart->addAxis(m_time, Qt::AlignBottom);
     m_chart->addAxis(m_amps, Qt::AlignLeft);
     m_chart->addAxis(m_hertz, Qt::AlignRight);
     m_chart->addAxis(m_volts, Qt::AlignRight);
     for (int s = 0; s < trend_series; ++s) {
-        m_series[size_t(s)]->attachAxis(m_time);
-        m_series[size_t(s)]->attachAxis(axis_of(s));
+        series(s)->attachAxis(m_time);
+        series(s)->attachAxis(axis_of(s));
     }
     for (QLineSeries *line : m_limits) {
         line->attachAxis(m_time);
         line->attachAxis(m_amps);
     }
+}
+
+// One more stretch of series s, drawn like the others and left out of the legend.
+QLineSeries *TrendChart::add_line(int s)
+{
+    auto *line = new QLineSeries;
+    line->setPen(QPen(series_colors[s], pen_width));
+    line->setVisible(m_visible[size_t(s)]);
+    auto &lines = m_lines[size_t(s)];
+    m_chart->addSeries(line);
+    if (!lines.empty()) {
+        line->attachAxis(m_time);
+        line->attachAxis(axis_of(s));
+        for (QLegendMarker *marker : m_chart->legend()->markers(line))
+            marker->setVisible(false);
+    }
+    lines.push_back(line);
+    return line;
 }
 
 QValueAxis *TrendChart::axis_of(int s) const
@@ -89,6 +128,15 @@ QValueAxis *TrendChart::axis_of(int s) const
     return m_volts;
 }
 
+QList<QLineSeries *> TrendChart::stretches(int s) const
+{
+    QList<QLineSeries *> drawn;
+    for (QLineSeries *line : m_lines[size_t(s)])
+        if (line->count() > 0)
+            drawn.append(line);
+    return drawn;
+}
+
 int trend_limit_parameter(int which)
 {
     static const int timed = par_index("imax_timed");
@@ -98,13 +146,14 @@ int trend_limit_parameter(int which)
 
 void TrendChart::set_series_visible(int s, bool on)
 {
-    m_series[size_t(s)]->setVisible(on);
+    m_visible[size_t(s)] = on;
+    for (QLineSeries *line : m_lines[size_t(s)])
+        line->setVisible(on);
 }
 
 void TrendChart::set_limit(int which, double amps)
 {
     m_limit_values[size_t(which)] = amps;
-    m_limits[size_t(which)]->setVisible(true);
 }
 
 void TrendChart::clear_limits()
@@ -115,50 +164,104 @@ void TrendChart::clear_limits()
     }
 }
 
-void TrendChart::show_from(const TrendBuffer &buffer, qint64 from_ms)
+void TrendChart::set_limit_asked(int which, bool on)
 {
-    const qint64 first = std::max(from_ms, buffer.first_ms());
-    const qint64 last = std::max(buffer.last_ms(), first + 1000);
-    for (int s = 0; s < trend_series; ++s)
-        m_series[size_t(s)]->replace(buffer.points(s, first, max_points));
-    constexpr double none = std::numeric_limits<double>::infinity();
-    double lo = none;
-    double hi = -none;
-    for (int l = 0; l < trend_limits; ++l) {
-        const auto &value = m_limit_values[size_t(l)];
-        if (!value)
-            continue;
-        m_limits[size_t(l)]->replace({QPointF(qreal(first), *value), QPointF(qreal(last), *value)});
-        lo = std::min(lo, *value);
-        hi = std::max(hi, *value);
-    }
-    m_time->setFormat(last - first > 86'400'000 ? QStringLiteral("dd.MM HH:mm")
-                                                : QStringLiteral("HH:mm:ss"));
-    m_time->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(last));
-    fit_axis(m_amps, lo, hi);
-    fit_axis(m_hertz, none, -none);
-    fit_axis(m_volts, none, -none);
+    m_limit_asked[size_t(which)] = on;
 }
 
-// Fits the axis to the points of its visible series (and lo..hi), with a
-// little room above and below; hides it while none of them is shown.
-void TrendChart::fit_axis(QValueAxis *axis, double lo, double hi)
+int TrendChart::max_points() const
 {
-    bool shown = false;
+    const int width = int(m_chart->plotArea().width());
+    return width > 0 ? std::max(2 * width, 200) : 1600;
+}
+
+void TrendChart::show_range(const TrendBuffer &buffer, qint64 from_ms, qint64 to_ms)
+{
+    m_from = from_ms;
+    m_to = std::max(to_ms, from_ms + 1000);
+    const int points = max_points();
+    std::array<double, 3> lo{none, none, none};
+    std::array<double, 3> hi{-none, -none, -none};
     for (int s = 0; s < trend_series; ++s) {
-        const QLineSeries *line = m_series[size_t(s)];
-        if (axis_of(s) != axis || !line->isVisible())
+        if (!m_visible[size_t(s)])
             continue;
-        shown = true;
-        for (const QPointF &p : line->points()) {
-            lo = std::min(lo, p.y());
-            hi = std::max(hi, p.y());
+        const TrendTrace trace = buffer.trace(s, m_from, m_to, points, gap_ms);
+        const auto a = size_t(measured_fields[size_t(s)].axis);
+        for (const QPointF &p : trace.points) {
+            lo[a] = std::min(lo[a], p.y());
+            hi[a] = std::max(hi[a], p.y());
+        }
+        draw_series(s, trace);
+    }
+    m_time->setFormat(m_to - m_from > 86'400'000 ? QStringLiteral("dd.MM HH:mm")
+                                                 : QStringLiteral("HH:mm:ss"));
+    m_time->setRange(QDateTime::fromMSecsSinceEpoch(m_from), QDateTime::fromMSecsSinceEpoch(m_to));
+    place_limits(lo[size_t(FieldAxis::current)], hi[size_t(FieldAxis::current)]);
+    fit_axis(m_hertz, lo[size_t(FieldAxis::frequency)], hi[size_t(FieldAxis::frequency)]);
+    fit_axis(m_volts, lo[size_t(FieldAxis::voltage)], hi[size_t(FieldAxis::voltage)]);
+}
+
+// The trace in stretches, one line each; a stretch of a single point gets a
+// pixel's length so that it shows.
+void TrendChart::draw_series(int s, const TrendTrace &trace)
+{
+    auto &lines = m_lines[size_t(s)];
+    const qint64 pixel_ms = std::max<qint64>(1, 2 * (m_to - m_from) / max_points());
+    const qsizetype count = std::min<qsizetype>(trace.breaks.size() + 1, max_stretches);
+    for (qsizetype k = 0; k < count; ++k) {
+        const qsizetype begin = k == 0 ? 0 : trace.breaks[k - 1];
+        const qsizetype end = k + 1 < count ? trace.breaks[k] : trace.points.size();
+        QList<QPointF> stretch = trace.points.mid(begin, end - begin);
+        if (stretch.size() == 1)
+            stretch.append(stretch.front() + QPointF(qreal(pixel_ms), 0));
+        if (size_t(k) >= lines.size())
+            add_line(s);
+        lines[size_t(k)]->replace(stretch);
+    }
+    for (size_t k = size_t(count); k < lines.size(); ++k)
+        if (lines[k]->count() > 0)
+            lines[k]->clear();
+    m_shown[size_t(s)] = trace.points;
+}
+
+// Fits the amps axis to the phases shown, stretched to the limits asked
+// for; a limit line is drawn when it then falls within the axis.
+void TrendChart::place_limits(double amps_lo, double amps_hi)
+{
+    for (int l = 0; l < trend_limits; ++l) {
+        const auto &value = m_limit_values[size_t(l)];
+        if (value && m_limit_asked[size_t(l)]) {
+            amps_lo = std::min(amps_lo, *value);
+            amps_hi = std::max(amps_hi, *value);
         }
     }
-    axis->setVisible(shown || axis == m_amps);
-    if (!std::isfinite(lo) || !std::isfinite(hi))
+    fit_axis(m_amps, amps_lo, amps_hi);
+    for (int l = 0; l < trend_limits; ++l) {
+        const auto &value = m_limit_values[size_t(l)];
+        QLineSeries *line = m_limits[size_t(l)];
+        const bool shown =
+            value && m_amps->isVisible() && *value >= m_amps->min() && *value <= m_amps->max();
+        if (shown)
+            line->replace({QPointF(qreal(m_from), *value), QPointF(qreal(m_to), *value)});
+        line->setVisible(shown);
+    }
+}
+
+// Fits the axis to lo..hi with a little room above and below and round
+// ticks labelled with as many decimals as they need; hides it when there
+// is nothing to fit.
+void TrendChart::fit_axis(QValueAxis *axis, double lo, double hi)
+{
+    const bool shown = std::isfinite(lo) && std::isfinite(hi);
+    if (axis->isVisible() != shown)
+        axis->setVisible(shown);
+    if (!shown)
         return;
-    const double room = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::abs(hi) * 0.05);
+    const double room = hi > lo ? (hi - lo) * 0.05 : std::max(0.1, std::abs(hi) * 0.05);
     axis->setRange(lo - room, hi + room);
     axis->applyNiceNumbers();
+    const double step = (axis->max() - axis->min()) / std::max(1, axis->tickCount() - 1);
+    const QString format = QStringLiteral("%.%1f").arg(tick_decimals(step));
+    if (axis->labelFormat() != format)
+        axis->setLabelFormat(format);
 }
