@@ -1,10 +1,10 @@
 #include "trend_chart.h"
 
 #include "par_table.h"
+#include "trend_traces.h"
 
 #include <QDateTime>
 #include <QDateTimeAxis>
-#include <QLegendMarker>
 #include <QLineSeries>
 #include <QValueAxis>
 
@@ -34,7 +34,7 @@ QValueAxis *value_axis(const char *title)
 }
 
 // The fewest decimals that tell ticks this far apart from each other:
-// 0 for a step of 5, 1 for 0.2, 2 for 0.05 or 0.25.
+// 0 for a step of 5, 1 for 0.2, 2 for 0.05.
 int tick_decimals(double step)
 {
     for (int d = 0; d < 4; ++d) {
@@ -43,6 +43,32 @@ int tick_decimals(double step)
             return d;
     }
     return 4;
+}
+
+struct NiceRange {
+    double min;
+    double max;
+    double step;
+    int ticks;
+};
+
+// Round limits around lo..hi, four to six steps of 1, 2 or 5 × 10ⁿ apart.
+// They change only when the data crosses one, so most redraws leave the
+// axis, and its labels, as they were.
+NiceRange nice_range(double lo, double hi)
+{
+    const double wanted = (hi - lo) / 4;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(wanted)));
+    double step = magnitude * 10;
+    for (const double f : {1.0, 2.0, 5.0}) {
+        if (magnitude * f >= wanted) {
+            step = magnitude * f;
+            break;
+        }
+    }
+    const double min = std::floor(lo / step) * step;
+    const double max = std::ceil(hi / step) * step;
+    return {min, max, step, int(std::lround((max - min) / step)) + 1};
 }
 
 } // namespace
@@ -60,8 +86,15 @@ TrendChart::TrendChart(QWidget *parent) : QChartView(new QChart, parent), m_char
     m_chart->setLocale(locale);
     m_chart->setLocalizeNumbers(true);
     m_visible.fill(true);
-    for (int s = 0; s < trend_series; ++s)
-        add_line(s)->setName(field_caption(measured_fields[size_t(s)].reg, s == 3));
+    m_traces = new TrendTraces(m_chart);
+    for (int s = 0; s < trend_series; ++s) {
+        auto *entry = new QLineSeries;
+        entry->setName(field_caption(measured_fields[size_t(s)].reg, s == 3));
+        entry->setPen(QPen(series_colors[s], pen_width));
+        m_chart->addSeries(entry);
+        m_legend[size_t(s)] = entry;
+        m_traces->set_pen(s, QPen(series_colors[s], pen_width, Qt::SolidLine, Qt::FlatCap));
+    }
     for (int l = 0; l < trend_limits; ++l) {
         auto *line = new QLineSeries;
         line->setName(par_caption(trend_limit_parameter(l)));
@@ -88,31 +121,16 @@ void TrendChart::build_axes()
     m_chart->addAxis(m_hertz, Qt::AlignRight);
     m_chart->addAxis(m_volts, Qt::AlignRight);
     for (int s = 0; s < trend_series; ++s) {
-        series(s)->attachAxis(m_time);
-        series(s)->attachAxis(axis_of(s));
+        m_legend[size_t(s)]->attachAxis(m_time);
+        m_legend[size_t(s)]->attachAxis(axis_of(s));
+        m_traces->set_axis(s, axis_of(s));
     }
+    connect(m_chart, &QChart::plotAreaChanged, this,
+            [this](const QRectF &plot) { m_traces->set_frame(plot, m_from, m_to); });
     for (QLineSeries *line : m_limits) {
         line->attachAxis(m_time);
         line->attachAxis(m_amps);
     }
-}
-
-// One more stretch of series s, drawn like the others and left out of the legend.
-QLineSeries *TrendChart::add_line(int s)
-{
-    auto *line = new QLineSeries;
-    line->setPen(QPen(series_colors[s], pen_width));
-    line->setVisible(m_visible[size_t(s)]);
-    auto &lines = m_lines[size_t(s)];
-    m_chart->addSeries(line);
-    if (!lines.empty()) {
-        line->attachAxis(m_time);
-        line->attachAxis(axis_of(s));
-        for (QLegendMarker *marker : m_chart->legend()->markers(line))
-            marker->setVisible(false);
-    }
-    lines.push_back(line);
-    return line;
 }
 
 QValueAxis *TrendChart::axis_of(int s) const
@@ -128,13 +146,9 @@ QValueAxis *TrendChart::axis_of(int s) const
     return m_volts;
 }
 
-QList<QLineSeries *> TrendChart::stretches(int s) const
+const TrendTrace &TrendChart::trace(int s) const
 {
-    QList<QLineSeries *> drawn;
-    for (QLineSeries *line : m_lines[size_t(s)])
-        if (line->count() > 0)
-            drawn.append(line);
-    return drawn;
+    return m_traces->trace(s);
 }
 
 int trend_limit_parameter(int which)
@@ -147,8 +161,8 @@ int trend_limit_parameter(int which)
 void TrendChart::set_series_visible(int s, bool on)
 {
     m_visible[size_t(s)] = on;
-    for (QLineSeries *line : m_lines[size_t(s)])
-        line->setVisible(on);
+    m_traces->set_visible(s, on);
+    m_legend[size_t(s)]->setVisible(on);
 }
 
 void TrendChart::set_limit(int which, double amps)
@@ -183,15 +197,17 @@ void TrendChart::show_range(const TrendBuffer &buffer, qint64 from_ms, qint64 to
     std::array<double, 3> lo{none, none, none};
     std::array<double, 3> hi{-none, -none, -none};
     for (int s = 0; s < trend_series; ++s) {
-        if (!m_visible[size_t(s)])
+        if (!m_visible[size_t(s)]) {
+            m_traces->set_trace(s, {});
             continue;
-        const TrendTrace trace = buffer.trace(s, m_from, m_to, points, gap_ms);
+        }
+        TrendTrace trace = buffer.trace(s, m_from, m_to, points, gap_ms);
         const auto a = size_t(measured_fields[size_t(s)].axis);
         for (const QPointF &p : trace.points) {
             lo[a] = std::min(lo[a], p.y());
             hi[a] = std::max(hi[a], p.y());
         }
-        draw_series(s, trace);
+        m_traces->set_trace(s, std::move(trace));
     }
     m_time->setFormat(m_to - m_from > 86'400'000 ? QStringLiteral("dd.MM HH:mm")
                                                  : QStringLiteral("HH:mm:ss"));
@@ -199,29 +215,7 @@ void TrendChart::show_range(const TrendBuffer &buffer, qint64 from_ms, qint64 to
     place_limits(lo[size_t(FieldAxis::current)], hi[size_t(FieldAxis::current)]);
     fit_axis(m_hertz, lo[size_t(FieldAxis::frequency)], hi[size_t(FieldAxis::frequency)]);
     fit_axis(m_volts, lo[size_t(FieldAxis::voltage)], hi[size_t(FieldAxis::voltage)]);
-}
-
-// The trace in stretches, one line each; a stretch of a single point gets a
-// pixel's length so that it shows.
-void TrendChart::draw_series(int s, const TrendTrace &trace)
-{
-    auto &lines = m_lines[size_t(s)];
-    const qint64 pixel_ms = std::max<qint64>(1, 2 * (m_to - m_from) / max_points());
-    const qsizetype count = std::min<qsizetype>(trace.breaks.size() + 1, max_stretches);
-    for (qsizetype k = 0; k < count; ++k) {
-        const qsizetype begin = k == 0 ? 0 : trace.breaks[k - 1];
-        const qsizetype end = k + 1 < count ? trace.breaks[k] : trace.points.size();
-        QList<QPointF> stretch = trace.points.mid(begin, end - begin);
-        if (stretch.size() == 1)
-            stretch.append(stretch.front() + QPointF(qreal(pixel_ms), 0));
-        if (size_t(k) >= lines.size())
-            add_line(s);
-        lines[size_t(k)]->replace(stretch);
-    }
-    for (size_t k = size_t(count); k < lines.size(); ++k)
-        if (lines[k]->count() > 0)
-            lines[k]->clear();
-    m_shown[size_t(s)] = trace.points;
+    m_traces->set_frame(m_chart->plotArea(), m_from, m_to);
 }
 
 // Fits the amps axis to the phases shown, stretched to the limits asked
@@ -257,11 +251,13 @@ void TrendChart::fit_axis(QValueAxis *axis, double lo, double hi)
         axis->setVisible(shown);
     if (!shown)
         return;
-    const double room = hi > lo ? (hi - lo) * 0.05 : std::max(0.1, std::abs(hi) * 0.05);
-    axis->setRange(lo - room, hi + room);
-    axis->applyNiceNumbers();
-    const double step = (axis->max() - axis->min()) / std::max(1, axis->tickCount() - 1);
-    const QString format = QStringLiteral("%.%1f").arg(tick_decimals(step));
+    const double room = hi > lo ? (hi - lo) * 0.03 : std::max(0.1, std::abs(hi) * 0.05);
+    const NiceRange r = nice_range(lo - room, hi + room);
+    if (axis->min() != r.min || axis->max() != r.max)
+        axis->setRange(r.min, r.max);
+    if (axis->tickCount() != r.ticks)
+        axis->setTickCount(r.ticks);
+    const QString format = QStringLiteral("%.%1f").arg(tick_decimals(r.step));
     if (axis->labelFormat() != format)
         axis->setLabelFormat(format);
 }

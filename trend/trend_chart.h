@@ -3,9 +3,9 @@
 // time, each on an axis in its own unit, and the two current limits as
 // horizontal lines. Each axis fits the data shown; a limit line is drawn
 // when it falls within that range or when the operator asks for it (the
-// axis then stretches to it). A pause in the data is a gap in the line:
-// Qt Charts joins every point of a series, so a series is drawn as one
-// QLineSeries per stretch between pauses, the first of them in the legend.
+// axis then stretches to it). A pause in the data is a gap in the line.
+// Qt Charts gives the axes, the grid and the legend (an empty series per
+// measured field); the lines themselves are drawn by TrendTraces.
 
 #include "trend_buffer.h"
 
@@ -13,13 +13,13 @@
 
 #include <array>
 #include <optional>
-#include <vector>
 
 class QDateTimeAxis;
 class QGraphicsLineItem;
 class QLineSeries;
 class QRubberBand;
 class QValueAxis;
+class TrendTraces;
 
 enum TrendLimit { tl_timed, tl_instant, trend_limits };
 // The parameter a limit line shows.
@@ -39,10 +39,10 @@ public:
     // Redraws from_ms..to_ms of the buffer.
     void show_range(const TrendBuffer &buffer, qint64 from_ms, qint64 to_ms);
 
-    // The first stretch of series s, the one in the legend.
-    QLineSeries *series(int s) const { return m_lines[size_t(s)].front(); }
-    // Every stretch of series s drawn now.
-    QList<QLineSeries *> stretches(int s) const;
+    // Series s as drawn now.
+    const TrendTrace &trace(int s) const;
+    // Series s's entry in the legend.
+    QLineSeries *legend_entry(int s) const { return m_legend[size_t(s)]; }
     QLineSeries *limit(int which) const { return m_limits[size_t(which)]; }
     QValueAxis *axis_of(int s) const;
     qint64 shown_from() const { return m_from; }
@@ -56,8 +56,6 @@ public:
 
     // No sample for longer than this (three ticks of the poll): a gap.
     static constexpr qint64 gap_ms = 3 * 150;
-    // Stretches per series at most; later pauses are bridged.
-    static constexpr int max_stretches = 64;
     // The shortest span a zoom shows.
     static constexpr qint64 min_span_ms = 2000;
 
@@ -77,16 +75,14 @@ protected:
 private:
     void build_axes();
     void build_pointer();
-    QLineSeries *add_line(int s);
-    void draw_series(int s, const TrendTrace &trace);
     void fit_axis(QValueAxis *axis, double lo, double hi);
     void place_limits(double amps_lo, double amps_hi);
     qint64 time_at(double x) const;
     void point_at(double x);
 
     QChart *m_chart;
-    std::array<std::vector<QLineSeries *>, trend_series> m_lines{};
-    std::array<QList<QPointF>, trend_series> m_shown{};
+    std::array<QLineSeries *, trend_series> m_legend{};
+    TrendTraces *m_traces = nullptr;
     std::array<bool, trend_series> m_visible{};
     std::array<QLineSeries *, trend_limits> m_limits{};
     std::array<std::optional<double>, trend_limits> m_limit_values{};

@@ -59,7 +59,7 @@ QString TrendChart::read_out(qint64 t_ms) const
         if (!m_visible[size_t(s)])
             continue;
         const MeasuredField &f = measured_fields[size_t(s)];
-        const QPointF *p = nearest(m_shown[size_t(s)], t_ms);
+        const QPointF *p = nearest(trace(s).points, t_ms);
         const bool near = p != nullptr && std::abs(qint64(p->x()) - t_ms) <= reach;
         text += QStringLiteral("  ") + QString::fromUtf8(f.caption) + QLatin1Char(' ') +
                 (near ? locale.toString(p->y(), 'f', f.digits) + QLatin1Char(' ') +

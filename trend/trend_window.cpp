@@ -12,7 +12,9 @@
 
 namespace {
 
-constexpr int redraw_ms = 500;
+// Once a second at most: a live trend needs no more, and each redraw lays out
+// the time axis anew.
+constexpr int redraw_ms = 1000;
 
 struct TimeWindow {
     const char *name;
