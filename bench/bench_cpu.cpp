@@ -7,6 +7,8 @@
 //   bench_cpu --idle [--seconds S]
 //       the main window alone: the monitor and the trend opened once and
 //       closed again, as an operator leaves them
+//   bench_cpu --unseen [--seconds S]
+//       the program with its main window hidden too: the polling alone
 //   bench_cpu --bare [--seconds S]
 //       the baseline: an empty QWidget and a 150 ms timer that writes the
 //       poll to the simulator's pseudo-terminal and reads the reply with
@@ -83,6 +85,7 @@ int main(int argc, char *argv[])
     QStringList args = app.arguments().mid(1);
     const bool bare = args.removeAll(QStringLiteral("--bare")) > 0;
     const bool idle = args.removeAll(QStringLiteral("--idle")) > 0;
+    const bool unseen = args.removeAll(QStringLiteral("--unseen")) > 0;
     const int span = option(args, "--trend", -1);
     const int seconds = option(args, "--seconds", 60);
     const int every = option(args, "--every", seconds);
@@ -109,10 +112,17 @@ int main(int argc, char *argv[])
             win->findChild<QAction *>(QStringLiteral("mnu_monitor"))->trigger();
         if (idle || span >= 0)
             win->findChild<QAction *>(QStringLiteral("mnu_trend"))->trigger();
+        if (unseen)
+            win->hide();
         if (span >= 0)
             win->findChild<QComboBox *>(QStringLiteral("cmb_window"))->setCurrentIndex(span);
     }
-    const char *what = bare ? "bare window" : idle ? "main window" : "trend shown";
+    QString what = bare     ? QStringLiteral("bare window")
+                   : unseen ? QStringLiteral("no window")
+                            : QStringLiteral("main window");
+    if (span >= 0)
+        what = QStringLiteral("trend, ") +
+               win->findChild<QComboBox *>(QStringLiteral("cmb_window"))->currentText();
 
     double start = 0;
     double mark = 0;
@@ -123,7 +133,7 @@ int main(int argc, char *argv[])
         const double now = cpu_s();
         const double share = 100.0 * (now - mark) / every;
         worst = std::max(worst, share);
-        std::printf("%s: %4lld s  %.2f %%\n", what, clock.elapsed() / 1000, share);
+        std::printf("%s: %4lld s  %.2f %%\n", qPrintable(what), clock.elapsed() / 1000, share);
         std::fflush(stdout);
         mark = now;
     });
@@ -141,10 +151,10 @@ int main(int argc, char *argv[])
     });
     app.exec();
     const double share = 100.0 * (cpu_s() - start) / (double(clock.elapsed()) / 1000.0);
-    std::printf(
-        "%s: %.3f %% of a core over %d s%s\n", what, share, seconds,
-        every < seconds
-            ? qPrintable(QStringLiteral(", worst %1 s: %2 %").arg(every).arg(worst, 0, 'f', 2))
-            : "");
+    QString summary =
+        QStringLiteral("%1: %2 % of a core over %3 s").arg(what).arg(share, 0, 'f', 3).arg(seconds);
+    if (every < seconds)
+        summary += QStringLiteral(", worst %1 s: %2 %").arg(every).arg(worst, 0, 'f', 2);
+    std::printf("%s\n", qPrintable(summary));
     return 0;
 }

@@ -30,6 +30,9 @@ public slots:
     void add_exchange(const Exchange &exchange);
     void add_reconnect();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void show_later(const QStringList &lines);
     void show_counters();
