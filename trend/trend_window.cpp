@@ -192,10 +192,13 @@ void TrendWindow::clear_thresholds()
     m_dirty = true;
 }
 
+// The span chosen, or what is held while that is less: the plot is filled
+// from the first sample on.
 qint64 TrendWindow::live_span() const
 {
-    const qint64 span = m_cmb_window->currentData().toLongLong();
-    return span > 0 ? span : m_buffer.last_ms() - m_buffer.first_ms();
+    const qint64 chosen = m_cmb_window->currentData().toLongLong();
+    const qint64 held = m_buffer.last_ms() - m_buffer.first_ms();
+    return chosen > 0 ? std::min(chosen, held) : held;
 }
 
 void TrendWindow::refresh()
