@@ -3,6 +3,7 @@
 //   bench_trend [--hours H] [--live S] [--show S]
 // --show keeps the window open with live data for S seconds (for a look or
 // a screenshot) instead of measuring.
+#include "program_look.h"
 #include "trend_chart.h"
 #include "trend_window.h"
 
@@ -84,6 +85,7 @@ double live(TrendWindow &w, qint64 &i, qint64 t0, double s)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    apply_program_look(app);
     const QStringList args = app.arguments();
     const auto option = [&](const char *name, double fallback) {
         const qsizetype at = args.indexOf(QString::fromLatin1(name));

@@ -24,6 +24,7 @@ public:
         if (!pty.startsWith('/') || !ini.open(QIODevice::WriteOnly))
             fail("no pseudo-terminal from the simulator");
         ini.write("[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=" + pty + "\r\n");
+        m_pty = QString::fromLocal8Bit(pty);
     }
     ~SimLine()
     {
@@ -32,6 +33,7 @@ public:
     }
 
     QString ini_path() const { return m_dir.filePath(QStringLiteral("тп.ini")); }
+    QString pty() const { return m_pty; }
 
 private:
     [[noreturn]] static void fail(const char *why)
@@ -42,4 +44,5 @@ private:
 
     QTemporaryDir m_dir;
     QProcess m_sim;
+    QString m_pty;
 };

@@ -87,11 +87,24 @@ void MonitorWindow::add_event(const QString &what)
     show_later(m_log.add_event(QDateTime::currentMSecsSinceEpoch(), what));
 }
 
+// Hidden, the window draws nothing: the lines wait, as many as the log
+// keeps, until it is shown again.
 void MonitorWindow::show_later(const QStringList &lines)
 {
     m_pending += lines;
+    if (!isVisible()) {
+        if (m_pending.size() > TrafficLog::max_lines)
+            m_pending.remove(0, m_pending.size() - TrafficLog::max_lines);
+        return;
+    }
     if (!m_refresh->isActive())
         m_refresh->start();
+}
+
+void MonitorWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    flush();
 }
 
 void MonitorWindow::flush()

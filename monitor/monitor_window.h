@@ -35,6 +35,9 @@ public slots:
     // A line for what the line did between exchanges (port lost, search).
     void add_event(const QString &what);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void show_later(const QStringList &lines);
     void show_counters();

@@ -2,13 +2,18 @@
 
 #include "registers.h"
 
+#include <QDateTime>
+
 QByteArray csv_header(const CsvLayout &layout)
 {
-    QByteArray header = "time";
+    QByteArray header = layout.spreadsheet ? "\xEF\xBB\xBFtime" : "time";
     if (layout.address)
-        header += ",address";
-    for (const MeasuredField &f : measured_fields)
-        header += ',' + QByteArray(f.id);
+        header += layout.separator + QByteArray("address");
+    for (const MeasuredField &f : measured_fields) {
+        header += layout.separator + QByteArray(f.id);
+        if (layout.spreadsheet)
+            header += ", " + QByteArray(f.unit);
+    }
     return header + '\n';
 }
 
@@ -17,13 +22,30 @@ QByteArray csv_time(qint64 ms_since_epoch)
     return iso_local_time(ms_since_epoch, true).toLatin1();
 }
 
+namespace {
+
+QByteArray spreadsheet_time(qint64 ms_since_epoch, char decimal)
+{
+    // QDateTime formats with the C locale.
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms_since_epoch);
+    return local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toLatin1() + decimal +
+           local.toString(QStringLiteral("zzz")).toLatin1();
+}
+
+} // namespace
+
 QByteArray csv_row(const Measurement &m, const CsvLayout &layout)
 {
-    // QByteArray::number never groups digits or uses a comma.
-    QByteArray row = csv_time(m.time_ms);
+    QByteArray row =
+        layout.spreadsheet ? spreadsheet_time(m.time_ms, layout.decimal) : csv_time(m.time_ms);
     if (layout.address)
-        row += ',' + QByteArray::number(m.address);
-    for (const MeasuredField &f : measured_fields)
-        row += ',' + QByteArray::number(field_value(m, f), 'f', f.digits);
+        row += layout.separator + QByteArray::number(m.address);
+    for (const MeasuredField &f : measured_fields) {
+        // QByteArray::number never groups digits or uses a comma.
+        QByteArray value = QByteArray::number(field_value(m, f), 'f', f.digits);
+        if (layout.decimal != '.')
+            value.replace('.', layout.decimal);
+        row += layout.separator + value;
+    }
     return row + '\n';
 }

@@ -1,6 +1,7 @@
 #include "trend_buffer.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -26,37 +27,107 @@ void widen(TrendExtremes &e, const TrendExtremes &x)
     }
 }
 
+// The span of a followed by later, and the longest pause in it.
+void join_span(qint64 &t_last, TrendPause &pause, qint64 later_first, qint64 later_last,
+               const TrendPause &later_pause)
+{
+    const TrendPause between{t_last, later_first};
+    if (between.length() > pause.length())
+        pause = between;
+    if (later_pause.length() > pause.length())
+        pause = later_pause;
+    t_last = later_last;
+}
+
 void merge_into(TrendBucket &a, const TrendBucket &later)
 {
-    a.t_last = later.t_last;
+    join_span(a.t_last, a.pause, later.t_first, later.t_last, later.pause);
     for (int s = 0; s < trend_series; ++s)
         widen(a.s[size_t(s)], later.s[size_t(s)]);
 }
 
-// Items 0..n-1 (get(i) gives their extremes) in groups small enough that at
-// most max_points points come out: one point for a group that is a single
-// sample, else its low and its high in the order they occurred.
-template <typename Get> QList<QPointF> envelope(size_t n, Get get, bool exact, int max_points)
+// What one item (a sample or a bucket) holds of one series.
+struct Stretch {
+    TrendExtremes e;
+    qint64 t_first = 0;
+    qint64 t_last = 0;
+    TrendPause pause;
+};
+
+void join(Stretch &a, const Stretch &later)
 {
+    join_span(a.t_last, a.pause, later.t_first, later.t_last, later.pause);
+    widen(a.e, later.e);
+}
+
+// Turns a series' items into what the plot draws.
+class TraceBuilder {
+public:
+    explicit TraceBuilder(qint64 gap) : m_gap(gap) {}
+
+    // A group's low and high in the order they occurred, with a break
+    // before it after a pause, and inside it at its own pause.
+    void add(const Stretch &x)
+    {
+        if (!m_trace.points.isEmpty() && x.t_first - m_last > m_gap)
+            mark_break();
+        m_last = x.t_last;
+        bool paused = x.pause.length() > m_gap;
+        QPointF p(qreal(x.e.t_lo), qreal(x.e.lo));
+        QPointF q(qreal(x.e.t_hi), qreal(x.e.hi));
+        if (q.x() < p.x())
+            std::swap(p, q);
+        for (const QPointF &point : p.x() == q.x() ? QList<QPointF>{p} : QList<QPointF>{p, q}) {
+            if (paused && qint64(point.x()) >= x.pause.to) {
+                mark_break();
+                paused = false;
+            }
+            m_trace.points.append(point);
+        }
+        // Both extremes before the pause: the next group starts after it.
+        if (paused)
+            m_last = x.pause.from;
+    }
+    TrendTrace take() { return std::move(m_trace); }
+    void reserve(qsizetype n) { m_trace.points.reserve(n); }
+
+private:
+    void mark_break()
+    {
+        const qsizetype at = m_trace.points.size();
+        if (at > 0 && (m_trace.breaks.isEmpty() || m_trace.breaks.last() != at))
+            m_trace.breaks.append(at);
+    }
+
+    qint64 m_gap;
+    qint64 m_last = 0;
+    TrendTrace m_trace;
+};
+
+// Items 0..n-1 (get(i) gives each) in groups small enough that at most
+// max_points points come out: one point for a group that is a single
+// sample, else its low and its high. A pause longer than gap_ms and than a
+// group's share of the whole span breaks the line; a shorter one would not
+// show at this scale.
+template <typename Get>
+TrendTrace envelope(size_t n, Get get, bool exact, int max_points, qint64 gap_ms)
+{
+    if (n == 0)
+        return {};
     const size_t pairs = size_t(std::max(1, max_points / 2));
     const size_t group = (exact && n <= size_t(max_points)) ? 1 : (n + pairs - 1) / pairs;
-    QList<QPointF> out;
+    const qint64 span = get(n - 1).t_last - get(0).t_first;
+    const qint64 no_gap = std::numeric_limits<qint64>::max();
+    TraceBuilder out(gap_ms > 0 ? std::max(gap_ms, span / qint64((n + group - 1) / group))
+                                : no_gap);
     out.reserve(qsizetype(std::min(n, size_t(max_points)) + 1));
     for (size_t i = 0; i < n; i += group) {
-        TrendExtremes e = get(i);
+        Stretch x = get(i);
         for (size_t j = i + 1; j < std::min(n, i + group); ++j)
-            widen(e, get(j));
-        if (e.t_lo == e.t_hi) {
-            out.append(QPointF(qreal(e.t_lo), qreal(e.lo)));
-        } else if (e.t_lo < e.t_hi) {
-            out.append(QPointF(qreal(e.t_lo), qreal(e.lo)));
-            out.append(QPointF(qreal(e.t_hi), qreal(e.hi)));
-        } else {
-            out.append(QPointF(qreal(e.t_hi), qreal(e.hi)));
-            out.append(QPointF(qreal(e.t_lo), qreal(e.lo)));
-        }
+            join(x, get(j));
+        out.add(x);
     }
-    return out;
+    return out.take();
 }
 
 } // namespace
@@ -133,26 +204,33 @@ void TrendBuffer::compact()
     m_width *= 2;
 }
 
-QList<QPointF> TrendBuffer::points(int s, qint64 from_ms, int max_points) const
+TrendTrace TrendBuffer::trace(int s, qint64 from_ms, qint64 to_ms, int max_points,
+                              qint64 gap_ms) const
 {
-    if (m_samples == 0 || s < 0 || s >= trend_series)
+    if (m_samples == 0 || s < 0 || s >= trend_series || to_ms < from_ms)
         return {};
     const auto si = size_t(s);
     if (m_recent.front().t <= std::max(from_ms, m_first_ms)) {
-        const auto first = std::lower_bound(m_recent.begin(), m_recent.end(), from_ms,
-                                            [](const TrendSample &x, qint64 t) { return x.t < t; });
+        const auto by_time = [](const TrendSample &x, qint64 t) { return x.t < t; };
+        const auto first = std::lower_bound(m_recent.begin(), m_recent.end(), from_ms, by_time);
+        const auto end = std::lower_bound(first, m_recent.end(), to_ms + 1, by_time);
         const auto at = [&](size_t i) {
             const TrendSample &x = first[qsizetype(i)];
-            return TrendExtremes{x.v[si], x.v[si], x.t, x.t};
+            return Stretch{{x.v[si], x.v[si], x.t, x.t}, x.t, x.t, {}};
         };
-        return envelope(size_t(m_recent.end() - first), at, true, max_points);
+        return envelope(size_t(end - first), at, true, max_points, gap_ms);
     }
     const auto first =
         std::lower_bound(m_archive.begin(), m_archive.end(), from_ms,
                          [](const TrendBucket &b, qint64 t) { return b.t_last < t; });
-    const size_t stored = size_t(m_archive.end() - first);
+    const auto end = std::lower_bound(first, m_archive.end(), to_ms + 1,
+                                      [](const TrendBucket &b, qint64 t) { return b.t_first < t; });
+    const size_t stored = size_t(end - first);
+    const bool partial = m_partial_count > 0 && end == m_archive.end() &&
+                         m_partial.t_first <= to_ms && m_partial.t_last >= from_ms;
     const auto at = [&](size_t i) {
-        return i < stored ? first[qsizetype(i)].s[si] : m_partial.s[si];
+        const TrendBucket &b = i < stored ? first[qsizetype(i)] : m_partial;
+        return Stretch{b.s[si], b.t_first, b.t_last, b.pause};
     };
-    return envelope(stored + (m_partial_count > 0 ? 1 : 0), at, false, max_points);
+    return envelope(stored + (partial ? 1 : 0), at, false, max_points, gap_ms);
 }

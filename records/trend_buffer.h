@@ -32,10 +32,26 @@ struct TrendExtremes {
     qint64 t_hi = 0;
 };
 
+// The longest pause between the samples of a bucket: from the sample
+// before it to the one after. A bucket merged across an unplugged adapter
+// still knows where the line must break.
+struct TrendPause {
+    qint64 from = 0;
+    qint64 to = 0;
+    qint64 length() const { return to - from; }
+};
+
 struct TrendBucket {
     qint64 t_first = 0;
     qint64 t_last = 0;
+    TrendPause pause;
     std::array<TrendExtremes, trend_series> s{};
+};
+
+// A series as the plot draws it.
+struct TrendTrace {
+    QList<QPointF> points;
+    QList<qsizetype> breaks; // points that begin a stretch after a gap, ascending
 };
 
 class TrendBuffer {
@@ -53,16 +69,17 @@ public:
     qint64 first_ms() const { return m_first_ms; }
     qint64 last_ms() const { return m_last_ms; }
 
-    // Series s from from_ms to the newest sample as at most max_points points
-    // (x: ms since the epoch, y: the value), the low and high of each stretch
-    // in the order they occurred. Taken from the exact samples while they
-    // reach back to from_ms, else from the archive.
-    QList<QPointF> points(int s, qint64 from_ms, int max_points) const;
+    // Series s from from_ms to to_ms as at most max_points points (x: ms
+    // since the epoch, y: the value), the low and high of each stretch in
+    // the order they occurred. Taken from the exact samples while they reach
+    // back to from_ms, else from the archive. Where no sample came for more
+    // than gap_ms, and for longer than one of the stretches merged into a
+    // point pair, the trace breaks.
+    TrendTrace trace(int s, qint64 from_ms, qint64 to_ms, int max_points, qint64 gap_ms) const;
 
 private:
     void archive(const TrendSample &sample);
     void compact();
-    std::vector<TrendBucket> buckets_from(qint64 from_ms) const;
 
     int m_recent_capacity;
     int m_archive_capacity;

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
 
 #ifdef Q_OS_UNIX
 #include <csignal>
@@ -189,7 +190,9 @@ void TestMonitor::pause_counts_but_keeps_no_lines()
 
     pause->click();
     window.add_exchange(poll_tick(2));
-    // Shown by the window's own refresh, counters included.
+    // Hidden, it draws nothing; shown, its own refresh catches up, counters included.
+    QVERIFY(!window.findChild<QTimer *>()->isActive());
+    window.show();
     QTRY_COMPARE_WITH_TIMEOUT(text->blockCount(), 4, event_wait_ms);
     QCOMPARE(int(window.log().lines().size()), 4);
     const auto *counters = window.findChild<QLabel *>(QStringLiteral("lbl_counters"));

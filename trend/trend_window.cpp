@@ -5,19 +5,16 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateTime>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
-#include <QTime>
 #include <QVBoxLayout>
 
 namespace {
 
-constexpr int redraw_ms = 500;
+// Once a second at most: a live trend needs no more, and each redraw lays out
+// the time axis anew.
+constexpr int redraw_ms = 1000;
 
 struct TimeWindow {
     const char *name;
@@ -26,6 +23,19 @@ struct TimeWindow {
 const TimeWindow time_windows[] = {
     {"1 мин", 60'000}, {"10 мин", 600'000}, {"1 ч", 3'600'000}, {"Всё", 0}};
 
+const char *const pointer_hint = "Колесо мыши или рамка, обведённая мышью, увеличивают участок";
+
+// A button whose text changes keeps the width of the longer one, so the
+// row never pushes the window wider.
+QPushButton *two_text_button(const QString &a, const QString &b, QWidget *parent)
+{
+    auto *button = new QPushButton(b, parent);
+    const int wide = button->sizeHint().width();
+    button->setText(a);
+    button->setMinimumWidth(std::max(wide, button->sizeHint().width()));
+    return button;
+}
+
 } // namespace
 
 TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent), m_chart(new TrendChart(this))
@@ -33,13 +43,16 @@ TrendWindow::TrendWindow(QWidget *parent) : QWidget(parent), m_chart(new TrendCh
     setWindowFlag(Qt::Window);
     setObjectName(QStringLiteral("trend"));
     setWindowTitle(QStringLiteral("Тренд"));
-    resize(900, 560);
+    resize(900, 600);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(build_controls());
+    layout->addWidget(build_series_row());
+    layout->addWidget(build_command_row());
     layout->addWidget(m_chart, 1);
+    layout->addWidget(build_status_row());
     m_redraw.setInterval(redraw_ms);
     connect(&m_redraw, &QTimer::timeout, this, &TrendWindow::redraw_tick);
     connect(&m_recorder, &CsvRecorder::failed, this, &TrendWindow::recording_failed);
+    connect(m_chart, &TrendChart::zoom_requested, this, &TrendWindow::zoom_to);
     update_record_status();
 }
 
@@ -50,7 +63,7 @@ TrendWindow::~TrendWindow()
     m_recorder.stop();
 }
 
-QWidget *TrendWindow::build_controls()
+QWidget *TrendWindow::build_series_row()
 {
     auto *bar = new QWidget(this);
     auto *row = new QHBoxLayout(bar);
@@ -67,23 +80,86 @@ QWidget *TrendWindow::build_controls()
         m_chk_series[size_t(s)] = check;
     }
     row->addStretch(1);
+    for (QWidget *w : view_commands(bar))
+        row->addWidget(w);
+    return bar;
+}
+
+QWidget *TrendWindow::build_command_row()
+{
+    auto *bar = new QWidget(this);
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(0, 0, 0, 0);
+    auto *always = new QLabel(QStringLiteral("Всегда показывать:"), bar);
+    row->addWidget(always);
+    for (int l = 0; l < trend_limits; ++l) {
+        auto *check = new QCheckBox(par_caption(trend_limit_parameter(l)), bar);
+        check->setObjectName(QStringLiteral("chk_limit_%1").arg(l));
+        check->setAccessibleName(always->text() + QLatin1Char(' ') + check->text());
+        check->setToolTip(QStringLiteral("Без отметки линия видна, когда ток доходит до неё"));
+        connect(check, &QCheckBox::toggled, this, [this, l](bool on) {
+            m_chart->set_limit_asked(l, on);
+            refresh();
+        });
+        row->addWidget(check);
+        m_chk_limits[size_t(l)] = check;
+    }
+    row->addStretch(1);
+    auto *image = new QPushButton(QStringLiteral("Сохранить изобра&жение…"), bar);
+    image->setObjectName(QStringLiteral("cmd_image"));
+    connect(image, &QPushButton::clicked, this, &TrendWindow::cmd_image_click);
+    m_cmd_record = two_text_button(QStringLiteral("&Запись в CSV…"),
+                                   QStringLiteral("Остановить &запись"), bar);
+    m_cmd_record->setObjectName(QStringLiteral("cmd_record"));
+    connect(m_cmd_record, &QPushButton::clicked, this, &TrendWindow::cmd_record_click);
+    row->addWidget(image);
+    row->addWidget(m_cmd_record);
+    return bar;
+}
+
+QList<QWidget *> TrendWindow::view_commands(QWidget *bar)
+{
+    auto *caption = new QLabel(QStringLiteral("&Интервал:"), bar);
     m_cmb_window = new QComboBox(bar);
     m_cmb_window->setObjectName(QStringLiteral("cmb_window"));
+    m_cmb_window->setAccessibleName(QStringLiteral("Интервал"));
+    caption->setBuddy(m_cmb_window);
     for (const TimeWindow &w : time_windows)
         m_cmb_window->addItem(QString::fromUtf8(w.name), w.ms);
     m_cmb_window->setCurrentIndex(1);
-    connect(m_cmb_window, &QComboBox::currentIndexChanged, this, &TrendWindow::refresh);
-    m_cmd_pause = new QPushButton(QStringLiteral("Пауза"), bar);
+    connect(m_cmb_window, &QComboBox::currentIndexChanged, this, &TrendWindow::reset_zoom);
+    m_cmd_pause = two_text_button(QStringLiteral("&Пауза"), QStringLiteral("&Продолжить"), bar);
     m_cmd_pause->setObjectName(QStringLiteral("cmd_pause"));
     connect(m_cmd_pause, &QPushButton::clicked, this, &TrendWindow::cmd_pause_click);
-    m_cmd_record = new QPushButton(bar);
-    m_cmd_record->setObjectName(QStringLiteral("cmd_record"));
-    connect(m_cmd_record, &QPushButton::clicked, this, &TrendWindow::cmd_record_click);
+    m_cmd_unzoom = new QPushButton(QStringLiteral("&Сбросить масштаб"), bar);
+    m_cmd_unzoom->setObjectName(QStringLiteral("cmd_unzoom"));
+    m_cmd_unzoom->setEnabled(false);
+    connect(m_cmd_unzoom, &QPushButton::clicked, this, &TrendWindow::reset_zoom);
+    return {caption, m_cmb_window, m_cmd_pause, m_cmd_unzoom};
+}
+
+// The values under the pointer, and the recording's state at the right.
+QWidget *TrendWindow::build_status_row()
+{
+    auto *bar = new QWidget(this);
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(0, 0, 0, 0);
+    m_lbl_cursor = new QLabel(QString::fromUtf8(pointer_hint), bar);
+    m_lbl_cursor->setObjectName(QStringLiteral("lbl_cursor"));
+    m_lbl_cursor->setAccessibleName(QStringLiteral("Значения под указателем"));
+    // A long read-out is cut, never widens the window.
+    m_lbl_cursor->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_lbl_cursor->setMinimumWidth(1);
+    connect(m_chart, &TrendChart::pointed, this, [this](const QString &text) {
+        m_lbl_cursor->setText(text.isEmpty() ? QString::fromUtf8(pointer_hint) : text);
+    });
     m_lbl_record = new QLabel(bar);
     m_lbl_record->setObjectName(QStringLiteral("lbl_record"));
-    row->addWidget(m_cmb_window);
-    row->addWidget(m_cmd_pause);
-    row->addWidget(m_cmd_record);
+    m_lbl_record->setAccessibleName(QStringLiteral("Запись в CSV"));
+    // Its text grows while recording; a fixed width keeps the window's.
+    m_lbl_record->setFixedWidth(m_lbl_record->fontMetrics().horizontalAdvance(
+        QStringLiteral("Запись: РЗТ604-адр247-2026-12-07, строк: 9999999, 00:00:00")));
+    row->addWidget(m_lbl_cursor, 1);
     row->addWidget(m_lbl_record);
     return bar;
 }
@@ -116,19 +192,36 @@ void TrendWindow::clear_thresholds()
     m_dirty = true;
 }
 
+// The span chosen, or what is held while that is less: the plot is filled
+// from the first sample on.
+qint64 TrendWindow::live_span() const
+{
+    const qint64 chosen = m_cmb_window->currentData().toLongLong();
+    const qint64 held = m_buffer.last_ms() - m_buffer.first_ms();
+    return chosen > 0 ? std::min(chosen, held) : held;
+}
+
 void TrendWindow::refresh()
 {
-    const qint64 span = m_cmb_window->currentData().toLongLong();
-    m_chart->show_from(m_buffer, span > 0 ? m_buffer.last_ms() - span : m_buffer.first_ms());
+    if (m_zoom)
+        m_chart->show_range(m_buffer, m_zoom->first, m_zoom->second);
+    else
+        m_chart->show_range(m_buffer, m_buffer.last_ms() - live_span(), m_buffer.last_ms());
+    m_drawn_ms = m_buffer.last_ms();
     m_dirty = false;
 }
 
+// A new sample moves the plot by span / width pixels: below one pixel the
+// picture would not change, so the drawing waits for more.
 void TrendWindow::redraw_tick()
 {
-    if (m_dirty && !m_paused)
-        refresh();
     if (m_recorder.recording())
         update_record_status();
+    if (!m_dirty || m_paused || m_zoom)
+        return;
+    const qint64 pixel_ms = 2 * live_span() / m_chart->max_points();
+    if (m_buffer.last_ms() - m_drawn_ms >= pixel_ms)
+        refresh();
 }
 
 void TrendWindow::showEvent(QShowEvent *event)
@@ -148,73 +241,27 @@ void TrendWindow::hideEvent(QHideEvent *event)
 void TrendWindow::cmd_pause_click()
 {
     m_paused = !m_paused;
-    m_cmd_pause->setText(m_paused ? QStringLiteral("Продолжить") : QStringLiteral("Пауза"));
+    m_cmd_pause->setText(m_paused ? QStringLiteral("&Продолжить") : QStringLiteral("&Пауза"));
     if (!m_paused)
         refresh();
 }
 
-bool TrendWindow::start_recording(const QString &path)
+void TrendWindow::zoom_to(qint64 from_ms, qint64 to_ms)
 {
-    const bool ok = m_recorder.start(path);
-    update_record_status();
-    return ok;
-}
-
-void TrendWindow::stop_recording()
-{
-    m_recorder.stop();
-    update_record_status();
-}
-
-void TrendWindow::cmd_record_click()
-{
-    if (m_recorder.recording()) {
-        stop_recording();
+    if (m_buffer.empty())
         return;
-    }
-    const QString name =
-        QStringLiteral("trend-%1.csv")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Запись в CSV"), name,
-                                                      QStringLiteral("CSV (*.csv)"));
-    if (path.isEmpty())
+    from_ms = std::max(from_ms, m_buffer.first_ms());
+    to_ms = std::min(to_ms, m_buffer.last_ms());
+    if (to_ms - from_ms < TrendChart::min_span_ms)
         return;
-    if (!start_recording(path))
-        QMessageBox::critical(this, QStringLiteral("Тренд"), m_recorder.error());
+    m_zoom = {from_ms, to_ms};
+    m_cmd_unzoom->setEnabled(true);
+    refresh();
 }
 
-void TrendWindow::update_record_status()
+void TrendWindow::reset_zoom()
 {
-    const bool on = m_recorder.recording();
-    m_cmd_record->setText(on ? QStringLiteral("Остановить запись")
-                             : QStringLiteral("Запись в CSV…"));
-    if (!on) {
-        if (m_recorder.error().isEmpty())
-            m_lbl_record->setText(m_recorder.path().isEmpty()
-                                      ? QString()
-                                      : QStringLiteral("Записано: %1, строк: %2")
-                                            .arg(QFileInfo(m_recorder.path()).fileName())
-                                            .arg(m_recorder.rows()));
-        return;
-    }
-    const QTime elapsed = QTime(0, 0).addMSecs(int(m_recorder.elapsed_ms() % 86'400'000));
-    const qint64 days = m_recorder.elapsed_ms() / 86'400'000;
-    m_lbl_record->setStyleSheet(QString());
-    m_lbl_record->setText(QStringLiteral("Запись: %1, строк: %2, %3%4")
-                              .arg(QFileInfo(m_recorder.path()).fileName())
-                              .arg(m_recorder.rows())
-                              .arg(days > 0 ? QStringLiteral("%1 д ").arg(days) : QString())
-                              .arg(elapsed.toString(QStringLiteral("HH:mm:ss"))));
-}
-
-// Shown without blocking: this runs inside the exchange's tick.
-void TrendWindow::recording_failed(const QString &message)
-{
-    update_record_status();
-    m_lbl_record->setStyleSheet(QStringLiteral("color: #b00000"));
-    m_lbl_record->setText(QStringLiteral("Запись остановлена, строк: %1").arg(m_recorder.rows()));
-    auto *box = new QMessageBox(QMessageBox::Critical, QStringLiteral("Тренд"), message,
-                                QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->open();
+    m_zoom.reset();
+    m_cmd_unzoom->setEnabled(false);
+    refresh();
 }
