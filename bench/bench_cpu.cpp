@@ -10,9 +10,10 @@
 //   bench_cpu --unseen [--seconds S]
 //       the program with its main window hidden too: the polling alone
 //   bench_cpu --bare [--seconds S]
-//       the baseline: an empty QWidget and a 150 ms timer that writes the
-//       poll to the simulator's pseudo-terminal and reads the reply with
-//       plain read() and write()
+//       the baseline: a plain QWidget with ten labels and a 150 ms timer
+//       that writes the poll to the simulator's pseudo-terminal, reads the
+//       reply with plain read() and write() and shows its ten registers in
+//       the labels, so that it draws what the main window draws
 // Each run settles for two seconds first.
 
 #include "frm_main.h"
@@ -24,7 +25,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -32,6 +35,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -53,12 +57,20 @@ int option(QStringList &args, const char *name, int fallback)
     return value;
 }
 
-// The poll of address 1, as the program sends it, and whatever comes back.
-void bare_tick(int fd)
+// The poll of address 1, as the program sends it; the ten registers of
+// whatever came back since the last tick, shown as they are.
+void bare_tick(int fd, const std::vector<QLabel *> &labels)
 {
     static const QByteArray poll = QByteArray::fromHex("010300c8000a4433");
-    char reply[256];
-    while (read(fd, reply, sizeof reply) > 0) {
+    unsigned char reply[256];
+    ssize_t got = 0;
+    for (ssize_t n; (n = read(fd, reply + got, sizeof reply - size_t(got))) > 0;)
+        got += n;
+    if (got >= 25 && reply[1] == 3 && reply[2] == 20) {
+        for (size_t i = 0; i < labels.size(); ++i) {
+            const int value = reply[3 + 2 * i] << 8 | reply[4 + 2 * i];
+            labels[i]->setText(QString::number(value / 100.0, 'f', 2));
+        }
     }
     if (write(fd, poll.constData(), size_t(poll.size())) != poll.size())
         std::fprintf(stderr, "bench: the poll was not written\n");
@@ -93,15 +105,22 @@ int main(int argc, char *argv[])
     SimLine line(args);
     std::unique_ptr<FrmMain> win;
     QWidget plain;
+    std::vector<QLabel *> labels;
     QTimer poll;
     if (bare) {
         const int fd = open_raw(line.pty());
         if (fd < 0)
             return 1;
         plain.resize(400, 300);
+        auto *column = new QVBoxLayout(&plain);
+        for (int i = 0; i < 10; ++i) {
+            labels.push_back(new QLabel(QStringLiteral("-"), &plain));
+            column->addWidget(labels.back());
+        }
         plain.show();
         poll.setInterval(150);
-        QObject::connect(&poll, &QTimer::timeout, [fd] { bare_tick(fd); });
+        poll.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&poll, &QTimer::timeout, [fd, &labels] { bare_tick(fd, labels); });
         poll.start();
     } else {
         win = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(line.ini_path()),

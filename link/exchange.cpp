@@ -67,10 +67,13 @@ Exchange exchange_step(Modbus &m, const ReplyDecoder &decode_reply)
     Exchange e;
     e.port_open = m.port->is_open();
     m.rx_count = 0;
-    while (m.port->bytes_waiting() > 0) {
-        const uint8_t b = read_rx_byte(m);
-        if (m.rx_count < rx_keep)
-            m.rx_buf[m.rx_count++] = b;
+    // The port is asked what it holds once per batch, not once per byte.
+    for (int waiting; (waiting = m.port->bytes_waiting()) > 0;) {
+        for (; waiting > 0; --waiting) {
+            const uint8_t b = read_rx_byte(m);
+            if (m.rx_count < rx_keep)
+                m.rx_buf[m.rx_count++] = b;
+        }
     }
     e.reply = received_bytes(m);
     e.reply_ms = m.rx_count > 0 ? m.port->last_byte_ms() : 0;
