@@ -1,10 +1,7 @@
 #include "config.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QLocale>
-#include <QStandardPaths>
 
 #include <cmath>
 #include <exception>
@@ -48,23 +45,6 @@ bool read_port(const QString &path, uint8_t &port)
 }
 
 } // namespace
-
-QString config_path_for(const QString &program_dir)
-{
-    // An installed program sits in a folder its user may not write, where a
-    // save would be refused without a word and the port never remembered.
-    if (QFileInfo(program_dir).isWritable())
-        return program_dir + QLatin1Char('/') + file_name();
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                        QStringLiteral("/rzt604-modbus");
-    QDir().mkpath(dir);
-    return dir + QLatin1Char('/') + file_name();
-}
-
-QString config_path()
-{
-    return config_path_for(QCoreApplication::applicationDirPath());
-}
 
 void save_config(const QString &path, uint8_t com_port, ConfigView &view)
 {
