@@ -1,7 +1,7 @@
 #include "config.h"
 #include "frm_main.h"
+#include "make_serial_port.h"
 #include "program_look.h"
-#include "qt_serial_port.h"
 #include "version.h"
 
 #include <QApplication>
@@ -44,7 +44,7 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("ru.rzt604.modbus")));
     apply_program_look(app);
     const QString path = config_path();
-    FrmMain window(std::make_unique<QtSerialPort>(path), path);
+    FrmMain window(make_serial_port(path), path);
     if (!window.Form_Load())
         return 0;
     return app.exec();

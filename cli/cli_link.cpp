@@ -1,6 +1,7 @@
 #include "cli_link.h"
 
 #include "config.h"
+#include "make_serial_port.h"
 #include "port_session.h"
 #include "request_ring.h"
 
@@ -41,7 +42,7 @@ int configured_port()
 
 } // namespace
 
-CliLink::CliLink() : m_port(config_path()), m_master(m_port)
+CliLink::CliLink() : m_port(make_serial_port(config_path())), m_master(*m_port)
 {
     m_master.par_table_init();
     // Only what the command asks goes on the line: no poll is left in flight
@@ -58,22 +59,23 @@ int CliLink::open(const CliArgs &args)
     PortError error = PortError::None;
     if (args.port.isEmpty() || match.hasMatch()) {
         const int n = args.port.isEmpty() ? configured_port() : match.captured(1).toInt();
-        error = m_port.set_port_number(n);
+        error = m_port->set_port_number(n);
         m_label = QStringLiteral("COM%1").arg(n);
-        if (error == PortError::None)
-            m_label += QStringLiteral(" (%1)").arg(m_port.device_name(n));
+        // Windows opens "COMn" as it is; elsewhere the device says more.
+        if (error == PortError::None && m_port->device_name(n) != m_label)
+            m_label += QStringLiteral(" (%1)").arg(m_port->device_name(n));
     } else {
-        error = m_port.set_device(args.port);
+        error = m_port->set_device(args.port);
         m_label = args.port;
     }
     if (error == PortError::None)
-        error = m_port.open();
+        error = m_port->open();
     if (error != PortError::None)
         return fail(exit_port, QStringLiteral("порт %1 не открыт: %2").arg(m_label, reason(error)));
     // A reply to a request of an earlier run may still wait in the port; it
     // would be taken for the answer to this run's first request.
-    while (m_port.bytes_waiting() > 0)
-        m_port.read_byte();
+    while (m_port->bytes_waiting() > 0)
+        m_port->read_byte();
     m_master.set_address(args.address);
     m_timeout_ms = args.timeout_ms;
     return exit_ok;

@@ -5,12 +5,13 @@
 
 #include "cli_args.h"
 #include "master.h"
-#include "qt_serial_port.h"
 #include "registers.h"
+#include "serial_port.h"
 
 #include <QEventLoop>
 
 #include <functional>
+#include <memory>
 
 class CliLink {
 public:
@@ -20,7 +21,7 @@ public:
     int open(const CliArgs &args);
 
     Master &master() { return m_master; }
-    QtSerialPort &port() { return m_port; }
+    SerialPort &port() { return *m_port; }
     // "COM3 (/dev/ttyUSB2)", or the device path given.
     const QString &port_label() const { return m_label; }
 
@@ -48,7 +49,7 @@ private:
     void tick(const std::function<bool()> &done);
     void note(const Exchange &e);
 
-    QtSerialPort m_port;
+    std::unique_ptr<SerialPort> m_port;
     Master m_master;
     QString m_label;
     int m_timeout_ms = 3000;

@@ -1,5 +1,6 @@
 // monitor: a CSV row for every complete measurement, polled every tick,
-// until the duration ends or SIGINT/SIGTERM; the file is then closed whole.
+// until the duration ends or SIGINT/SIGTERM (Ctrl+C, Ctrl+Break or the
+// console closing on Windows); the file is then closed whole.
 
 #include "cli_link.h"
 #include "commands.h"
@@ -14,6 +15,10 @@
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
 #include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <QCoreApplication>
+
+#include <windows.h>
 #endif
 
 namespace {
@@ -42,8 +47,41 @@ void stop_on_signals(CliLink &link, QObject *owner)
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 }
+#elif defined(Q_OS_WIN)
+// Set and cleared on the main thread only; the stop posted by the handler
+// runs there too, so it never finds a link that is gone.
+CliLink *stopping_link = nullptr;
+
+// Windows runs this on a thread of its own. The stop is posted into the
+// event loop, which ends the run between two ticks, so the last row is
+// whole and the file is closed.
+BOOL WINAPI on_console_event(DWORD event)
+{
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app,
+            [] {
+                if (stopping_link)
+                    stopping_link->stop();
+            },
+            Qt::QueuedConnection);
+    // The console window is closing: the process ends when this returns, so
+    // the main thread gets its moment to close the file.
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        Sleep(3000);
+    return TRUE;
+}
+
+void stop_on_signals(CliLink &link, QObject *owner)
+{
+    stopping_link = &link;
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+    QObject::connect(owner, &QObject::destroyed, [] {
+        SetConsoleCtrlHandler(on_console_event, FALSE);
+        stopping_link = nullptr;
+    });
+}
 #else
-// Ctrl+C ends the process; rows already written have been flushed.
 void stop_on_signals(CliLink &, QObject *) {}
 #endif
 

@@ -25,6 +25,10 @@ public:
     // Chooses the port the next open uses. Fails with Busy while open.
     virtual PortError set_port_number(int n) = 0;
     virtual int port_number() const = 0;
+    // A device named outright (a path or name given on a command line)
+    // instead of a number; port_number() is then 0. Fails with Busy while
+    // open, and with NotAvailable where the layer knows no such devices.
+    virtual PortError set_device(const QString & /*device*/) { return PortError::NotAvailable; }
     // The device the given number maps to (for tooltips and messages).
     virtual QString device_name(int n) const = 0;
 

@@ -13,9 +13,7 @@ public:
     explicit QtSerialPort(QString ini_path);
 
     PortError set_port_number(int n) override;
-    // A device named outright (a path given on a command line) instead of a
-    // port number; port_number() is then 0. Fails with Busy while open.
-    PortError set_device(const QString &device);
+    PortError set_device(const QString &device) override;
     int port_number() const override { return m_number; }
     QString device_name(int n) const override;
     PortError open() override;
