@@ -30,8 +30,9 @@ file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/cpack-per-generator.cmake
      "    set(CPACK_PACKAGE_FILE_NAME \"\${CPACK_PACKAGE_FILE_NAME}-setup\")\n"
      "endif()\n")
 
-# CMake's NSIS script, made a Unicode installer: the Cyrillic names of the
-# Start-menu entry and of the installer itself survive any code page.
+# CMake's NSIS script, made a 64-bit Unicode installer: the Cyrillic names of
+# the Start-menu entry and of the installer survive any code page, and it
+# runs where the programs run (a 64-bit Wine included).
 set(rzt_template ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in)
 file(READ ${rzt_template} rzt_bom_hex LIMIT 3 HEX)
 if(NOT rzt_bom_hex STREQUAL "efbbbf")
@@ -39,7 +40,7 @@ if(NOT rzt_bom_hex STREQUAL "efbbbf")
 endif()
 file(READ ${rzt_template} rzt_bom LIMIT 3)
 file(READ ${rzt_template} rzt_nsis OFFSET 3)
-file(WRITE ${CMAKE_BINARY_DIR}/nsis/NSIS.template.in "${rzt_bom}Unicode true\n${rzt_nsis}")
+file(WRITE ${CMAKE_BINARY_DIR}/nsis/NSIS.template.in "${rzt_bom}Target amd64-unicode\n${rzt_nsis}")
 list(PREPEND CMAKE_MODULE_PATH ${CMAKE_BINARY_DIR}/nsis)
 
 include(CPack)
