@@ -109,7 +109,7 @@ CliArgs parse_args(const QStringList &arguments)
     if (!p.parse(arguments))
         usage_error(p.errorText());
     if (p.isSet("help")) {
-        std::fputs(qPrintable(p.helpText()), stdout);
+        std::fputs(qUtf8Printable(p.helpText()), stdout);
         std::exit(exit_ok);
     }
     if (p.isSet("version")) {
@@ -180,7 +180,7 @@ QList<int> address_list(const QString &text, QString *why)
 
 int fail(int code, const QString &text)
 {
-    std::fprintf(stderr, "rzt604-cli: %s\n", qPrintable(text));
+    std::fprintf(stderr, "rzt604-cli: %s\n", qUtf8Printable(text));
     return code;
 }
 

@@ -72,7 +72,9 @@ int CliLine::open(const CliArgs &args)
             error = PortError::BadNumber;
         } else {
             session.com_port = uint8_t(n);
-            m_label += QStringLiteral(" (%1)").arg(line.port().device_name(n));
+            // Windows opens "COMn" as it is; elsewhere the device says more.
+            if (const QString device = line.port().device_name(n); device != m_label)
+                m_label += QStringLiteral(" (%1)").arg(device);
         }
     } else {
         session.use_device(args.port);

@@ -8,8 +8,21 @@
 
 #include <QCoreApplication>
 
+#ifdef Q_OS_WIN
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    // The text is UTF-8: the console shows it as such, and the bytes on
+    // stdout are those of every other platform (no CR added before LF).
+    SetConsoleOutputCP(CP_UTF8);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rzt604-cli"));
     install_qt_russian(app);

@@ -2,12 +2,10 @@
 
 #include "os_error.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QStandardPaths>
 
 #include <cmath>
 #include <exception>
@@ -111,23 +109,6 @@ std::optional<uint8_t> configured_port_number(const QString &path)
     } catch (const std::exception &) {
     }
     return std::nullopt;
-}
-
-QString config_path_for(const QString &program_dir)
-{
-    // An installed program sits in a folder its user may not write, where a
-    // save would be refused without a word and the port never remembered.
-    if (QFileInfo(program_dir).isWritable())
-        return program_dir + QLatin1Char('/') + file_name();
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                        QStringLiteral("/rzt604-modbus");
-    QDir().mkpath(dir);
-    return dir + QLatin1Char('/') + file_name();
-}
-
-QString config_path()
-{
-    return config_path_for(QCoreApplication::applicationDirPath());
 }
 
 void save_config(const QString &path, uint8_t com_port, ConfigView &view)

@@ -20,10 +20,12 @@ public:
     virtual bool ask_retry(const QString &title, const QString &text) = 0;
 };
 
-// "тп.ini" beside the executable while its folder is writable (a portable
-// copy, the build folder); otherwise, for an installed program,
-// $XDG_CONFIG_HOME/rzt604-modbus/тп.ini (~/.config/...), whose folder is
-// created here. The program and rzt604-cli both ask this.
+// Where "тп.ini" lives: beside the executable when it is there already (a
+// portable folder, writable or not); else beside the executable when that
+// folder is writable and no system one (/usr, /opt; Windows' Program Files);
+// else in the user's folder, ~/.config/rzt604-modbus ($XDG_CONFIG_HOME) or
+// %APPDATA%\rzt604-modbus, which is created here. The program and rzt604-cli
+// both ask this.
 QString config_path();
 // The same rule for a given program folder.
 QString config_path_for(const QString &program_dir);

@@ -43,7 +43,7 @@ bool open_new_beside(QFile &temp, const QString &target)
 bool sync_to_disk(QFile &f)
 {
 #ifdef Q_OS_WIN
-    return _commit(f.handle()) == 0;
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(f.handle()))) != 0;
 #else
     return ::fsync(f.handle()) == 0;
 #endif

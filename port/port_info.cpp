@@ -61,6 +61,12 @@ QStringList by_id_names(const QString &device_path, const QString &by_id_dir)
 QString port_tooltip(const QString &device_path, const QString &by_id_dir)
 {
     QStringList lines{device_path};
+#ifdef Q_OS_WIN
+    // "COMn" is no file: what Windows knows of it comes from its device
+    // manager (QSerialPortInfo asks SetupAPI), under the port's name.
+    Q_UNUSED(by_id_dir);
+    lines << known_lines(info_of(QString(), device_path));
+#else
     const QString device = real_device(device_path);
     if (!device.isEmpty() && device != device_path)
         lines << device;
@@ -69,5 +75,6 @@ QString port_tooltip(const QString &device_path, const QString &by_id_dir)
         if (name != device_path)
             lines << name;
     }
+#endif
     return lines.join(QLatin1Char('\n'));
 }

@@ -1,7 +1,8 @@
 #pragma once
 // What the system knows about a serial device, for telling one adapter from
 // another in the port dialog: the device path, the USB description,
-// manufacturer and serial number, and the stable names in /dev/serial/by-id.
+// manufacturer and serial number, and the stable names in /dev/serial/by-id
+// (on Windows: what its device manager says of the COM port).
 
 #include <QString>
 #include <QStringList>

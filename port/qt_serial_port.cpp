@@ -3,6 +3,9 @@
 #include "port_lock.h"
 #include "port_map.h"
 #include "tcp_serial_port.h"
+#ifdef Q_OS_WIN
+#include "win_serial_port.h"
+#endif
 
 #include <QDateTime>
 #include <QFile>
@@ -121,7 +124,17 @@ void QtSerialPort::choose_backend()
             m_tcp = std::make_unique<TcpSerialPort>();
         m_tcp->set_device(m_device);
         m_backend = m_tcp.get();
+        return;
     }
+#ifdef Q_OS_WIN
+    // Qt's Windows serial code waits on overlapped reads, which never
+    // complete under Wine; the Win32 port reads without waiting and is
+    // checked there, so it is the one that ships.
+    if (!m_win)
+        m_win = std::make_unique<WinSerialPort>(m_ini_path);
+    m_win->set_device(m_device);
+    m_backend = m_win.get();
+#endif
 }
 
 void QtSerialPort::close()

@@ -1,7 +1,8 @@
 #pragma once
 // The serial port over QSerialPort, always 115200 baud, 8N1, no flow control,
 // or over a TCP connection when the device is a serial device server named
-// "tcp://HOST:PORT"; which of the two serves is decided at every open. The
+// "tcp://HOST:PORT"; which of the two serves is decided at every open. On
+// Windows a serial device is served by WinSerialPort instead of QSerialPort. The
 // device of a port number is looked up each time the number is set, so an
 // edited "Ports" entry takes effect without a restart.
 
@@ -13,6 +14,7 @@
 #include <memory>
 
 class TcpSerialPort;
+class WinSerialPort;
 
 class QtSerialPort : public SerialPort {
 public:
@@ -59,7 +61,11 @@ private:
     // owner opens or closes the port.
     bool m_lost = false;
     std::unique_ptr<TcpSerialPort> m_tcp;
-    // What serves the port when QSerialPort does not: null for a serial device.
+#ifdef Q_OS_WIN
+    std::unique_ptr<WinSerialPort> m_win;
+#endif
+    // What serves the port when QSerialPort does not: null for a serial device
+    // (except on Windows).
     SerialPort *m_backend = nullptr;
     // Last, so it is destroyed first, while what its error handler touches lives.
     QSerialPort m_port;

@@ -309,6 +309,10 @@ private slots:
     void readOnlyIsRefusedSilently()
     {
         QFETCH(bool, lockFolder);
+#ifdef Q_OS_WIN
+        if (lockFolder)
+            QSKIP("a folder's read-only attribute does not stop new files on Windows");
+#endif
         QTemporaryDir sub(dir.filePath(QStringLiteral("ro-XXXXXX")));
         const QString path = sub.filePath(QStringLiteral("тп.ini"));
         const QByteArray original = "[PC config]\r\nCOM=3\r\n";
@@ -402,6 +406,61 @@ private slots:
         const auto user = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
         QCOMPARE(QFileInfo(real).permissions() & ~user, mode);
 #endif
+    }
+
+    void fileLivesBesideProgramOrWithUser_data()
+    {
+        QTest::addColumn<QString>("folder"); // "portable", "read-only" or "system"
+        QTest::addColumn<bool>("fileThere");
+        QTest::addColumn<bool>("beside");
+        QTest::newRow("portable, first run") << "portable" << false << true;
+        QTest::newRow("read-only stick with its file") << "read-only" << true << true;
+        QTest::newRow("read-only, no file") << "read-only" << false << false;
+        QTest::newRow("installed, writable") << "system" << false << false;
+    }
+    void fileLivesBesideProgramOrWithUser()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, fileThere);
+        QFETCH(bool, beside);
+        QTemporaryDir home;
+        QString program = home.filePath(QStringLiteral("program"));
+        QVERIFY(QDir().mkpath(program));
+#ifdef Q_OS_WIN
+        const char *user_var = "APPDATA";
+        // Program Files, as Windows names it to programs; writable under Wine.
+        const QByteArray program_files = qgetenv("ProgramFiles");
+        const auto restore = qScopeGuard([&] { qputenv("ProgramFiles", program_files); });
+        if (folder == QLatin1String("system"))
+            qputenv("ProgramFiles", QDir::toNativeSeparators(home.path()).toLocal8Bit());
+#else
+        const char *user_var = "XDG_CONFIG_HOME";
+        // Under root, /usr/bin is as writable as any folder.
+        if (folder == QLatin1String("system"))
+            program = QStringLiteral("/usr/bin");
+#endif
+        const QByteArray user_base = qgetenv(user_var);
+        const auto restore_user = qScopeGuard([&] { qputenv(user_var, user_base); });
+        qputenv(user_var, home.filePath(QStringLiteral("user")).toLocal8Bit());
+        if (fileThere)
+            store(program + QStringLiteral("/тп.ini"), "[PC config]\r\nCOM=3\r\n");
+        const QString made = home.filePath(QStringLiteral("program"));
+        const auto unlock = qScopeGuard([&] {
+            QFile::setPermissions(made, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        if (folder == QLatin1String("read-only")) {
+            QVERIFY(QFile::setPermissions(made, QFile::ReadOwner | QFile::ExeOwner));
+            // root writes anywhere: a folder that is not there stands in.
+            if (!fileThere && QFileInfo(made).isWritable())
+                program = home.filePath(QStringLiteral("gone"));
+        }
+
+        const QString path = config_path_for(program);
+
+        const QString user_dir = home.filePath(QStringLiteral("user/rzt604-modbus"));
+        QCOMPARE(path, (beside ? program : user_dir) + QStringLiteral("/тп.ini"));
+        // The first save would otherwise be refused without a word.
+        QVERIFY(QFileInfo(QFileInfo(path).path()).isWritable());
     }
 
     void unchangedFileIsReadOnce()

@@ -1,6 +1,5 @@
-// What changes when the program is installed: where its configuration file
-// lives, and the "О программе" box that tells an engineer which version,
-// file and device are in use.
+// The "О программе" box that tells an engineer which version, file and
+// device are in use. (Where the configuration file lives: tst_config.)
 #include "config.h"
 #include "fake_serial_port.h"
 #include "frm_main.h"
@@ -17,50 +16,7 @@
 class TestInstall : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_home;
-
 private slots:
-    void config_follows_the_program_folder_data()
-    {
-        QTest::addColumn<bool>("folder_writable");
-        QTest::addColumn<bool>("xdg_set");
-        QTest::newRow("portable copy") << true << true;
-        QTest::newRow("installed, XDG_CONFIG_HOME") << false << true;
-        QTest::newRow("installed, ~/.config") << false << false;
-    }
-    void config_follows_the_program_folder()
-    {
-        QFETCH(bool, folder_writable);
-        QFETCH(bool, xdg_set);
-        QTemporaryDir program;
-        QString program_dir = program.path();
-        if (!folder_writable) {
-            QFile::setPermissions(program_dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-            // root writes anywhere: a folder that is not there stands in.
-            if (QFileInfo(program_dir).isWritable())
-                program_dir = program.filePath(QStringLiteral("gone"));
-        }
-        const QString xdg = m_home.filePath(QStringLiteral("xdg"));
-        const QString home = m_home.filePath(QStringLiteral("home"));
-        qputenv("HOME", home.toLocal8Bit());
-        if (xdg_set)
-            qputenv("XDG_CONFIG_HOME", xdg.toLocal8Bit());
-        else
-            qunsetenv("XDG_CONFIG_HOME");
-
-        const QString path = config_path_for(program_dir);
-
-        const QString user_dir =
-            (xdg_set ? xdg : home + QStringLiteral("/.config")) + QStringLiteral("/rzt604-modbus");
-        const QString want = (folder_writable ? program_dir : user_dir) + QStringLiteral("/тп.ini");
-        QCOMPARE(path, want);
-        // The folder is there for the first save, which would otherwise be
-        // refused silently and the port never remembered.
-        QVERIFY(QFileInfo(QFileInfo(path).path()).isWritable());
-        QFile::setPermissions(program.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                  QFileDevice::ExeOwner);
-    }
-
     void about_names_version_file_and_device()
     {
         QTemporaryDir dir;
