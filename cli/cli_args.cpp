@@ -96,8 +96,10 @@ void add_options(QCommandLineParser &p)
         {"to", "scan: последний адрес (по умолчанию 247).", "M", "247"},
         {"topic", "publish: начало тем (по умолчанию rzt604/<имя узла>).", "PREFIX"},
     });
+#ifdef RZT_PUBLISH
     // --mqtt URL and the broker options, named as mosquitto_pub names them.
     p.addOptions(mqtt_command_line_options());
+#endif
 }
 
 } // namespace
@@ -142,15 +144,17 @@ CliArgs parse_args(const QStringList &arguments)
         a.duration_ms = int(number_option(p, "duration", 0, 7 * 86400) * 1000);
     a.from = whole_option(p, "from", 1, 247);
     a.to = whole_option(p, "to", a.from, 247);
+    a.topic = p.value("topic");
+#ifdef RZT_PUBLISH
     if (p.isSet("mqtt")) {
         const MqttSettingsResult mqtt = mqtt_settings(mqtt_options_from(p));
         if (!mqtt.error.isEmpty())
             usage_error(mqtt.error);
         a.mqtt = mqtt.settings;
     }
-    a.topic = p.value("topic");
     if (!a.topic.isEmpty() && !mqtt_topic_error(a.topic).isEmpty())
         usage_error(QStringLiteral("--topic: ") + mqtt_topic_error(a.topic));
+#endif
     return a;
 }
 

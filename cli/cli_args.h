@@ -3,7 +3,9 @@
 // command shares and those of single commands, all checked before a port is
 // opened or a file is read.
 
+#ifdef RZT_PUBLISH
 #include "mqtt_settings.h"
+#endif
 
 #include <QList>
 #include <QString>
@@ -37,7 +39,9 @@ struct CliArgs {
     int to = 247;
 
     // publish
+#ifdef RZT_PUBLISH
     MqttSettings mqtt;
+#endif
     QString topic; // the prefix; rzt604/<host name> by default
 };
 

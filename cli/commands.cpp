@@ -2,6 +2,14 @@
 
 #include <QSet>
 
+#ifndef RZT_PUBLISH
+int run_publish(const CliArgs &)
+{
+    return fail(exit_usage, QStringLiteral("publish: эта сборка без MQTT (нет libmosquitto для "
+                                           "Windows); публикуйте с Linux"));
+}
+#endif
+
 namespace {
 
 struct Command {

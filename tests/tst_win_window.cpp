@@ -5,8 +5,8 @@
 // green. The simulator's log, read by the script, shows the polling period.
 
 #include "app_rig.h"
-#include "serial_port_factory.h"
 #include "par_box.h"
+#include "serial_port_factory.h"
 #include "window_probe.h"
 
 #include <QLocale>
