@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -311,7 +312,8 @@ private slots:
         r.ticks(4);
         chosen = r.dir.filePath(QStringLiteral("device")); // typed without ".json"
         run("mnu_par_save");
-        QCOMPARE(r.w->status(), QStringLiteral("Параметры сохранены в ") + chosen + ".json");
+        QCOMPARE(r.w->status(), QStringLiteral("Параметры сохранены в ") +
+                                    QDir::toNativeSeparators(chosen + ".json"));
         const ParamFileRead saved = load_param_file(chosen + ".json", r.w->line().table());
         QVERIFY2(saved.file, qPrintable(saved.error));
         QCOMPARE(saved.file->raws, (ParRaws{100, 101, 102, 1500, 125, 20000, 1000, 0, 1}));

@@ -187,10 +187,16 @@ private slots:
             store(ini, "\xFF\xFE" + QByteArray(text).replace("", "\0"));
         else if (kind == "folder")
             QVERIFY(QDir().mkpath(ini));
+#ifdef Q_OS_WIN
+        // No named pipes in the file system, and QFile::link makes a shortcut.
+        else if (kind == "pipe" || kind == "loop")
+            QSKIP("not on Windows");
+#else
         else if (kind == "pipe")
             QCOMPARE(QProcess::execute("mkfifo", {ini}), 0);
         else if (kind == "loop")
             QVERIFY(QFile::link(ini, ini));
+#endif
         else if (kind == "unreadable")
             store(ini, text);
         // A pipe is never opened here: the read would wait for a writer.
@@ -212,8 +218,9 @@ private slots:
         read_config(ini, port, view);
         QCOMPARE(port, uint8_t(1));
         QCOMPARE(view.boxes.size(), 1);
-        QVERIFY2(view.boxes[0].contains(ini + QStringLiteral(": ") + said),
-                 qPrintable(view.boxes[0]));
+        QVERIFY2(
+            view.boxes[0].contains(QDir::toNativeSeparators(ini) + QStringLiteral(": ") + said),
+            qPrintable(view.boxes[0]));
         // Left for the operator to mend, not replaced by a new file.
         QCOMPARE(contents(), before);
         QCOMPARE(QFileInfo(ini).isSymLink(), kind == "loop");

@@ -258,7 +258,7 @@ void TestMonitor::the_window_says_where_it_saved()
     w.findChild<QPushButton *>(QStringLiteral("cmd_save"))->click();
     file_dialog_fn() = nullptr;
     QVERIFY(QFile::exists(typed + QStringLiteral(".txt")));
-    QCOMPARE(w.saved_note(), QStringLiteral("Сохранено: ") + typed +
+    QCOMPARE(w.saved_note(), QStringLiteral("Сохранено: ") + QDir::toNativeSeparators(typed) +
                                  QStringLiteral(".txt (строк: ") +
                                  QString::number(w.log().lines().size()) + QLatin1Char(')'));
 }
