@@ -1,6 +1,7 @@
 // The trend window's data path: what reaches the plot and the CSV file, how
 // a recording ends when the disk does, and that a long run stays small.
 #include "csv_recorder.h"
+#include "fixed_zone.h"
 #include "measurement_csv.h"
 #include "trend_buffer.h"
 #include "trend_chart.h"
@@ -306,12 +307,7 @@ void TestTrend::a_hidden_window_does_not_draw()
 
 int main(int argc, char *argv[])
 {
-    // Local times carry their offset; one zone with no summer time makes it known.
-#ifdef Q_OS_WIN
-    qputenv("TZ", "MSK-3"); // the C runtime's form: UTC+3
-#else
-    qputenv("TZ", "Europe/Moscow");
-#endif
+    use_fixed_zone();
     QApplication app(argc, argv);
     TestTrend t;
     return QTest::qExec(&t, argc, argv);

@@ -1,6 +1,7 @@
 // The trend window as the operator reads it: gaps, axes and limit lines, what
 // a redraw costs, zoom, its width while recording, and the files it writes.
 #include "event_wait.h"
+#include "fixed_zone.h"
 #include "message_box.h"
 #include "trend_chart.h"
 #include "trend_window.h"
@@ -267,12 +268,7 @@ void TestTrendChart::files_are_written_as_chosen()
 
 int main(int argc, char *argv[])
 {
-    // Local times without summer time, so the expected bytes hold all year.
-#ifdef Q_OS_WIN
-    qputenv("TZ", "MSK-3"); // the C runtime's form: UTC+3
-#else
-    qputenv("TZ", "Europe/Moscow");
-#endif
+    use_fixed_zone();
     QApplication app(argc, argv);
     TestTrendChart t;
     return QTest::qExec(&t, argc, argv);
