@@ -1,7 +1,6 @@
 #include "frm_main.h"
 
 #include "message_box.h"
-#include "par_box.h"
 #include "trend_window.h"
 
 #include <QComboBox>
@@ -26,17 +25,17 @@ FrmMain::FrmMain(std::unique_ptr<SerialPort> port, QString config_path, QWidget 
     // Destroyed as a member before the window's children are.
     m_line.setParent(this);
     build_ui();
+    m_par = new ParBoxes(m_boxes, this);
     connect(&m_line, &Line::exchanged, this, &FrmMain::show_exchange);
-    connect(&m_line, &Line::measured, this, &FrmMain::show_measurement);
-    connect(&m_line, &Line::parameter_confirmed, this, &FrmMain::show_parameter);
     connect(&m_line, &Line::changed, this, &FrmMain::controller_changed);
     connect(&m_line, &Line::writes_cancelled, this, &FrmMain::writes_cancelled);
-    connect(&m_line, &Line::scan_started, this,
-            [this] { show_status_now(QStringLiteral("Поиск устройства…")); });
+    connect(&m_line, &Line::scan_started, this, [this] {
+        // The search owns the port: nothing fresh comes meanwhile.
+        show_stale(true);
+        show_status_now(QStringLiteral("Поиск устройства…"));
+    });
     // Made now, so that it records and knows the limits before it is first shown.
     m_trend = new TrendWindow(this);
-    connect(&m_line, &Line::measured, m_trend, &TrendWindow::add_measurement);
-    connect(&m_line, &Line::parameter_confirmed, m_trend, &TrendWindow::par_confirmed);
 }
 
 FrmMain::~FrmMain()
@@ -49,8 +48,9 @@ FrmMain::~FrmMain()
 
 bool FrmMain::Form_Load()
 {
-    PortSession &session = m_line.session();
-    read_config(session.config_path(), session.com_port, *this);
+    uint8_t configured = m_line.com_port();
+    read_config(m_line.config_path(), configured, *this);
+    m_line.set_com_port(configured);
 
     // Filling the list selects its first item on the way; only the final
     // choice of address 1 reaches the line.
@@ -61,24 +61,24 @@ bool FrmMain::Form_Load()
     m_cmb_slad->setCurrentIndex(-1);
     m_cmb_slad->blockSignals(false);
     m_cmb_slad->setCurrentIndex(1);
+    bind_controller();
 
     // A failed step is followed by the next one, not repeated: the port
     // dialog shown on failure opens the port the operator picks.
-    const PortError number_error = session.port().set_port_number(session.com_port);
+    const PortError number_error = m_line.set_port_number(com_port());
     if (number_error != PortError::None && !open_port_step(number_error))
         return false;
-    const PortError open_error = session.open_configured();
+    const PortError open_error = m_line.open_configured();
     if (open_error != PortError::None && !open_port_step(open_error))
         return false;
 
     show();
     m_cmb_slad->setFocus();
     m_line.start();
-    m_line.par_table_init();
-    m_line.par_readall();
+    m_line.read_all();
     // The operator cancelled the box about it; the port in use may not be
     // the one the file would have named.
-    if (const QString problem = ini_file_problem(session.config_path()); !problem.isEmpty())
+    if (const QString problem = ini_file_problem(m_line.config_path()); !problem.isEmpty())
         notify(QStringLiteral("Файл настроек не прочитан: ") + problem);
     return true;
 }
@@ -95,7 +95,7 @@ bool FrmMain::open_port_step(PortError error)
                                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Critical);
     if (answer != QMessageBox::Ok)
         return false;
-    WndSetCom dialog(m_line.session(), *this, this);
+    WndSetCom dialog(m_line, *this, this);
     dialog.form_load();
     centre_on_screen(&dialog);
     dialog.exec();
@@ -107,20 +107,13 @@ void FrmMain::mnu_trend_Click()
     show_on_top(m_trend);
 }
 
-void FrmMain::Timer1_Timer()
-{
-    m_line.exchange_step();
-}
-
 void FrmMain::mnu_settings_Click()
 {
     if (m_dialog) {
-        m_dialog->show();
-        m_dialog->raise();
-        m_dialog->activateWindow();
+        show_on_top(m_dialog);
         return;
     }
-    m_dialog = new WndSetCom(m_line.session(), *this);
+    m_dialog = new WndSetCom(m_line, *this);
     m_dialog->setAttribute(Qt::WA_DeleteOnClose);
     // Closing the main window ends the program even while this one is open.
     m_dialog->setAttribute(Qt::WA_QuitOnClose, false);
@@ -138,7 +131,7 @@ void FrmMain::mnu_monitor_Click()
         connect(&m_line, &Line::exchanged, m_monitor, &MonitorWindow::add_exchange);
         connect(&m_line, &Line::port_returned, m_monitor, &MonitorWindow::add_reconnect);
         connect(&m_line, &Line::port_lost, m_monitor, [this] {
-            m_monitor->add_event(QStringLiteral("порт ") + m_line.session().port_name() +
+            m_monitor->add_event(QStringLiteral("порт ") + m_line.port_name() +
                                  QStringLiteral(" потерян"));
         });
         connect(&m_line, &Line::scan_started, m_monitor, [this] {
@@ -160,47 +153,39 @@ void FrmMain::mnu_scan_Click()
     show_on_top(m_scan);
 }
 
-void FrmMain::paint_all_white()
-{
-    for (QLineEdit *box : m_boxes)
-        mark_edited(box);
-}
-
 void FrmMain::cmd_readall_Click()
 {
-    paint_all_white();
-    if (!m_line.par_readall())
+    if (!m_line.read_all())
         notify(QStringLiteral("Очередь запросов заполнена: чтение не поставлено"));
 }
 
 void FrmMain::cmd_writeall_Click()
 {
-    paint_all_white();
     ParTexts texts;
     for (int i = 0; i < par_count; ++i)
-        texts[size_t(i)] = m_boxes[size_t(i)]->text();
-    report_write_all(m_line.par_writeall(texts, m_held));
+        texts[size_t(i)] = m_par->text(i);
+    report_write_all(m_line.write_all(texts));
 }
 
 void FrmMain::txt_par_Change(int index)
 {
-    mark_edited(m_boxes[size_t(index)]);
+    if (m_par != nullptr)
+        m_par->text_changed(index);
 }
 
 void FrmMain::txt_par_KeyPress(int index, int key_ascii)
 {
     if (key_ascii != 13)
         return;
-    QLineEdit *box = m_boxes[size_t(index)];
-    set_colour(box, colour_white);
-    switch (m_line.par_write(index, box->text())) {
+    switch (m_line.write_one(index, m_par->text(index))) {
     case Queued::yes:
+        m_par->committed(index);
         break;
     case Queued::no_number:
-        mark_refused(box);
+        m_par->refuse(index, QStringLiteral("В поле нет числа: значение не записано"));
         break;
     case Queued::ring_full:
-        mark_refused(box, QStringLiteral("Очередь запросов заполнена: значение не записано"));
+        m_par->refuse(index, QStringLiteral("Очередь запросов заполнена: значение не записано"));
         notify(
             QStringLiteral("Очередь запросов заполнена: «%1» не записан").arg(par_caption(index)));
         break;

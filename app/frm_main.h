@@ -5,6 +5,7 @@
 #include "config.h"
 #include "line.h"
 #include "monitor_window.h"
+#include "par_box.h"
 #include "param_file.h"
 #include "scan_window.h"
 #include "wnd_set_com.h"
@@ -14,7 +15,6 @@
 #include <QPointer>
 
 #include <array>
-#include <bitset>
 #include <map>
 #include <memory>
 #include <optional>
@@ -44,14 +44,11 @@ public:
 
     const SerialPort &port() const { return m_line.port(); }
     Line &line() { return m_line; }
-    PortSession &session() { return m_line.session(); }
-    uint8_t com_port() const { return m_line.session().com_port; }
-    QTimer *timer() { return m_line.timer(); }
+    uint8_t com_port() const { return m_line.com_port(); }
     WndSetCom *port_dialog() const { return m_dialog; }
     MonitorWindow *monitor() const { return m_monitor; }
     ScanWindow *scan_window() const { return m_scan; }
 
-    void Timer1_Timer();
     void mnu_settings_Click();
     void mnu_monitor_Click();
     void mnu_scan_Click();
@@ -69,7 +66,6 @@ public:
     // "О программе": version, Qt, the configuration file and the port's device.
     void mnu_about_Click();
     QString about_text() const;
-    TrendWindow *trend() const { return m_trend; }
 
     // Live values older than this are shown greyed.
     static constexpr int stale_after_ms = 1000;
@@ -84,30 +80,30 @@ private:
     void build_menus();
     void add_about_menu();
     bool open_port_step(PortError error);
-    void paint_all_white();
 
-    // What the controller said, shown as the window shows it.
+    // What the line and the controller's model say, shown as the window shows it.
     void show_exchange(const Exchange &e);
     void show_measurement(const Measurement &m);
-    void show_parameter(const ParConfirmation &c);
     // The live fields greyed, with since when, while no fresh value comes.
     void show_stale(bool stale);
-    // The line talks to another controller (or the same one again after a
-    // loss): nothing shown so far is known to hold for it.
+    // Listens to the model of the controller the line talks to now.
+    void bind_controller();
     void controller_changed(LineChange why);
-    void writes_cancelled(const QList<int> &indices);
+    void writes_cancelled(const QList<int> &indices, const QString &why);
+    void write_noted(const WriteNote &note);
+    void operation_ended(const OperationEnd &end);
     void report_write_all(const WriteAllResult &result);
-    // The read-back of a write-all's last group: what the controller took.
-    void finish_write_all();
-    // A read-back that differs from what was written.
-    void show_not_taken(int index, int32_t written, int32_t held);
-    // A line in the status bar for a few seconds, over the exchange status.
-    void notify(const QString &text);
+    void write_all_ended(const OperationEnd &end);
+    void compare_ended(const OperationEnd &end);
+    // A line in the status bar for a few seconds, over the exchange status;
+    // with sticky, until the next notice.
+    void notify(const QString &text, bool sticky = false);
     QString exchange_status(const Exchange &e) const;
-    // The nine values the boxes show confirmed; false, after telling the
-    // operator which are not, when some box is not green.
+    // The nine values the controller holds; false, after telling the
+    // operator which are not known, when some are not.
     bool confirmed_raws(ParRaws &raws, const QString &what);
-    void finish_compare();
+    // What a file of the controller's values leaves out: the edits not written.
+    QString edits_left_out() const;
     void inform(const QString &text, QMessageBox::Icon icon = QMessageBox::Information);
     // "РЗТ604-адр1-2026-12-07.json": the address and the day, for files saved.
     QString default_file_name(const QString &suffix) const;
@@ -116,29 +112,18 @@ private:
     std::optional<ParamFile> open_param_file(const QString &title, QString *chosen = nullptr);
 
     Line m_line;
+    ParBoxes *m_par = nullptr;
 
     QComboBox *m_cmb_slad = nullptr;
     QLabel *m_lbl_sys_mes = nullptr;
     // The value labels by the register they show (201, 202: the versions).
     std::map<int, QLabel *> m_values;
     std::array<QLineEdit *, par_count> m_boxes{};
-    // What the controller the line talks to holds, as read from it
-    // (function 100), and writes it echoed whose read-back is awaited. Both
-    // are forgotten when the line talks to another controller.
-    ParKnown m_held{};
-    ParKnown m_written{};
-    // A comparison waits for a fresh read of all nine.
-    std::optional<ParamFile> m_compare_file;
-    std::bitset<par_count> m_fresh;
-    // Parameters of the last write-all whose read-back is awaited, and
-    // those whose read-back found another value.
-    std::bitset<par_count> m_writeall_wait;
-    std::bitset<par_count> m_writeall_not_taken;
-    // What the write-all said it left out, said again at its end.
-    QString m_writeall_left_out;
-    std::optional<Measurement> m_last_measurement;
+    // When the live values last changed, for greying them.
     qint64 m_last_good_ms = 0;
     bool m_stale = false;
+    // What "Записать всё" left out, said again at its end.
+    QString m_writeall_left_out;
     QString m_notice;
     qint64 m_notice_until_ms = 0;
     TrendWindow *m_trend = nullptr;

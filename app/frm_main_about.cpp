@@ -18,12 +18,12 @@ void FrmMain::add_about_menu()
 
 QString FrmMain::about_text() const
 {
-    const int n = m_line.session().com_port;
-    const QString device = port_device_path(n, m_line.session().config_path());
+    const int n = m_line.com_port();
+    const QString device = port_device_path(n, m_line.config_path());
     return windowTitle() + QLatin1Char('\n') +
            QStringLiteral("Версия %1\n").arg(QStringLiteral(RZT_VERSION)) +
            QStringLiteral("Qt %1\n").arg(QString::fromLatin1(qVersion())) +
-           QStringLiteral("Файл конфигурации: %1\n").arg(m_line.session().config_path()) +
+           QStringLiteral("Файл конфигурации: %1\n").arg(m_line.config_path()) +
            (device.isEmpty() ? QStringLiteral("Порт не выбран")
                              : QStringLiteral("Порт COM%1: %2").arg(n).arg(device));
 }

@@ -1,9 +1,8 @@
-// Following the controller: what a parameter reply proves, what a change
-// of controller takes back, and what the operator is told about writes
-// that did not happen.
+// Following the controller: the model of the one the line talks to, what a
+// change of controller takes back, and what the operator is told about
+// writes, reads and comparisons as they end.
 #include "frm_main.h"
 
-#include "par_box.h"
 #include "trend_window.h"
 
 #include <QLabel>
@@ -21,128 +20,168 @@ QString captions(const QList<int> &indices)
 
 } // namespace
 
-void FrmMain::show_parameter(const ParConfirmation &c)
+void FrmMain::bind_controller()
 {
-    const auto i = size_t(c.index);
-    if (!c.read) {
-        // An echo says what the controller took, not what its memory holds:
-        // the box stays white until the read-back that follows.
-        m_written[i] = c.raw;
-        return;
-    }
-    show_value(m_boxes[i], c.index, c.raw);
-    m_held[i] = c.raw;
-    m_fresh.set(i);
-    // A read that follows an echo is the read-back of that write.
-    if (m_written[i]) {
-        const bool taken = *m_written[i] == c.raw;
-        if (!taken)
-            show_not_taken(c.index, *m_written[i], c.raw);
-        if (m_writeall_wait.test(i)) {
-            m_writeall_wait.reset(i);
-            m_writeall_not_taken.set(i, !taken);
-            if (m_writeall_wait.none())
-                finish_write_all();
+    ControllerModel *model = m_line.address() >= 0 ? &m_line.selected() : nullptr;
+    m_par->bind(model);
+    // Only the controller the window shows speaks to it.
+    for (QObject *o : m_line.children()) {
+        if (auto *other = qobject_cast<ControllerModel *>(o)) {
+            disconnect(other, nullptr, this, nullptr);
+            disconnect(other, nullptr, m_trend, nullptr);
         }
     }
-    m_written[i].reset();
-    // Not from inside the tick: the comparison ends in a message box.
-    if (m_compare_file && m_fresh.all())
-        QMetaObject::invokeMethod(this, &FrmMain::finish_compare, Qt::QueuedConnection);
-}
-
-void FrmMain::show_not_taken(int index, int32_t written, int32_t held)
-{
-    QLineEdit *box = m_boxes[size_t(index)];
-    set_colour(box, colour_not_taken);
-    box->setToolTip(
-        QStringLiteral("записано %1, контроллер хранит %2")
-            .arg(par_value_text(index, written).trimmed(), par_value_text(index, held).trimmed()));
-    notify(QStringLiteral("Контроллер не принял значение «%1»: хранит %2")
-               .arg(par_caption(index), par_value_text(index, held).trimmed()));
+    m_trend->clear_thresholds();
+    for (auto &[reg, label] : m_values)
+        label->setText(QStringLiteral("-"));
+    m_last_good_ms = 0;
+    show_stale(false);
+    if (model == nullptr)
+        return;
+    connect(model, &ControllerModel::measured, this, &FrmMain::show_measurement);
+    connect(model, &ControllerModel::write_noted, this, &FrmMain::write_noted);
+    connect(model, &ControllerModel::operation_ended, this, &FrmMain::operation_ended);
+    connect(model, &ControllerModel::measured, m_trend, &TrendWindow::add_measurement);
+    connect(model, &ControllerModel::parameter_changed, this, [this, model](int i) {
+        if (const auto raw = model->held(i))
+            m_trend->par_confirmed({i, *raw, true, model->address()});
+    });
+    connect(model, &ControllerModel::forgotten, this, [this] {
+        for (auto &[reg, label] : m_values)
+            label->setText(QStringLiteral("-"));
+        m_last_good_ms = 0;
+        show_stale(false);
+        m_trend->clear_thresholds();
+    });
 }
 
 void FrmMain::controller_changed(LineChange why)
 {
-    Q_UNUSED(why);
-    // Texts stay for the operator to write again; only the colour said
-    // they were this controller's.
-    for (QLineEdit *box : m_boxes) {
-        if (colour_of(box) != colour_refused)
-            mark_edited(box);
-    }
-    for (auto &[reg, label] : m_values)
-        label->setText(QStringLiteral("-"));
-    m_held = {};
-    m_written = {};
-    m_writeall_wait.reset();
-    m_last_measurement.reset();
-    m_trend->clear_thresholds();
-    if (m_compare_file) {
-        m_compare_file.reset();
-        notify(QStringLiteral("Сравнение прервано: другой контроллер"));
-    }
-    if (!m_line.par_readall())
+    if (why == LineChange::address_changed)
+        bind_controller();
+    // A read under way has been queued again on the controller now on the line.
+    if (m_line.address() < 0 || m_line.selected().under_way(OperationKind::read_all))
+        return;
+    if (!m_line.read_all())
         notify(QStringLiteral("Очередь запросов заполнена: чтение не поставлено"));
 }
 
-void FrmMain::writes_cancelled(const QList<int> &indices)
+void FrmMain::writes_cancelled(const QList<int> &indices, const QString &why)
 {
     for (int i : indices)
-        mark_refused(m_boxes[size_t(i)],
-                     QStringLiteral("Запись отменена: выбран другой контроллер"));
-    notify(QStringLiteral("Отменена запись параметров (%1): выбран другой контроллер")
-               .arg(indices.size()));
+        m_par->refuse(i, QStringLiteral("Запись отменена: ") + why);
+    notify(QStringLiteral("Отменена запись параметров (%1): %2").arg(indices.size()).arg(why));
+}
+
+void FrmMain::write_noted(const WriteNote &note)
+{
+    // A write of its own (Enter); those of "Записать всё" are said at its end.
+    if (m_line.selected().operation_id(OperationKind::write_all) == note.id)
+        return;
+    const QString name = par_caption(note.index);
+    switch (note.outcome) {
+    case WriteOutcome::not_taken:
+        notify(QStringLiteral("Контроллер не принял значение «%1»: хранит %2")
+                   .arg(name, par_value_text(note.index, note.kept.value_or(0)).trimmed()));
+        break;
+    case WriteOutcome::refused:
+        notify(QStringLiteral("Контроллер отказал в записи «%1»: исключение, код %2")
+                   .arg(name)
+                   .arg(note.exception_code));
+        break;
+    case WriteOutcome::no_answer:
+        notify(QStringLiteral("Нет ответа на запись «%1» за %2 с")
+                   .arg(name)
+                   .arg(ControllerModel::answer_ms / 1000));
+        break;
+    case WriteOutcome::none:
+    case WriteOutcome::awaiting:
+    case WriteOutcome::taken:
+    case WriteOutcome::cancelled: // said by writes_cancelled
+        break;
+    }
+}
+
+void FrmMain::operation_ended(const OperationEnd &end)
+{
+    switch (end.kind) {
+    case OperationKind::write_all:
+        write_all_ended(end);
+        return;
+    case OperationKind::compare:
+        // Not from inside the tick: the comparison ends in a message box.
+        QMetaObject::invokeMethod(this, [this, end] { compare_ended(end); }, Qt::QueuedConnection);
+        return;
+    case OperationKind::read_all:
+        break;
+    }
+    QStringList said;
+    if (!end.no_answer.isEmpty())
+        said << QStringLiteral("нет ответа: %1").arg(captions(end.no_answer));
+    if (!end.refused.isEmpty())
+        said << QStringLiteral("контроллер отказал (код %1): %2")
+                    .arg(end.exception_code)
+                    .arg(captions(end.refused));
+    if (const QList<int> kept = m_par->edited_boxes(); !kept.isEmpty())
+        said << QStringLiteral("изменённые поля не заменены (Esc — значение контроллера): %1")
+                    .arg(captions(kept));
+    if (!said.isEmpty())
+        notify(QStringLiteral("Чтение: ") + said.join(QStringLiteral("; ")));
 }
 
 void FrmMain::report_write_all(const WriteAllResult &result)
 {
     QStringList said;
     for (int i : result.no_number)
-        mark_refused(m_boxes[size_t(i)]);
-    for (int i : result.left_out) {
-        if (!result.no_number.contains(i))
-            mark_refused(m_boxes[size_t(i)],
-                         QStringLiteral("Не записано: в поле %1 той же группы нет числа, а "
-                                        "значение контроллера для него ещё не прочитано")
-                             .arg(captions(result.no_number)));
-    }
-    if (!result.no_number.isEmpty())
-        said << QStringLiteral("не записаны %1 (нет числа)").arg(captions(result.no_number));
+        m_par->refuse(i, QStringLiteral("В поле нет числа: значение не записано"));
     QList<int> group_only;
     for (int i : result.left_out) {
         if (!result.no_number.contains(i))
             group_only << i;
     }
+    for (int i : group_only)
+        m_par->refuse(i, QStringLiteral("Не записано: в поле %1 той же группы нет числа, а "
+                                        "значение контроллера для него ещё не прочитано")
+                             .arg(captions(result.no_number)));
+    for (int i : result.ring_full)
+        m_par->refuse(i, QStringLiteral("Очередь запросов заполнена: не записано"));
+    for (int i = 0; i < par_count; ++i) {
+        if (result.queued[size_t(i)] && !result.no_number.contains(i))
+            m_par->committed(i);
+    }
+    if (!result.no_number.isEmpty())
+        said << QStringLiteral("не записаны %1 (нет числа)").arg(captions(result.no_number));
     if (!group_only.isEmpty())
         said << QStringLiteral("не записаны %1 (их группа)").arg(captions(group_only));
-    for (int i : result.ring_full)
-        mark_refused(m_boxes[size_t(i)], QStringLiteral("Очередь запросов заполнена: не записано"));
     if (!result.ring_full.isEmpty())
         said << QStringLiteral("очередь заполнена: %1").arg(captions(result.ring_full));
-    notify(said.isEmpty() ? QStringLiteral("Запись всех параметров поставлена в очередь")
-                          : QStringLiteral("Записать всё: ") + said.join(QStringLiteral("; ")));
-    m_writeall_wait.set();
-    for (const QList<int> &out : {result.left_out, result.ring_full}) {
-        for (int i : out)
-            m_writeall_wait.reset(size_t(i));
-    }
-    m_writeall_not_taken.reset();
     m_writeall_left_out = said.join(QStringLiteral("; "));
+    notify(said.isEmpty() ? QStringLiteral("Запись всех параметров поставлена в очередь")
+                          : QStringLiteral("Записать всё: ") + m_writeall_left_out,
+           true);
 }
 
-void FrmMain::finish_write_all()
+void FrmMain::write_all_ended(const OperationEnd &end)
 {
-    QList<int> not_taken;
-    for (int i = 0; i < par_count; ++i) {
-        if (m_writeall_not_taken.test(size_t(i)))
-            not_taken << i;
-    }
-    QString text =
-        not_taken.isEmpty()
-            ? QStringLiteral("Записать всё: контроллер хранит записанные значения")
-            : QStringLiteral("Записать всё: контроллер не принял ") + captions(not_taken);
+    QStringList said;
+    if (!end.not_taken.isEmpty())
+        said << QStringLiteral("контроллер не принял %1").arg(captions(end.not_taken));
+    if (!end.refused.isEmpty())
+        said << QStringLiteral("контроллер отказал (код %1): %2")
+                    .arg(end.exception_code)
+                    .arg(captions(end.refused));
+    if (!end.no_answer.isEmpty())
+        said << QStringLiteral("нет ответа: %1").arg(captions(end.no_answer));
+    if (!end.cancelled.isEmpty())
+        said << QStringLiteral("отменено (%1): %2").arg(end.why, captions(end.cancelled));
+    // What was taken is counted when not all of it was.
+    const qsizetype sent = end.done.size() + end.not_taken.size() + end.refused.size() +
+                           end.no_answer.size() + end.cancelled.size();
+    if (said.isEmpty())
+        said << QStringLiteral("контроллер хранит записанные значения");
+    else
+        said.prepend(QStringLiteral("принято %1 из %2").arg(end.done.size()).arg(sent));
     if (!m_writeall_left_out.isEmpty())
-        text += QStringLiteral("; ") + m_writeall_left_out;
-    notify(text);
+        said << m_writeall_left_out;
+    notify(QStringLiteral("Записать всё: ") + said.join(QStringLiteral("; ")));
 }

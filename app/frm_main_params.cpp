@@ -3,7 +3,6 @@
 #include "frm_main.h"
 
 #include "message_box.h"
-#include "par_box.h"
 #include "param_file.h"
 #include "report.h"
 #include "report_place.h"
@@ -14,15 +13,28 @@
 #include <QFileInfo>
 #include <QLineEdit>
 
+#include <algorithm>
+
 namespace {
 
 const QString file_filter = QStringLiteral("Параметры RZT-604Д (*.json);;Все файлы (*)");
 const QString pdf_filter = QStringLiteral("PDF (*.pdf)");
-constexpr QRgb colour_differs = 0xFFFF80;
 const QString not_written_yet =
     QStringLiteral(": в контроллер не записано до «Записать всё в ЭСППЗУ»");
 
 } // namespace
+
+QString FrmMain::edits_left_out() const
+{
+    const QList<int> edited = m_par->edited_boxes();
+    if (edited.isEmpty())
+        return {};
+    QStringList names;
+    for (int i : edited)
+        names << QStringLiteral("«%1»").arg(par_caption(i));
+    return QStringLiteral(" (значения контроллера; не записанные изменения не вошли: %1)")
+        .arg(names.join(QStringLiteral(", ")));
+}
 
 QString FrmMain::default_file_name(const QString &suffix) const
 {
@@ -38,15 +50,14 @@ void FrmMain::inform(const QString &text, QMessageBox::Icon icon)
 
 bool FrmMain::confirmed_raws(ParRaws &raws, const QString &what)
 {
+    const ControllerModel *model = m_line.address() >= 0 ? &m_line.selected() : nullptr;
     QStringList missing;
     for (int i = 0; i < par_count; ++i) {
-        // A box shows what the controller holds while it is green, or while
-        // it marks a write the controller did not take (it shows what it
-        // holds then too).
-        const QRgb colour = colour_of(m_boxes[size_t(i)]);
-        const bool shown_held = colour == colour_green || colour == colour_not_taken;
-        if (shown_held && m_held[size_t(i)])
-            raws[size_t(i)] = *m_held[size_t(i)];
+        // What the controller holds, as read from its memory; what the boxes
+        // show may be edits.
+        const auto held = model ? model->held(i) : std::nullopt;
+        if (held)
+            raws[size_t(i)] = *held;
         else
             missing << par_caption(i);
     }
@@ -64,9 +75,9 @@ void FrmMain::mnu_par_save_Click()
         return;
     file.saved = QDateTime::currentDateTime();
     file.address = m_line.address();
-    if (m_last_measurement && m_last_measurement->has(202)) {
-        file.protocol = m_last_measurement->protocol;
-        file.software = m_last_measurement->software;
+    if (const auto versions = m_line.selected().versions()) {
+        file.protocol = versions->first;
+        file.software = versions->second;
     }
     FileChoice choice{true,
                       QStringLiteral("Сохранить в файл"),
@@ -81,7 +92,8 @@ void FrmMain::mnu_par_save_Click()
     if (!error.isEmpty())
         inform(error, QMessageBox::Critical);
     else
-        notify(QStringLiteral("Параметры сохранены в ") + QDir::toNativeSeparators(path));
+        notify(QStringLiteral("Параметры сохранены в ") + QDir::toNativeSeparators(path) +
+               edits_left_out());
 }
 
 std::optional<ParamFile> FrmMain::open_param_file(const QString &title, QString *chosen)
@@ -105,15 +117,11 @@ void FrmMain::mnu_par_load_Click()
         open_param_file(QStringLiteral("Загрузить из файла"), &path);
     if (!file)
         return;
-    // White: shown, not written; "Записать всё в ЭСППЗУ" writes them. A box
-    // whose text does not change is no longer the controller's value either.
+    // Shown, not written; "Записать всё в ЭСППЗУ" writes them.
     const QString name = QFileInfo(path).fileName();
-    for (int i = 0; i < par_count; ++i) {
-        QLineEdit *box = m_boxes[size_t(i)];
-        box->setText(par_value_text(i, file->raws[size_t(i)]));
-        txt_par_Change(i);
-        box->setToolTip(QStringLiteral("Из файла ") + name + not_written_yet);
-    }
+    for (int i = 0; i < par_count; ++i)
+        m_par->put(i, par_value_text(i, file->raws[size_t(i)]),
+                   QStringLiteral("Из файла ") + name + not_written_yet);
     notify(QStringLiteral("Загружено из ") + name + not_written_yet);
 }
 
@@ -124,42 +132,56 @@ void FrmMain::mnu_par_compare_Click()
     const std::optional<ParamFile> file = open_param_file(QStringLiteral("Сравнить с файлом"));
     if (!file)
         return;
-    if (!m_line.par_readall()) {
+    if (!m_line.compare(file->raws)) {
         inform(QStringLiteral("Очередь запросов заполнена: сравнение невозможно"),
                QMessageBox::Warning);
         return;
     }
-    m_compare_file = file;
-    m_fresh.reset();
-    notify(QStringLiteral("Сравнение: чтение параметров из контроллера…"));
+    notify(QStringLiteral("Сравнение: чтение параметров из контроллера…"), true);
 }
 
-void FrmMain::finish_compare()
+void FrmMain::compare_ended(const OperationEnd &end)
 {
-    if (!m_compare_file || !m_fresh.all())
-        return;
-    const ParamFile file = *m_compare_file;
-    m_compare_file.reset();
-    ParRaws device{};
-    for (int i = 0; i < par_count; ++i)
-        device[size_t(i)] = *m_held[size_t(i)];
-    const QList<ParDifference> diffs = compare_params(device, file.raws);
-    if (diffs.isEmpty()) {
-        notify(QStringLiteral("Значения контроллера совпадают с файлом"));
-        inform(QStringLiteral("Значения контроллера совпадают с файлом."));
+    const ControllerModel &model = m_line.selected();
+    QStringList lines;
+    if (!end.no_answer.isEmpty() || !end.refused.isEmpty()) {
+        QList<int> missing = end.no_answer + end.refused;
+        std::sort(missing.begin(), missing.end());
+        QStringList names;
+        for (int i : missing)
+            names << par_caption(i);
+        notify(QStringLiteral("Сравнение не закончено: контроллер не ответил"));
+        inform(QStringLiteral("Сравнение не закончено: не прочитаны из контроллера:\n") +
+                   names.join(u'\n'),
+               QMessageBox::Warning);
         return;
     }
-    QStringList lines{QStringLiteral("Отличаются от файла (параметр: контроллер / файл):")};
-    for (const ParDifference &d : diffs) {
-        const QString device_text = par_value_text(d.index, d.device_raw).trimmed();
-        const QString file_text = par_value_text(d.index, d.file_raw).trimmed();
-        QLineEdit *box = m_boxes[size_t(d.index)];
-        set_colour(box, colour_differs);
-        box->setToolTip(QStringLiteral("В файле: ") + file_text);
-        lines << par_caption(d.index) + QStringLiteral(": ") + device_text + QStringLiteral(" / ") +
+    const QList<int> edited = m_par->edited_boxes();
+    const QString kept =
+        edited.isEmpty()
+            ? QString()
+            : QStringLiteral("\n\nИзменённые поля не заменены значениями контроллера (Esc — "
+                             "показать): %1")
+                  .arg(edited.size());
+    if (end.differ.isEmpty()) {
+        notify(QStringLiteral("Значения контроллера совпадают с файлом"));
+        inform(QStringLiteral("Значения контроллера совпадают с файлом.") + kept);
+        return;
+    }
+    lines << QStringLiteral("Отличаются от файла (параметр: контроллер / файл):");
+    QList<int> differ = end.differ;
+    std::sort(differ.begin(), differ.end());
+    for (int i : differ) {
+        const ParState &p = model.par(i);
+        const QString device_text =
+            p.held ? par_value_text(i, *p.held).trimmed() : QStringLiteral("?");
+        const QString file_text =
+            p.file_value ? par_value_text(i, *p.file_value).trimmed() : QStringLiteral("?");
+        lines << par_caption(i) + QStringLiteral(": ") + device_text + QStringLiteral(" / ") +
                      file_text;
     }
-    inform(lines.join(u'\n'), QMessageBox::Warning);
+    notify(QStringLiteral("Сравнение: отличаются от файла: %1").arg(differ.size()));
+    inform(lines.join(u'\n') + kept, QMessageBox::Warning);
 }
 
 void FrmMain::mnu_report_Click()
@@ -167,7 +189,7 @@ void FrmMain::mnu_report_Click()
     Report report;
     if (!confirmed_raws(report.settings.raws, QStringLiteral("Отчёт невозможен")))
         return;
-    const QString ini = m_line.session().config_path();
+    const QString ini = m_line.config_path();
     ReportPlace place = remembered_report_place(ini);
     if (!ask_report_place(this, place))
         return;
@@ -185,16 +207,18 @@ void FrmMain::mnu_report_Click()
         return;
     report.settings.saved = QDateTime::currentDateTime();
     report.settings.address = m_line.address();
-    if (m_last_measurement && m_last_measurement->has(202)) {
-        report.settings.protocol = m_last_measurement->protocol;
-        report.settings.software = m_last_measurement->software;
+    const ControllerModel &model = m_line.selected();
+    if (const auto versions = model.versions()) {
+        report.settings.protocol = versions->first;
+        report.settings.software = versions->second;
     }
-    report.port = m_line.session().port_name();
+    report.port = m_line.port_name();
     report.port_path = port().device_name(com_port());
-    report.live = m_last_measurement;
+    report.live = model.measurement();
     const QString error = write_report(path, report);
     if (!error.isEmpty())
         inform(error, QMessageBox::Critical);
     else
-        notify(QStringLiteral("Отчёт сохранён в ") + QDir::toNativeSeparators(path));
+        notify(QStringLiteral("Отчёт сохранён в ") + QDir::toNativeSeparators(path) +
+               edits_left_out());
 }

@@ -11,11 +11,14 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <limits>
+
 namespace {
 
 const QString text_link_ok = QStringLiteral("Связь с контроллером RZT-604Д установлена");
 const QString text_crc_mismatch = QStringLiteral("Ошибка обмена: Несовпадение КС");
 const QString text_no_answer = QStringLiteral("Ошибка обмена: Нет ответа от контроллера RZT-604Д");
+const QString text_malformed = QStringLiteral("Ошибка обмена: ответ не той длины");
 
 QString verdict_text(Verdict v)
 {
@@ -24,6 +27,8 @@ QString verdict_text(Verdict v)
         return text_link_ok;
     case Verdict::crc_mismatch:
         return text_crc_mismatch;
+    case Verdict::malformed:
+        return text_malformed;
     case Verdict::no_answer:
     case Verdict::unmatched: // a frame that answers something else answers nothing here
         break;
@@ -46,10 +51,12 @@ QString FrmMain::exchange_status(const Exchange &e) const
 {
     // With no port open nothing was asked, so nothing is blamed on the line.
     if (!e.port_open)
-        return m_line.session().closed_text();
+        return m_line.closed_text();
     QString text = verdict_text(e.verdict);
     if (e.exception_code >= 0)
         text += QStringLiteral(" Нарушение протокола, код: ") + QString::number(e.exception_code);
+    if (e.noise > 0)
+        text += QStringLiteral("; помехи на линии");
     return text;
 }
 
@@ -63,10 +70,11 @@ void FrmMain::show_exchange(const Exchange &e)
     show_stale(!e.port_open || now - m_last_good_ms > stale_after_ms);
 }
 
-void FrmMain::notify(const QString &text)
+void FrmMain::notify(const QString &text, bool sticky)
 {
     m_notice = text;
-    m_notice_until_ms = QDateTime::currentMSecsSinceEpoch() + notice_ms;
+    m_notice_until_ms =
+        sticky ? std::numeric_limits<qint64>::max() : QDateTime::currentMSecsSinceEpoch() + notice_ms;
     set_status(text);
 }
 
@@ -92,8 +100,6 @@ void FrmMain::show_measurement(const Measurement &m)
 {
     m_last_good_ms = m.time_ms;
     show_stale(false);
-    if (m.complete())
-        m_last_measurement = m;
     if (m.has(201))
         m_values.at(201)->setText(version_caption(m.protocol));
     if (m.has(202))

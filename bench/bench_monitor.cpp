@@ -65,7 +65,7 @@ int main(int argc, char *argv[])
     std::vector<qint64> ticks_ns;
     ticks_ns.reserve(size_t(seconds) * 10);
     double cpu_start = 0;
-    QObject::connect(win.timer(), &QTimer::timeout, [&] {
+    QObject::connect(&win.line(), &Line::exchanged, [&] {
         if (clock.isValid())
             ticks_ns.push_back(clock.nsecsElapsed());
     });

@@ -18,8 +18,11 @@ const char *const description =
     "  params get [FILE]              девять параметров в файл параметров (без FILE или\n"
     "                                 с FILE \"-\" - в stdout)\n"
     "  params set FILE [--verify]     девять параметров из проверенного файла (\"-\" - из stdin)\n"
-    "                                 в контроллер; --verify сравнивает с файлом то, что\n"
-    "                                 контроллер хранит после записи\n"
+    "                                 в контроллер; записанное читается обратно, и каждый\n"
+    "                                 параметр, которого контроллер не принял, назван;\n"
+    "                                 --verify затем читает все заново и сравнивает с файлом\n"
+    "  params compare FILE            прочитать девять параметров заново и вывести те,\n"
+    "                                 что отличаются от файла\n"
     "  monitor [--csv FILE [--append|--overwrite]] [--duration SECONDS]\n"
     "                                 строка CSV на каждое измерение (опрос раз в 150 мс)\n"
     "                                 до конца срока или до Ctrl+C; существующий FILE\n"
@@ -41,7 +44,7 @@ const char *const description =
     "  2  порт не открывается\n"
     "  3  файл неверен, не записывается или уже есть (monitor --csv)\n"
     "  4  нет полного ответа за время --timeout\n"
-    "  5  контроллер хранит не то, что в файле (params set --verify)\n"
+    "  5  контроллер хранит не то, что в файле (params set, params compare)\n"
     "\n"
     "Данные выводятся в stdout, ошибки - в stderr.";
 
@@ -73,7 +76,7 @@ void add_options(QCommandLineParser &p)
     p.setApplicationDescription(QString::fromUtf8(description));
     p.addOption({{"h", "help"}, "Эта справка."});
     p.addOption({"version", "Версия программы."});
-    p.addPositionalArgument("command", "read, params get, params set, monitor, scan или publish.");
+    p.addPositionalArgument("command", "read, params get, params set, params compare, monitor, scan или publish.");
     p.addOptions({
         {"port",
          "COMn (как в rzt604-modbus, с учётом [Ports] в тп.ini), путь к устройству или "
@@ -87,7 +90,8 @@ void add_options(QCommandLineParser &p)
          "после этого сообщает о молчании и ждёт дальше.",
          "SECONDS", "3"},
         {"json", "read: вывести JSON."},
-        {"verify", "params set: прочитать параметры обратно и сравнить с файлом."},
+        {"verify", "params set: после записи прочитать все параметры заново и сравнить с файлом "
+                   "(записанное читается обратно всегда)."},
         {"csv", "monitor: писать строки в FILE, а не в stdout.", "FILE"},
         {"append", "monitor --csv: дописать строки в существующий FILE (столбцы те же)."},
         {"overwrite", "monitor --csv: заменить существующий FILE."},

@@ -17,7 +17,7 @@ enum ExitCode {
     exit_port = 2,      // the port cannot be opened
     exit_file = 3,      // invalid, refused or unwritable file
     exit_no_answer = 4, // no complete answer within the timeout
-    exit_mismatch = 5,  // params set --verify: the controller keeps other values
+    exit_mismatch = 5,  // params set, compare: the controller keeps other values
 };
 
 struct CliArgs {

@@ -40,7 +40,6 @@ int CliLine::open(const CliArgs &args)
 {
     m_line = std::make_unique<Line>(make_serial_port(config_path()), config_path());
     Line &line = *m_line;
-    line.par_table_init();
     // Only what the command asks goes on the line: no poll is left in flight
     // when it ends, for the next run to take as its answer.
     line.set_polling(false);
@@ -59,7 +58,6 @@ int CliLine::open(const CliArgs &args)
             return fail(exit_port,
                         problem + QStringLiteral("; порт не выбран, задайте его в --port"));
     }
-    PortSession &session = line.session();
     static const QRegularExpression com(QStringLiteral("^COM(\\d+)$"),
                                         QRegularExpression::CaseInsensitiveOption);
     const auto match = com.match(args.port);
@@ -71,17 +69,17 @@ int CliLine::open(const CliArgs &args)
         if (!ok || n < first_port_number || n > last_port_number) {
             error = PortError::BadNumber;
         } else {
-            session.com_port = uint8_t(n);
+            line.set_com_port(uint8_t(n));
             // Windows opens "COMn" as it is; elsewhere the device says more.
             if (const QString device = line.port().device_name(n); device != m_label)
                 m_label += QStringLiteral(" (%1)").arg(device);
         }
     } else {
-        session.use_device(args.port);
+        line.use_device(args.port);
         m_label = args.port;
     }
     if (error == PortError::None)
-        error = session.open_configured();
+        error = line.open_configured();
     if (error != PortError::None) {
         QString why = reason(error);
         if (const QString detail = line.port().open_error_text(); !detail.isEmpty())
@@ -97,7 +95,7 @@ int CliLine::open(const CliArgs &args)
 bool CliLine::run(const std::function<bool()> &done)
 {
     QEventLoop loop;
-    QObject::connect(m_line->timer(), &QTimer::timeout, &loop, [&] { after_tick(done); });
+    QObject::connect(m_line.get(), &Line::exchanged, &loop, [&] { after_tick(done); });
     stop_on_signals(&loop, [this] {
         m_interrupted = true;
         stop();
@@ -108,17 +106,13 @@ bool CliLine::run(const std::function<bool()> &done)
     progress();
     for (int a : std::as_const(m_addresses))
         m_last_answer_ms[a] = QDateTime::currentMSecsSinceEpoch();
-    // The line's own timer ticks; the first frame goes out before the loop
-    // starts, so that the loop's read notifications, not a tick, take in
-    // its reply.
-    m_line->exchange_step();
-    after_tick(done);
-    if (m_loop) {
-        m_line->start();
+    // The first frame goes out before the loop starts, so that the loop's
+    // read notifications, not a tick, take in its reply.
+    m_line->start(true);
+    if (m_loop)
         loop.exec();
-    }
     m_line->stop();
-    QObject::disconnect(m_line->timer(), nullptr, &loop, nullptr);
+    QObject::disconnect(m_line.get(), nullptr, &loop, nullptr);
     m_loop = nullptr;
     return m_done;
 }

@@ -47,13 +47,14 @@ int run_monitor(const CliArgs &args)
     });
     qint64 rows = 0;
     Line &line = link.line();
-    QObject::connect(&line, &Line::measured, [&](const Measurement &m) {
-        if (!m.complete())
-            return;
-        out.append(m);
-        ++rows;
-        link.progress(m.address);
-    });
+    for (int a : args.addresses) {
+        QObject::connect(&line.controller(a), &ControllerModel::measured,
+                         [&](const Measurement &m) {
+                             out.append(m);
+                             ++rows;
+                             link.progress(m.address);
+                         });
+    }
     QObject owner;
     if (args.duration_ms >= 0)
         QTimer::singleShot(args.duration_ms, &owner, [&link] { link.stop(); });

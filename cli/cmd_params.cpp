@@ -1,5 +1,7 @@
-// params get / params set: the nine parameters between the controller and a
-// parameter file, through the same grouped requests as the window's buttons.
+// params get / set / compare: the nine parameters between the controller and
+// a parameter file, through the same grouped requests as the window's
+// buttons. What the controller holds and took comes from its model, as the
+// window has it: every write is read back, and a comparison reads afresh.
 
 #include "cli_line.h"
 #include "commands.h"
@@ -7,37 +9,70 @@
 
 #include <QDateTime>
 
-#include <bitset>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
-// The nine values as they come back: a write's echo says what the
-// controller took, a read (the line reads every write back) what it keeps.
-struct Collected {
-    ParRaws written{};
-    ParRaws read{};
-    std::bitset<par_count> have_written;
-    std::bitset<par_count> have_read;
-    std::optional<Measurement> measurement;
-};
-
-// What comes back from one address; the connections end with the owner.
-void collect(CliLine &link, Collected &c, int address, QObject *owner)
+// Runs the line until the operation that start() queues ends on the model.
+std::optional<OperationEnd> run_operation(CliLine &link, ControllerModel &model,
+                                          OperationKind kind, const std::function<bool()> &start)
 {
-    Line &line = link.line();
-    QObject::connect(&line, &Line::measured, owner, [&c, address](const Measurement &m) {
-        if (m.address == address)
-            c.measurement = m;
-    });
-    QObject::connect(&line, &Line::parameter_confirmed, owner,
-                     [&c, &link, address](const ParConfirmation &p) {
-                         if (p.address != address)
-                             return;
-                         (p.read ? c.read : c.written)[size_t(p.index)] = p.raw;
-                         (p.read ? c.have_read : c.have_written).set(size_t(p.index));
-                         link.progress(address);
+    std::optional<OperationEnd> ended;
+    QObject owner;
+    QObject::connect(&model, &ControllerModel::operation_ended, &owner,
+                     [&](const OperationEnd &e) {
+                         if (e.kind == kind)
+                             ended = e;
                      });
+    QObject::connect(&model, &ControllerModel::parameter_changed, &owner,
+                     [&] { link.progress(model.address()); });
+    if (!start())
+        return std::nullopt;
+    link.run([&] { return ended.has_value(); });
+    return ended;
+}
+
+// The run ended before the controller had answered: interrupted, or silent.
+int stopped(CliLine &link, int address)
+{
+    return link.interrupted() ? exit_no_answer : link.no_answer({address});
+}
+
+QString who(const CliArgs &args, int address)
+{
+    return args.addresses.size() > 1 ? QStringLiteral("адрес %1: ").arg(address) : QString();
+}
+
+// "12.5 с": a value as files and scripts write it, with its unit.
+QString value_text(int i, int32_t raw)
+{
+    const QString unit = par_unit(i);
+    return QString::number(par_value(i, raw)) + (unit.isEmpty() ? QString() : u' ' + unit);
+}
+
+QString ids(const ParTable &table, const QList<int> &indices)
+{
+    QStringList out;
+    for (int i : indices)
+        out << QString::fromUtf8(par_id(table, i));
+    return out.join(QStringLiteral(", "));
+}
+
+// Parameters an operation got no answer for, or the controller refused:
+// said on stderr; exit_no_answer, or exit_ok when there were none.
+int unanswered(const ParTable &table, const QString &prefix, const OperationEnd &end)
+{
+    int code = exit_ok;
+    if (!end.refused.isEmpty())
+        code = fail(exit_no_answer, prefix + QStringLiteral("контроллер отказал (исключение, код "
+                                                            "%1): %2")
+                                                 .arg(end.exception_code)
+                                                 .arg(ids(table, end.refused)));
+    if (!end.no_answer.isEmpty())
+        code = fail(exit_no_answer, prefix + QStringLiteral("нет ответа: %1")
+                                                 .arg(ids(table, end.no_answer)));
+    return code;
 }
 
 // The file of one address: {address} in the name stands for it.
@@ -47,51 +82,53 @@ QString file_for(const QString &pattern, int address)
     return name.replace(QStringLiteral("{address}"), QString::number(address));
 }
 
-ParamFile file_of(const Collected &c, int address)
+ParamFile file_of(const ControllerModel &model)
 {
     ParamFile f;
     f.saved = QDateTime::currentDateTime();
-    f.address = address <= 127 ? address : -1; // what a parameter file can hold
-    f.raws = c.read;
-    if (c.measurement && c.measurement->has(202)) {
-        f.protocol = c.measurement->protocol;
-        f.software = c.measurement->software;
+    f.address = model.address() <= 127 ? model.address() : -1; // what a parameter file can hold
+    for (int i = 0; i < par_count; ++i)
+        f.raws[size_t(i)] = model.held(i).value_or(0);
+    if (const auto versions = model.versions()) {
+        f.protocol = versions->first;
+        f.software = versions->second;
     }
     return f;
 }
 
-int get_one(CliLine &link, int address, const QString &path)
+int get_one(CliLine &link, const CliArgs &args, int address, const QString &path)
 {
-    Collected c;
-    QObject owner;
-    collect(link, c, address, &owner);
+    Line &line = link.line();
+    ControllerModel &model = line.controller(address);
     // The versions first, from the measurement block; then the three reads.
-    link.line().ask_measurement(address);
-    link.line().par_readall(address);
-    if (!link.run([&] { return c.have_read.all(); }))
-        return link.interrupted() ? exit_no_answer : link.no_answer({address});
-    const ParamFile file = file_of(c, address);
-    const ParTable &table = link.line().table();
+    line.ask_measurement(address);
+    const auto end = run_operation(link, model, OperationKind::read_all,
+                                   [&] { return line.read_all(address); });
+    if (!end)
+        return stopped(link, address);
+    if (const int code = unanswered(line.table(), who(args, address), *end))
+        return code;
+    const ParamFile file = file_of(model);
     if (path == QLatin1String("-")) {
-        const QByteArray json = param_file_json(table, file);
+        const QByteArray json = param_file_json(line.table(), file);
         std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
         return std::fflush(stdout) == 0 ? exit_ok
                                         : fail(exit_file, QStringLiteral("stdout не записан"));
     }
-    const QString error = save_param_file(path, table, file);
+    const QString error = save_param_file(path, line.table(), file);
     return error.isEmpty() ? exit_ok : fail(exit_file, error);
 }
 
 // "trim_ia..imax_timed" for each request group, with whether the controller
-// confirmed all of it: what a write that stopped part-way has changed.
-QString groups_text(const ParTable &table, const std::bitset<par_count> &confirmed)
+// took all of it: what a write that stopped part-way has changed.
+QString groups_text(const ParTable &table, const ControllerModel &model)
 {
     QStringList done;
     QStringList not_done;
     for (const ParGroup &g : par_groups(table)) {
         bool all = true;
         for (int i = g.first; i < g.first + g.count; ++i)
-            all = all && confirmed[size_t(i)];
+            all = all && model.par(i).outcome == WriteOutcome::taken;
         const QString ids = g.count == 1
                                 ? QString::fromUtf8(par_id(table, g.first))
                                 : QStringLiteral("%1..%2").arg(
@@ -104,33 +141,96 @@ QString groups_text(const ParTable &table, const std::bitset<par_count> &confirm
              not_done.join(QStringLiteral(", ")));
 }
 
+// A comparison of what the controller holds, read afresh, with the file:
+// each difference on stdout; exit_mismatch when there are any.
+int compare_one(CliLine &link, const CliArgs &args, int address, const ParRaws &raws,
+                const QString &shown_path)
+{
+    Line &line = link.line();
+    ControllerModel &model = line.controller(address);
+    const auto end = run_operation(link, model, OperationKind::compare,
+                                   [&] { return line.compare(raws, address); });
+    if (!end)
+        return stopped(link, address);
+    if (const int code = unanswered(line.table(), who(args, address), *end))
+        return code;
+    QList<int> differ = end->differ;
+    std::sort(differ.begin(), differ.end());
+    for (int i : differ) {
+        const QString text = who(args, address) + QStringLiteral("%1: в контроллере %2, в %3 %4\n")
+                                                      .arg(par_name(line.table(), i),
+                                                           value_text(i, model.held(i).value_or(0)),
+                                                           shown_path,
+                                                           value_text(i, raws[size_t(i)]));
+        std::fputs(qUtf8Printable(text), stdout);
+    }
+    std::fflush(stdout);
+    return differ.isEmpty() ? exit_ok : exit_mismatch;
+}
+
 int set_one(CliLine &link, const CliArgs &args, int address, const ParRaws &raws,
             const QString &shown_path)
 {
-    const ParTable &table = link.line().table();
-    const QString who =
-        args.addresses.size() > 1 ? QStringLiteral("адрес %1: ").arg(address) : QString();
-    Collected c;
-    QObject owner;
-    collect(link, c, address, &owner);
-    link.line().par_writeall(raws, address);
-    // Each echoed write is read back by the line; --verify waits for those reads.
-    const auto done = [&] { return c.have_written.all() && (!args.verify || c.have_read.all()); };
-    if (!link.run(done)) {
-        const int code = link.interrupted() ? exit_no_answer : link.no_answer({address});
-        fail(code, who + groups_text(table, c.have_written));
+    Line &line = link.line();
+    const ParTable &table = line.table();
+    ControllerModel &model = line.controller(address);
+    // Each echoed write is read back by the line; the end says what the
+    // controller's memory kept.
+    const auto end = run_operation(link, model, OperationKind::write_all,
+                                   [&] { return line.write_all(raws, address); });
+    if (!end) {
+        const int code = stopped(link, address);
+        fail(code, who(args, address) + groups_text(table, model));
         return code;
     }
-    if (!args.verify)
-        return exit_ok;
-
-    const QList<ParDifference> differences = compare_params(c.read, raws);
-    for (const ParDifference &d : differences) {
-        fail(exit_mismatch, who + QStringLiteral("проверка: %1 в контроллере %2, в файле %3 %4")
-                                      .arg(par_name(table, d.index), QString::number(d.device_raw),
-                                           shown_path, QString::number(d.file_raw)));
+    int code = unanswered(table, who(args, address), *end);
+    for (int i : end->not_taken) {
+        code = fail(exit_mismatch,
+                    who(args, address) +
+                        QStringLiteral("контроллер не принял %1: записано %2, хранит %3")
+                            .arg(par_name(table, i), value_text(i, raws[size_t(i)]),
+                                 value_text(i, model.held(i).value_or(0))));
     }
-    return differences.isEmpty() ? exit_ok : exit_mismatch;
+    if (!end->cancelled.isEmpty())
+        code = fail(exit_no_answer, who(args, address) + QStringLiteral("запись отменена (%1): %2")
+                                                             .arg(end->why, ids(table, end->cancelled)));
+    if (code != exit_ok || !args.verify)
+        return code;
+    // The whole file against a fresh read, the parameters it left as they
+    // were included.
+    return compare_one(link, args, address, raws, shown_path);
+}
+
+std::optional<ParRaws> load_raws(const QString &path, const QString &shown_path)
+{
+    // The file is checked whole before the port is even opened.
+    ParTable table;
+    par_table_init(table);
+    const ParamFileRead loaded = load_param_file(path, table);
+    if (!loaded.file) {
+        fail(exit_file, QStringLiteral("файл %1 не принят: %2").arg(shown_path, loaded.error));
+        return std::nullopt;
+    }
+    return loaded.file->raws;
+}
+
+QString shown_name(const QString &path)
+{
+    return path == QLatin1String("-") ? QStringLiteral("stdin") : path;
+}
+
+// One controller after the other, each finished before the next.
+int for_each_address(CliLine &link, const CliArgs &args, const std::function<int(int)> &one)
+{
+    int result = exit_ok;
+    for (int address : args.addresses) {
+        const int code = one(address);
+        if (code != exit_ok)
+            result = code;
+        if (link.interrupted())
+            break;
+    }
+    return result;
 }
 
 } // namespace
@@ -144,41 +244,32 @@ int run_params_get(const CliArgs &args)
     CliLine link;
     if (const int code = link.open(args))
         return code;
-    int result = exit_ok;
-    for (int address : args.addresses) {
-        const int code = get_one(link, address, file_for(path, address));
-        if (code != exit_ok)
-            result = code;
-        if (link.interrupted())
-            break;
-    }
-    return result;
+    return for_each_address(
+        link, args, [&](int a) { return get_one(link, args, a, file_for(path, a)); });
 }
 
 int run_params_set(const CliArgs &args)
 {
-    // The file is checked whole before the port is even opened.
-    ParTable table;
-    par_table_init(table);
-    const QString path = args.words[2];
-    const QString shown_path = path == QLatin1String("-") ? QStringLiteral("stdin") : path;
-    const ParamFileRead loaded = load_param_file(path, table);
-    if (!loaded.file)
-        return fail(exit_file,
-                    QStringLiteral("файл %1 не принят: %2").arg(shown_path, loaded.error));
-    const ParRaws &raws = loaded.file->raws;
-
+    const QString shown_path = shown_name(args.words[2]);
+    const auto raws = load_raws(args.words[2], shown_path);
+    if (!raws)
+        return exit_file;
     CliLine link;
     if (const int code = link.open(args))
         return code;
-    int result = exit_ok;
-    // One controller after the other, each confirmed before the next.
-    for (int address : args.addresses) {
-        const int code = set_one(link, args, address, raws, shown_path);
-        if (code != exit_ok)
-            result = code;
-        if (link.interrupted())
-            break;
-    }
-    return result;
+    return for_each_address(link, args,
+                            [&](int a) { return set_one(link, args, a, *raws, shown_path); });
+}
+
+int run_params_compare(const CliArgs &args)
+{
+    const QString shown_path = shown_name(args.words[2]);
+    const auto raws = load_raws(args.words[2], shown_path);
+    if (!raws)
+        return exit_file;
+    CliLine link;
+    if (const int code = link.open(args))
+        return code;
+    return for_each_address(
+        link, args, [&](int a) { return compare_one(link, args, a, *raws, shown_path); });
 }

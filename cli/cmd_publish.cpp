@@ -2,7 +2,7 @@
 // as long as it runs:
 //   PREFIX/ADDRESS/measurement  a JSON object per good reply (time, the read --json keys)
 //   PREFIX/ADDRESS/parameters   retained: the parameter file, once all nine are read
-//                               and again whenever one is confirmed
+//                               and again whenever one of them changes
 //   PREFIX/ADDRESS/status       retained: "online" while the controller answers,
 //                               "offline" when it stops, when the port is lost, when
 //                               the publisher ends, and as the will when it dies
@@ -27,8 +27,7 @@ namespace {
 
 struct Controller {
     std::unique_ptr<MqttPublisher> publisher;
-    ParKnown held{};
-    std::optional<Measurement> last; // for the versions in the parameter file
+    ParKnown published{}; // the values last published
     bool online = false;
 };
 
@@ -62,7 +61,7 @@ public:
     void measured(const Measurement &m)
     {
         auto it = m_controllers.find(m.address);
-        if (!m.complete() || it == m_controllers.end())
+        if (it == m_controllers.end())
             return;
         Controller &c = it->second;
         QJsonObject o = measurement_json(m);
@@ -71,32 +70,33 @@ public:
             o.insert(QLatin1String("address"), m.address);
         c.publisher->publish(topic(m.address, "measurement"),
                              QJsonDocument(o).toJson(QJsonDocument::Compact), false);
-        c.last = m;
         set_online(m.address, true);
         m_link.progress(m.address);
     }
 
-    void confirmed(const ParConfirmation &p)
+    // What the controller's model holds, once all nine are known and
+    // whenever one of them changes.
+    void parameters(const ControllerModel &model)
     {
-        auto it = m_controllers.find(p.address);
-        if (!p.read || it == m_controllers.end())
+        auto it = m_controllers.find(model.address());
+        if (it == m_controllers.end() || !model.all_held())
             return;
         Controller &c = it->second;
-        c.held[size_t(p.index)] = p.raw;
-        m_link.progress(p.address);
+        m_link.progress(model.address());
+        const ParKnown held = model.held_all();
+        if (held == c.published)
+            return;
+        c.published = held;
         ParamFile file;
-        for (int i = 0; i < par_count; ++i) {
-            if (!c.held[size_t(i)])
-                return; // not all nine known yet
-            file.raws[size_t(i)] = *c.held[size_t(i)];
-        }
+        for (int i = 0; i < par_count; ++i)
+            file.raws[size_t(i)] = *held[size_t(i)];
         file.saved = QDateTime::currentDateTime();
-        file.address = p.address <= 127 ? p.address : -1;
-        if (c.last) {
-            file.protocol = c.last->protocol;
-            file.software = c.last->software;
+        file.address = model.address() <= 127 ? model.address() : -1;
+        if (const auto versions = model.versions()) {
+            file.protocol = versions->first;
+            file.software = versions->second;
         }
-        c.publisher->publish(topic(p.address, "parameters"),
+        c.publisher->publish(topic(model.address(), "parameters"),
                              param_file_json(m_link.line().table(), file), true);
     }
 
@@ -162,14 +162,18 @@ int run_publish(const CliArgs &args)
     Line &line = link.line();
     Publication pub(link, args);
     pub.start();
-    QObject::connect(&line, &Line::measured, [&](const Measurement &m) { pub.measured(m); });
-    QObject::connect(&line, &Line::parameter_confirmed,
-                     [&](const ParConfirmation &p) { pub.confirmed(p); });
+    for (int a : args.addresses) {
+        ControllerModel &model = line.controller(a);
+        QObject::connect(&model, &ControllerModel::measured,
+                         [&](const Measurement &m) { pub.measured(m); });
+        QObject::connect(&model, &ControllerModel::parameter_changed,
+                         [&pub, &model] { pub.parameters(model); });
+    }
     QObject::connect(&line, &Line::port_lost, [&] { pub.all_offline(); });
     // Back after a loss, perhaps onto other controllers: read them again.
     QObject::connect(&line, &Line::changed, [&](LineChange) {
         for (int a : args.addresses)
-            line.par_readall(a);
+            line.read_all(a);
     });
     link.answering = [&](int address, bool answering) {
         if (!answering)
@@ -178,7 +182,7 @@ int run_publish(const CliArgs &args)
     // Each controller's versions first, for its parameter file; then its reads.
     for (int a : args.addresses) {
         line.ask_measurement(a);
-        line.par_readall(a);
+        line.read_all(a);
     }
     const bool several = args.addresses.size() > 1;
     line.set_polling(true, several ? std::vector<int>(args.addresses.begin(), args.addresses.end())

@@ -46,26 +46,15 @@ int run_read(const CliArgs &args)
         return code;
     Line &line = link.line();
     QMap<int, Measurement> got;
-    QObject::connect(&line, &Line::measured, [&](const Measurement &m) {
-        if (m.complete() && args.addresses.contains(m.address)) {
-            got[m.address] = m;
-            link.progress(m.address);
-        }
-    });
-    const auto ask_missing = [&] {
-        for (int a : args.addresses) {
-            if (!got.contains(a))
-                line.ask_measurement(a);
-        }
-    };
-    // A short reply also takes the poll out of the ring: ask again then.
-    const auto done = [&] {
-        if (got.size() < args.addresses.size() && line.ring().empty())
-            ask_missing();
-        return got.size() == args.addresses.size();
-    };
-    ask_missing();
-    const bool all = link.run(done);
+    for (int a : args.addresses) {
+        QObject::connect(&line.controller(a), &ControllerModel::measured,
+                         [&got, &link, a](const Measurement &m) {
+                             got[a] = m;
+                             link.progress(a);
+                         });
+        line.ask_measurement(a);
+    }
+    const bool all = link.run([&] { return got.size() == args.addresses.size(); });
     const bool several = args.addresses.size() > 1;
     QByteArray out;
     for (const Measurement &m : std::as_const(got)) {

@@ -24,6 +24,7 @@ const Command commands[] = {
     {{"read"}, 0, 0, {"json"}, run_read},
     {{"params", "get"}, 0, 1, {}, run_params_get},
     {{"params", "set"}, 1, 1, {"verify"}, run_params_set},
+    {{"params", "compare"}, 1, 1, {}, run_params_compare},
     {{"monitor"}, 0, 0, {"csv", "append", "overwrite", "duration"}, run_monitor},
     {{"scan"}, 0, 0, {"from", "to"}, run_scan},
     {{"publish"},

@@ -14,6 +14,7 @@ int run_command(const CliArgs &args);
 int run_read(const CliArgs &args);
 int run_params_get(const CliArgs &args);
 int run_params_set(const CliArgs &args);
+int run_params_compare(const CliArgs &args);
 int run_monitor(const CliArgs &args);
 int run_scan(const CliArgs &args);
 int run_publish(const CliArgs &args);

@@ -35,13 +35,20 @@ QList<ParConfirmation> decode_parameters(const RxBuf &rx_buf, int rx_count, cons
 
 } // namespace
 
-DecodedReply decode_reply(const RxBuf &rx_buf, int rx_count, const ParTable &table)
+Reply decode_reply(const RxBuf &rx_buf, int rx_count, const ParTable &table,
+                   const RequestRecord &asked)
 {
-    DecodedReply d;
+    Reply d;
+    d.asked = asked;
     if (rx_count < 2)
         return d;
+    d.address = rx_buf[0];
     const int f = rx_buf[1];
-    if (f == 3)
+    if (f > 127) {
+        d.exception_code = rx_count >= 5 ? rx_buf[2] : -1;
+        return d;
+    }
+    if (f == 3 && asked.start == measurement_first_register)
         d.measurement = decode_measurement(rx_buf, rx_count);
     else if (f == fn_par_read || f == fn_par_write)
         d.parameters = decode_parameters(rx_buf, rx_count, table);

@@ -1,6 +1,5 @@
 #include "master.h"
 
-#include "decode.h"
 #include "registers.h"
 
 #include <QDateTime>
@@ -9,41 +8,34 @@ Master::Master(SerialPort &port, QObject *parent) : QObject(parent)
 {
     m_link.port = &port;
     m_link.idle_pdu = measurement_poll_pdu();
+    m_link.idle_record = measurement_poll_record(request_for(Purpose::poll));
 }
 
 void Master::exchange_step()
 {
-    DecodedReply decoded;
-    // The slot of the request a good reply answers: the head before the tick.
-    const int head = m_link.ring.req_read_idx;
-    const bool asked = !m_link.ring.empty();
-    const Exchange e = ::exchange_step(
-        m_link, [&](const Modbus &m) { decoded = decode_reply(m.rx_buf, m.rx_count, m_table); });
+    const Exchange e = ::exchange_step(m_link);
     emit exchanged(e);
     if (e.verdict != Verdict::good)
         return;
-    if (decoded.measurement) {
-        Measurement &m = *decoded.measurement;
-        m.time_ms = e.reply_ms > 0 ? e.reply_ms : QDateTime::currentMSecsSinceEpoch();
-        emit measured(m);
+    Reply r = decode_reply(m_link.rx_buf, m_link.rx_count, m_table, e.asked);
+    r.exception_code = e.exception_code;
+    r.time_ms = e.reply_ms > 0 ? e.reply_ms : QDateTime::currentMSecsSinceEpoch();
+    if (r.measurement) {
+        r.measurement->time_ms = r.time_ms;
+        r.measurement->address = r.address;
     }
-    if (asked && m_read_back && e.exception_code < 0 && is_write(head))
-        read_back(head);
-    for (const ParConfirmation &c : std::as_const(decoded.parameters))
-        emit parameter_confirmed(c);
+    if (m_read_back && e.exception_code < 0 && purpose_of(e.asked) == Purpose::write)
+        read_back(e.asked);
+    emit replied(r);
 }
 
-bool Master::is_write(int slot) const
+// The group the write carried, read from the memory: from the write's
+// record, for the same controller, under the same id.
+void Master::read_back(const RequestRecord &write)
 {
-    return m_link.ring.req_queue[size_t(slot)][1] == fn_par_write;
-}
-
-// 100, the write's address high and low, its byte count; to the same target.
-void Master::read_back(int slot)
-{
-    const auto &s = m_link.ring.req_queue[size_t(slot)];
-    const int address = s[2] * 256 + s[3];
-    par_read_request(m_link.ring, address, s[4], m_link.ring.req_target[size_t(slot)]);
+    RequestRecord base = write;
+    base.purpose = uint8_t(Purpose::read_back);
+    par_read_request(m_link.ring, write.start, uint8_t(write.count), base);
 }
 
 void Master::set_polling(bool on, const std::vector<int> &addresses)
@@ -58,58 +50,69 @@ void Master::par_table_init()
     ::par_table_init(m_table);
 }
 
-bool Master::par_readall(int target)
+bool Master::par_readall(const RequestRecord &base)
 {
-    return ::par_readall(m_link.ring, m_table, int16_t(target));
+    return ::par_readall(m_link.ring, m_table, base);
 }
 
-WriteAllResult Master::par_writeall(const ParTexts &texts, const ParKnown &confirmed)
+WriteAllResult Master::par_writeall(const ParTexts &texts, const ParKnown &confirmed,
+                                    const RequestRecord &base)
 {
-    return ::par_writeall(m_link.ring, m_table, texts, confirmed);
+    return ::par_writeall(m_link.ring, m_table, texts, confirmed, base);
 }
 
-bool Master::par_writeall(const ParRaws &raws, int target)
+bool Master::par_writeall(const ParRaws &raws, const RequestRecord &base)
 {
-    return ::par_writeall(m_link.ring, m_table, raws, int16_t(target));
+    return ::par_writeall(m_link.ring, m_table, raws, base);
 }
 
-Queued Master::par_write(int index, const QString &text)
+Queued Master::par_write(int index, const QString &text, const RequestRecord &base, int32_t *raw)
 {
-    const auto raw = par_text_raw(m_table, index, text);
-    if (!raw)
+    const auto value = par_text_raw(m_table, index, text);
+    if (!value)
         return Queued::no_number;
-    return par_write_request(m_link.ring, par_addr(m_table, index), *raw, par_width(m_table, index))
+    if (raw != nullptr)
+        *raw = *value;
+    return par_write_request(m_link.ring, par_addr(m_table, index), *value,
+                             par_width(m_table, index), base)
                ? Queued::yes
                : Queued::ring_full;
 }
 
-bool Master::ask_measurement(int target)
+bool Master::ask_measurement(const RequestRecord &base)
 {
     const std::vector<uint8_t> poll = measurement_poll_pdu();
-    return push(m_link.ring, poll.front(), std::span(poll).subspan(1), int16_t(target));
+    return push(m_link.ring, measurement_poll_record(base), std::span(poll).subspan(1));
 }
 
 int Master::pending_writes() const
 {
     int n = 0;
     for (int k = 0; k < m_link.ring.pending(); ++k)
-        n += is_write(m_link.ring.slot(k)) ? 1 : 0;
+        n += purpose_of(m_link.ring.record(m_link.ring.slot(k))) == Purpose::write ? 1 : 0;
     return n;
 }
 
-QList<int> Master::cancel_writes()
+QList<TakenRequest> Master::take_requests(const std::function<bool(const RequestRecord &)> &which)
 {
-    QList<int> indices;
+    QList<TakenRequest> taken;
     drop_requests(m_link, [&](int slot) {
-        if (!is_write(slot))
+        const RequestRecord &r = m_link.ring.record(slot);
+        if (!which(r))
             return false;
-        const auto &s = m_link.ring.req_queue[size_t(slot)];
-        for (int i : par_indices(m_table, s[2] * 256 + s[3], s[4])) {
-            if (!indices.contains(i))
-                indices.append(i);
-        }
+        const auto &bytes = m_link.ring.req_queue[size_t(slot)];
+        const auto len = size_t(m_link.ring.req_len[size_t(slot)]);
+        taken.append({std::vector<uint8_t>(bytes.begin() + 1, bytes.begin() + 1 + long(len)), r});
         return true;
     });
-    std::sort(indices.begin(), indices.end());
-    return indices;
+    return taken;
+}
+
+bool Master::put_back(const TakenRequest &request, uint32_t generation)
+{
+    if (request.pdu.empty())
+        return false;
+    RequestRecord r = request.record;
+    r.generation = generation;
+    return push(m_link.ring, r, std::span(request.pdu).subspan(1));
 }

@@ -1,8 +1,10 @@
 #pragma once
 // The controller behind the serial line, as the line object drives it: the
-// exchange cycle over a port, the parameter table, the requests the operator
-// makes, and a stream of what came back.
+// exchange cycle over a port, the parameter table, the requests made of it,
+// each with the record of what it asks, and every good reply read for the
+// request it answers.
 
+#include "decode.h"
 #include "exchange.h"
 #include "modbus.h"
 #include "par_exchange.h"
@@ -10,6 +12,9 @@
 #include "readings.h"
 
 #include <QObject>
+
+#include <functional>
+#include <vector>
 
 class SerialPort;
 
@@ -20,13 +25,20 @@ enum class Queued {
     ring_full, // the request ring is full: nothing was queued
 };
 
+// A request taken out of the ring as it was, to be put back later.
+struct TakenRequest {
+    std::vector<uint8_t> pdu; // function code, then the body
+    RequestRecord record;
+};
+
 class Master : public QObject {
     Q_OBJECT
 
 public:
     explicit Master(SerialPort &port, QObject *parent = nullptr);
 
-    // One tick: judge what came back, decode a good reply, send one frame.
+    // One tick: judge what came back, send one frame, then say what a good
+    // reply said for the request it answers.
     void exchange_step();
 
     void par_table_init();
@@ -44,27 +56,35 @@ public:
     // shown as the controller's comes from its memory, not from its echo.
     void set_read_back(bool on) { m_read_back = on; }
 
-    bool par_readall(int target = any_address);
-    WriteAllResult par_writeall(const ParTexts &texts, const ParKnown &confirmed);
-    bool par_writeall(const ParRaws &raws, int target = any_address);
-    Queued par_write(int index, const QString &text);
-    bool ask_measurement(int target = any_address);
+    // What the line talks to; requests are made for the current one.
+    uint32_t generation() const { return m_link.generation; }
+    void next_generation() { ::next_generation(m_link); }
 
-    // Writes still waiting in the ring, and the parameters they carry.
+    bool par_readall(const RequestRecord &base);
+    WriteAllResult par_writeall(const ParTexts &texts, const ParKnown &confirmed,
+                                const RequestRecord &base);
+    bool par_writeall(const ParRaws &raws, const RequestRecord &base);
+    // Parameter index from the operator's text; the raw value written goes
+    // to raw.
+    Queued par_write(int index, const QString &text, const RequestRecord &base,
+                     int32_t *raw = nullptr);
+    bool ask_measurement(const RequestRecord &base);
+
+    // Writes still waiting in the ring.
     int pending_writes() const;
-    // Drops every pending write; returns the parameters they would have set.
-    QList<int> cancel_writes();
+    // Takes out every pending request whose record matches, in order.
+    QList<TakenRequest> take_requests(const std::function<bool(const RequestRecord &)> &which);
+    // Queues a taken request again, for the generation given.
+    bool put_back(const TakenRequest &request, uint32_t generation);
 
 signals:
     // Every tick, first: the verdict, the bytes both ways and their times.
     void exchanged(const Exchange &exchange);
-    // Then what a good reply said.
-    void measured(const Measurement &measurement);
-    void parameter_confirmed(const ParConfirmation &confirmation);
+    // Then, for a good reply, what it said.
+    void replied(const Reply &reply);
 
 private:
-    bool is_write(int slot) const;
-    void read_back(int slot);
+    void read_back(const RequestRecord &write);
 
     Modbus m_link;
     ParTable m_table;

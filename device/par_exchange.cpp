@@ -14,8 +14,17 @@ std::vector<uint8_t> header(int32_t address, uint8_t n)
     return {byte_of(address, 1), byte_of(address, 0), n};
 }
 
+RequestRecord asking(RequestRecord r, uint8_t function, int32_t address, uint8_t n)
+{
+    r.function = function;
+    r.shape = ReplyShape::address_bytes;
+    r.start = uint16_t(address & 0xFFFF);
+    r.count = n;
+    return r;
+}
+
 bool write_group(RequestRing &ring, const ParTable &table, const ParGroup &g, const ParRaws &raws,
-                 int16_t target)
+                 const RequestRecord &base)
 {
     std::vector<uint8_t> body = header(par_addr(table, g.first), uint8_t(g.bytes));
     for (int i = g.first; i < g.first + g.count; ++i) {
@@ -23,7 +32,8 @@ bool write_group(RequestRing &ring, const ParTable &table, const ParGroup &g, co
             body.push_back(byte_of(raws[size_t(i)], 1));
         body.push_back(byte_of(raws[size_t(i)], 0));
     }
-    return push(ring, fn_par_write, body, target);
+    return push(ring, asking(base, fn_par_write, par_addr(table, g.first), uint8_t(g.bytes)),
+                body);
 }
 
 void append_members(QList<int> &out, const ParGroup &g)
@@ -65,21 +75,22 @@ QList<int> par_indices(const ParTable &table, int address, int n)
     return out;
 }
 
-bool par_read_request(RequestRing &ring, int32_t address, uint8_t n, int16_t target)
+bool par_read_request(RequestRing &ring, int32_t address, uint8_t n, const RequestRecord &base)
 {
     if (n > read_max_bytes)
         n = read_max_bytes;
-    return push(ring, fn_par_read, header(address, n), target);
+    return push(ring, asking(base, fn_par_read, address, n), header(address, n));
 }
 
-bool par_write_request(RequestRing &ring, int32_t address, int32_t value, uint8_t n, int16_t target)
+bool par_write_request(RequestRing &ring, int32_t address, int32_t value, uint8_t n,
+                       const RequestRecord &base)
 {
     if (n > write_max_bytes)
         n = write_max_bytes;
     std::vector<uint8_t> body = header(address, n);
     for (int k = 0; k < n; ++k)
         body.push_back(byte_of(value, uint8_t(n - 1 - k)));
-    return push(ring, fn_par_write, body, target);
+    return push(ring, asking(base, fn_par_write, address, n), body);
 }
 
 std::optional<int32_t> par_text_raw(const ParTable &table, int i, const QString &text)
@@ -89,16 +100,16 @@ std::optional<int32_t> par_text_raw(const ParTable &table, int i, const QString 
     return text_to_raw(text, par_raw_low(table, i), par_raw_high(table, i), par_scale(table, i));
 }
 
-bool par_readall(RequestRing &ring, const ParTable &table, int16_t target)
+bool par_readall(RequestRing &ring, const ParTable &table, const RequestRecord &base)
 {
     bool all = true;
     for (const ParGroup &g : par_groups(table))
-        all = par_read_request(ring, par_addr(table, g.first), uint8_t(g.bytes), target) && all;
+        all = par_read_request(ring, par_addr(table, g.first), uint8_t(g.bytes), base) && all;
     return all;
 }
 
 WriteAllResult par_writeall(RequestRing &ring, const ParTable &table, const ParTexts &texts,
-                            const ParKnown &confirmed, int16_t target)
+                            const ParKnown &confirmed, const RequestRecord &base)
 {
     WriteAllResult result;
     for (const ParGroup &g : par_groups(table)) {
@@ -114,18 +125,24 @@ WriteAllResult par_writeall(RequestRing &ring, const ParTable &table, const ParT
                 raws[size_t(i)] = *raw;
             whole = whole && raw.has_value();
         }
-        if (!whole)
+        if (!whole) {
             append_members(result.left_out, g);
-        else if (!write_group(ring, table, g, raws, target))
+        } else if (!write_group(ring, table, g, raws, base)) {
             append_members(result.ring_full, g);
+        } else {
+            for (int i = g.first; i < g.first + g.count; ++i)
+                result.queued[size_t(i)] = raws[size_t(i)];
+        }
     }
     return result;
 }
 
-bool par_writeall(RequestRing &ring, const ParTable &table, const ParRaws &raws, int16_t target)
+bool par_writeall(RequestRing &ring, const ParTable &table, const ParRaws &raws,
+                  const RequestRecord &base)
 {
     bool all = true;
     for (const ParGroup &g : par_groups(table))
-        all = write_group(ring, table, g, raws, target) && all;
+        all = write_group(ring, table, g, raws, base) && all;
     return all;
 }
+

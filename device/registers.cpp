@@ -14,6 +14,16 @@ std::vector<uint8_t> measurement_poll_pdu()
             byte_of(measurement_count, 1), byte_of(measurement_count, 0)};
 }
 
+RequestRecord measurement_poll_record(const RequestRecord &base)
+{
+    RequestRecord r = base;
+    r.function = 3;
+    r.shape = ReplyShape::registers;
+    r.start = measurement_first_register;
+    r.count = measurement_count;
+    return r;
+}
+
 Measurement decode_measurement(const RxBuf &rx_buf, int rx_count)
 {
     Measurement m;

@@ -4,6 +4,7 @@
 
 #include "convert.h"
 #include "readings.h"
+#include "request_ring.h"
 
 #include <QString>
 
@@ -15,6 +16,8 @@ constexpr int measurement_first_register = 200;
 
 // function 3, start register 200, count 10
 std::vector<uint8_t> measurement_poll_pdu();
+// What that request asks, for judging its reply: ten registers from 200.
+RequestRecord measurement_poll_record(const RequestRecord &base = {});
 
 enum class FieldAxis { current, frequency, voltage };
 

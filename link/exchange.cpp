@@ -6,7 +6,11 @@
 
 namespace {
 
-constexpr int rx_keep = 255; // bytes kept per tick; the rest is drained and dropped
+constexpr int rx_keep = 255; // bytes kept per tick
+// Bytes taken from the port per tick: two of the longest frames. What is
+// waiting beyond them is noise, dropped in one go, so that a line that never
+// stops sending cannot keep the tick from ending.
+constexpr int rx_take = 2 * 256;
 
 QByteArray received_bytes(const Modbus &m)
 {
@@ -16,27 +20,49 @@ QByteArray received_bytes(const Modbus &m)
     return out;
 }
 
-// A reply answers the request out when it comes from the address asked and
-// carries its function, or that function's exception (high bit set).
-bool answers(const Modbus &m, const QByteArray &request)
+// A reply is meant for the request out when it comes from the address asked
+// and carries its function, or that function's exception (high bit set).
+bool meant_for(const Modbus &m, const QByteArray &request, const RequestRecord &asked)
 {
     return request.size() >= 2 && m.rx_count >= 2 && m.rx_buf[0] == uint8_t(request[0]) &&
-           (m.rx_buf[1] & 0x7F) == uint8_t(request[1]);
+           (m.rx_buf[1] & 0x7F) == asked.function;
 }
 
-Verdict judge(const Modbus &m, const QByteArray &request)
+Verdict judge(const Modbus &m, const QByteArray &request, const RequestRecord &asked)
 {
     if (m.rx_count <= 2)
         return Verdict::no_answer;
     if (!crc_matches(m.rx_buf, m.rx_count))
         return Verdict::crc_mismatch;
-    return answers(m, request) ? Verdict::good : Verdict::unmatched;
+    if (!meant_for(m, request, asked) || asked.generation != m.generation)
+        return Verdict::unmatched;
+    return reply_fits(asked, m.rx_buf, m.rx_count) ? Verdict::good : Verdict::malformed;
 }
 
 // address, function | 0x80, code, CRC low, CRC high
 int exception_code(const Modbus &m)
 {
-    return m.rx_count >= 5 && m.rx_buf[1] > 127 ? m.rx_buf[2] : -1;
+    return m.rx_buf[1] > 127 ? m.rx_buf[2] : -1;
+}
+
+// Takes at most rx_take bytes, keeping the first rx_keep; returns how many
+// were dropped as noise.
+int drain(Modbus &m)
+{
+    m.rx_count = 0;
+    int taken = 0;
+    // The port is asked what it holds once per batch, not once per byte.
+    for (int waiting; taken < rx_take && (waiting = m.port->bytes_waiting()) > 0;) {
+        for (; waiting > 0 && taken < rx_take; --waiting, ++taken) {
+            const uint8_t b = read_rx_byte(m);
+            if (m.rx_count < rx_keep)
+                m.rx_buf[m.rx_count++] = b;
+        }
+    }
+    int noise = taken - m.rx_count;
+    if (taken == rx_take)
+        noise += m.port->discard_waiting();
+    return noise;
 }
 
 } // namespace
@@ -46,9 +72,38 @@ uint8_t read_rx_byte(Modbus &m)
     return m.port->read_byte();
 }
 
+int reply_length(const RequestRecord &asked, uint8_t function_byte)
+{
+    // address, function | 0x80, code, CRC (2)
+    if (function_byte & 0x80)
+        return 5;
+    switch (asked.shape) {
+    case ReplyShape::registers: // address, function, byte count, 2 a register, CRC (2)
+        return 5 + 2 * asked.count;
+    case ReplyShape::address_bytes: // address, function, start (2), byte count, data, CRC (2)
+        return 7 + asked.count;
+    }
+    return 0;
+}
+
+bool reply_fits(const RequestRecord &asked, const RxBuf &rx_buf, int n)
+{
+    if (n < 2 || n != reply_length(asked, uint8_t(rx_buf[1])))
+        return false;
+    if (rx_buf[1] & 0x80)
+        return true;
+    switch (asked.shape) {
+    case ReplyShape::registers:
+        return rx_buf[2] == 2 * asked.count;
+    case ReplyShape::address_bytes:
+        return rx_word(rx_buf, 2) == asked.start && rx_buf[4] == asked.count;
+    }
+    return false;
+}
+
 int target_of(const Modbus &m, int slot)
 {
-    const int16_t t = m.ring.req_target[size_t(slot)];
+    const int16_t t = m.ring.record(slot).target;
     return t == any_address ? m.address : t;
 }
 
@@ -62,32 +117,30 @@ int drop_requests(Modbus &m, const std::function<bool(int slot)> &drop)
     return drop_pending(m.ring, drop);
 }
 
-Exchange exchange_step(Modbus &m, const ReplyDecoder &decode_reply)
+void next_generation(Modbus &m)
+{
+    ++m.generation;
+    m.in_flight.clear();
+    m.in_flight_ms = 0;
+}
+
+Exchange exchange_step(Modbus &m)
 {
     Exchange e;
     e.port_open = m.port->is_open();
-    m.rx_count = 0;
-    // The port is asked what it holds once per batch, not once per byte.
-    for (int waiting; (waiting = m.port->bytes_waiting()) > 0;) {
-        for (; waiting > 0; --waiting) {
-            const uint8_t b = read_rx_byte(m);
-            if (m.rx_count < rx_keep)
-                m.rx_buf[m.rx_count++] = b;
-        }
-    }
+    e.noise = drain(m);
     e.reply = received_bytes(m);
     e.reply_ms = m.rx_count > 0 ? m.port->last_byte_ms() : 0;
     e.request = m.in_flight;
+    e.asked = m.in_flight_record;
     e.request_ms = m.in_flight_ms;
     m.in_flight.clear();
     m.in_flight_ms = 0;
 
-    e.verdict = judge(m, e.request);
+    e.verdict = judge(m, e.request, e.asked);
     if (e.verdict == Verdict::good) {
         advance_read_idx(m.ring);
         e.exception_code = exception_code(m);
-        if (decode_reply)
-            decode_reply(m);
     }
     send_next(m, e);
     return e;
@@ -96,10 +149,12 @@ Exchange exchange_step(Modbus &m, const ReplyDecoder &decode_reply)
 void send_next(Modbus &m, Exchange &e)
 {
     if (m.ring.empty() && !m.idle_pdu.empty()) {
-        int16_t target = any_address;
+        RequestRecord idle = m.idle_record;
+        idle.function = m.idle_pdu.front();
+        idle.generation = m.generation;
         if (!m.idle_targets.empty())
-            target = int16_t(m.idle_targets[m.idle_next++ % m.idle_targets.size()]);
-        push(m.ring, m.idle_pdu.front(), std::span(m.idle_pdu).subspan(1), target);
+            idle.target = int16_t(m.idle_targets[m.idle_next++ % m.idle_targets.size()]);
+        push(m.ring, idle, std::span(m.idle_pdu).subspan(1));
     }
     if (m.ring.empty())
         return;
@@ -120,6 +175,7 @@ void send_next(Modbus &m, Exchange &e)
     m.port->write_frame(m.tx_frame);
     m.in_flight =
         QByteArray(reinterpret_cast<const char *>(m.tx_frame.data()), qsizetype(m.tx_frame.size()));
+    m.in_flight_record = m.ring.record(head);
     m.in_flight_ms = QDateTime::currentMSecsSinceEpoch();
     e.sent = m.in_flight;
     e.sent_ms = m.in_flight_ms;

@@ -10,7 +10,7 @@ bool advance_write_idx(RequestRing &ring)
     return true;
 }
 
-bool push(RequestRing &ring, uint8_t function, std::span<const uint8_t> body, int16_t target)
+bool push(RequestRing &ring, const RequestRecord &record, std::span<const uint8_t> body)
 {
     // The sender counts the PDU with an 8-bit counter: at most 254 bytes.
     if (ring.full() || body.size() > 253)
@@ -18,10 +18,10 @@ bool push(RequestRing &ring, uint8_t function, std::span<const uint8_t> body, in
     const auto w = size_t(ring.req_write_idx);
     auto &slot = ring.req_queue[w];
     slot[0] = 0; // the slave address goes here when the frame is built
-    slot[1] = function;
+    slot[1] = record.function;
     std::copy(body.begin(), body.end(), slot.begin() + 2);
     ring.req_len[w] = int32_t(body.size()) + 1;
-    ring.req_target[w] = target;
+    ring.req_record[w] = record;
     return advance_write_idx(ring);
 }
 
@@ -44,7 +44,7 @@ int drop_pending(RequestRing &ring, const std::function<bool(int slot)> &drop)
         if (to != from) {
             ring.req_queue[to] = ring.req_queue[from];
             ring.req_len[to] = ring.req_len[from];
-            ring.req_target[to] = ring.req_target[from];
+            ring.req_record[to] = ring.req_record[from];
         }
     }
     ring.req_write_idx = int16_t(ring.slot(kept));

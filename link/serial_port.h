@@ -48,6 +48,16 @@ public:
     virtual int bytes_waiting() = 0;
     // Removes and returns the oldest waiting byte (0 when there is none).
     virtual uint8_t read_byte() = 0;
+    // Drops what is waiting now, without waiting or reading on for what
+    // comes after; returns how many bytes went. A chattering line must not
+    // keep the program reading.
+    virtual int discard_waiting()
+    {
+        const int n = bytes_waiting();
+        for (int k = 0; k < n; ++k)
+            read_byte();
+        return n;
+    }
     // Sends the whole frame; does not wait for a reply. Nothing when closed.
     virtual void write_frame(std::span<const uint8_t> frame) = 0;
     // Waits up to ms for received bytes; true when some are waiting. Only a

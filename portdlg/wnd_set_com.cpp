@@ -3,7 +3,7 @@
 #include "config.h"
 #include "message_box.h"
 #include "port_info.h"
-#include "port_session.h"
+#include "line.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -45,10 +45,10 @@ QPushButton *make_button(QWidget *parent, const QString &name, const QString &te
 
 } // namespace
 
-WndSetCom::WndSetCom(PortSession &session, ConfigView &main_view, QWidget *parent)
+WndSetCom::WndSetCom(Line &line, ConfigView &main_view, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      m_session(session), m_main_view(main_view)
+      m_line(line), m_main_view(main_view)
 {
     setObjectName(QStringLiteral("wndSetCOM"));
     setWindowTitle(QStringLiteral("Настройка порта"));
@@ -71,6 +71,8 @@ void WndSetCom::build_controls()
     m_cmbCOMList->setInsertPolicy(QComboBox::NoInsert);
     m_cmbCOMList->setEditText(initial_list_text);
     m_cmbCOMList->setAccessibleName(QStringLiteral("Выберите порт"));
+    // Enter reaches the list or its text, whichever holds the focus.
+    m_cmbCOMList->installEventFilter(this);
     m_cmbCOMList->lineEdit()->installEventFilter(this);
 
     m_label1 = new QLabel(QStringLiteral("Выберите порт:"), this);
@@ -89,7 +91,8 @@ void WndSetCom::build_controls()
 
 bool WndSetCom::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_cmbCOMList->lineEdit() && event->type() == QEvent::KeyPress) {
+    const bool list = watched == m_cmbCOMList || watched == m_cmbCOMList->lineEdit();
+    if (list && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         // Taken here, before the list acts on it: OK_Click reads the typed text itself.
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
@@ -104,31 +107,31 @@ void WndSetCom::form_load()
 {
     m_loaded = true;
     // Closing and probing ports here is no loss of the port in use.
-    m_session.hold_port(true);
-    m_saved_port = m_session.com_port;
+    m_line.hold_port(true);
+    m_saved_port = m_line.com_port();
     // The port in use is probed like every other one.
-    m_session.close();
+    m_line.close_port();
 
     probe_ports();
     select_configured_port();
 
     // When the selection has opened the port this fails and changes
     // nothing; otherwise it is one more attempt at the configured port.
-    (void)m_session.open_configured();
+    (void)m_line.open_configured();
 }
 
 void WndSetCom::probe_ports()
 {
     m_cmbCOMList->clear();
     for (int n = first_port_number; n <= last_port_number; ++n) {
-        const bool port_free = m_session.probe(n);
+        const bool port_free = m_line.probe(n);
         // Keeps the window drawn; the probed port is closed again by now, so
         // no tick sends the poll, or a pending write, to whatever is on it.
         QCoreApplication::processEvents();
         if (port_free) {
             m_cmbCOMList->addItem(item_text(n));
             m_cmbCOMList->setItemData(m_cmbCOMList->count() - 1,
-                                      port_tooltip(m_session.port().device_name(n)),
+                                      port_tooltip(m_line.port().device_name(n)),
                                       Qt::ToolTipRole);
         }
     }
@@ -139,7 +142,7 @@ void WndSetCom::probe_ports()
 
 void WndSetCom::select_configured_port()
 {
-    const int index = m_cmbCOMList->findText(item_text(m_session.com_port));
+    const int index = m_cmbCOMList->findText(item_text(m_line.com_port()));
     if (index < 0)
         return;
     m_cmbCOMList->setCurrentIndex(index);
@@ -149,7 +152,7 @@ void WndSetCom::select_configured_port()
 
 void WndSetCom::cmbCOMList_Click()
 {
-    (void)m_session.switch_to(item_port_number(m_cmbCOMList, m_cmbCOMList->currentIndex()));
+    (void)m_line.switch_to(item_port_number(m_cmbCOMList, m_cmbCOMList->currentIndex()));
 }
 
 int WndSetCom::typed_item() const
@@ -197,15 +200,15 @@ void WndSetCom::OK_Click()
 {
     if (!take_typed_text())
         return;
-    m_session.port_confirmed = true;
-    m_session.com_port = uint8_t(chosen_port_number());
-    save_config(m_session.config_path(), m_session.com_port, m_main_view);
+    m_line.set_port_confirmed(true);
+    m_line.set_com_port(uint8_t(chosen_port_number()));
+    save_config(m_line.config_path(), m_line.com_port(), m_main_view);
     accept();
 }
 
 void WndSetCom::Cancel_Click()
 {
-    m_session.port_confirmed = false;
+    m_line.set_port_confirmed(false);
     reject();
 }
 
@@ -216,25 +219,25 @@ void WndSetCom::done(int r)
     if (m_loaded) {
         m_loaded = false;
         Form_Unload();
-        m_session.hold_port(false);
+        m_line.hold_port(false);
     }
     QDialog::done(r);
 }
 
 void WndSetCom::Form_Unload()
 {
-    m_session.close();
-    if (!m_session.port_confirmed)
-        m_session.com_port = m_saved_port;
+    m_line.close_port();
+    if (!m_line.port_confirmed())
+        m_line.set_com_port(m_saved_port);
     reopen_port();
 }
 
 void WndSetCom::reopen_port()
 {
-    if (m_session.port().is_open())
+    if (m_line.port().is_open())
         return;
     // Port 0 (nothing chosen) is refused, and so is a port that cannot be
     // opened; either shows in the status line.
-    if (m_session.open_configured() != PortError::None)
+    if (m_line.open_configured() != PortError::None)
         m_main_view.show_status_now(no_port_text);
 }

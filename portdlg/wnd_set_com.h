@@ -13,14 +13,14 @@ class ConfigView;
 class QComboBox;
 class QLabel;
 class QPushButton;
-class PortSession;
+class Line;
 
 class WndSetCom : public QDialog {
     Q_OBJECT
 
 public:
-    // The session belongs to the main window and outlives the dialog.
-    WndSetCom(PortSession &session, ConfigView &main_view, QWidget *parent = nullptr);
+    // The line belongs to the main window and outlives the dialog.
+    WndSetCom(Line &line, ConfigView &main_view, QWidget *parent = nullptr);
 
     // Probes the ports and fills the list; call before every show or exec.
     void form_load();
@@ -49,7 +49,7 @@ private:
     // so, when it names no listed port.
     bool take_typed_text();
 
-    PortSession &m_session;
+    Line &m_line;
     ConfigView &m_main_view;
 
     uint8_t m_saved_port = 0;

@@ -1,5 +1,6 @@
 // The main window with a fake port: controls, start-up order, the port error
 // paths and the menu's port dialog.
+#include "line_driver.h"
 #include "app_rig.h"
 #include "classic_frame.h"
 #include "frames.h"
@@ -126,15 +127,15 @@ private slots:
         QVERIFY(r.port->is_open());
         QCOMPARE(r.port->port_number(), 1);
         QVERIFY(r.w->isVisible());
-        QVERIFY(r.w->timer()->isActive());
-        QCOMPARE(r.w->timer()->timerType(), Qt::PreciseTimer);
-        const RequestRing &ring = r.w->line().ring();
+        QVERIFY(LineDriver::timer(r.w->line())->isActive());
+        QCOMPARE(LineDriver::timer(r.w->line())->timerType(), Qt::PreciseTimer);
+        const RequestRing &ring = LineDriver::ring(r.w->line());
         QCOMPARE(ring.pending(), 3);
         QCOMPARE(pdu_at(ring, 0), QByteArray::fromHex("64010105"));
         QCOMPARE(pdu_at(ring, 2), QByteArray::fromHex("64010e01"));
         QCOMPARE(r.w->status(), QString());
         // The first tick sends the head of the ring.
-        r.w->Timer1_Timer();
+        LineDriver::tick(r.w->line());
         COMPARE_HEX(r.port->written.value(0), with_crc(hex("0164010105")));
     }
 
@@ -172,8 +173,8 @@ private slots:
         QCOMPARE(boxes.shown[0].text, text);
         QCOMPARE(boxes.shown[0].title, QStringLiteral("Ошибка открытия порта"));
         QVERIFY(!r.w->isVisible());
-        QVERIFY(!r.w->timer()->isActive());
-        QCOMPARE(r.w->line().ring().pending(), 0);
+        QVERIFY(!LineDriver::timer(r.w->line())->isActive());
+        QCOMPARE(LineDriver::ring(r.w->line()).pending(), 0);
     }
 
     void port_error_ok_shows_the_dialog_then_starts()
@@ -195,8 +196,8 @@ private slots:
         QCOMPARE(r.port->port_number(), 2);
         QCOMPARE(r.w->com_port(), uint8_t(2));
         QVERIFY(r.w->isVisible());
-        QVERIFY(r.w->timer()->isActive());
-        QCOMPARE(r.w->line().ring().pending(), 3);
+        QVERIFY(LineDriver::timer(r.w->line())->isActive());
+        QCOMPARE(LineDriver::ring(r.w->line()).pending(), 3);
     }
 
     // An adapter plugged in after start-up is picked up: the configured
@@ -213,19 +214,19 @@ private slots:
         QVERIFY(!r.port->is_open());
         QVERIFY(r.w->isVisible());
         // No port was opened, so nothing is blamed on the controller or the line.
-        r.w->Timer1_Timer();
+        LineDriver::tick(r.w->line());
         QCOMPARE(r.w->status(),
                  QStringLiteral("Порт COM3 не открыт: не доступен, ожидание подключения"));
         QVERIFY(r.port->written.isEmpty());
 
         r.port->make_free({3});
         QSignalSpy changed(&r.w->line(), &Line::changed);
-        r.w->session().retry_lost_port();
+        LineDriver::session(r.w->line()).retry_lost_port();
         QVERIFY(r.port->is_open());
         QCOMPARE(r.port->port_number(), 3);
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed[0][0].value<LineChange>(), LineChange::port_appeared);
-        r.w->Timer1_Timer();
+        LineDriver::tick(r.w->line());
         COMPARE_HEX(r.port->written.value(0), with_crc(hex("0164010105")));
     }
 
@@ -280,7 +281,7 @@ private slots:
         QVERIFY(!dlg->isModal());
         QVERIFY(dlg->parent() == nullptr);
         QVERIFY(!dlg->testAttribute(Qt::WA_QuitOnClose)); // the main window alone ends the program
-        QVERIFY(r.w->timer()->isActive());
+        QVERIFY(LineDriver::timer(r.w->line())->isActive());
         r.w->menuBar()->actions()[0]->trigger();
         QCOMPARE(r.w->port_dialog(), dlg.data()); // shown again, not loaded again
         choose(*dlg, QStringLiteral("COM4"));
@@ -333,7 +334,7 @@ private slots:
 
         r.w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(r.w.get()));
-        const RequestRing &ring = r.w->line().ring();
+        const RequestRing &ring = LineDriver::ring(r.w->line());
         const int before = ring.pending();
         QTest::keyClick(r.w.get(), Qt::Key_F5);
         QCOMPARE(ring.pending(), before + 3);

@@ -1,5 +1,6 @@
 // The main window with a fake port: editing the parameter boxes, how replies
 // are shown, the EEPROM buttons and the "Параметры" menu.
+#include "line_driver.h"
 #include "app_rig.h"
 #include "frames.h"
 #include "par_box.h"
@@ -24,7 +25,7 @@ private slots:
         Rig r;
         BoxAnswers boxes;
         r.start_answered();
-        const RequestRing &ring = r.w->line().ring();
+        const RequestRing &ring = LineDriver::ring(r.w->line());
         const int before = ring.pending();
         QLineEdit *box = r.box(4);
         QCOMPARE(box->text(), QStringLiteral("12.5 "));
@@ -47,6 +48,43 @@ private slots:
         QCOMPARE(box->text(), QStringLiteral("30.5 "));
         QCOMPARE(box_colour(r.w.get(), 4), colour_green);
         QVERIFY(r.controller.memory.mid(5, 2) == hex("0131"));
+    }
+
+    // A reply never changes what the operator is typing: the read-back of
+    // one write lands while the next value is typed over it, and Enter
+    // writes exactly what was typed; Esc shows the controller's value again.
+    void a_reply_never_changes_what_is_being_typed()
+    {
+        Rig r;
+        BoxAnswers boxes;
+        r.start_answered();
+        QLineEdit *box = r.box(4);
+        QApplication::setActiveWindow(r.w.get());
+        box->setFocus();
+        enter(box, QStringLiteral("25"));
+        box->selectAll();
+        QTest::keyClicks(box, QStringLiteral("3"));
+        r.ticks(4); // the echo of 25 s and its read-back
+        QCOMPARE(r.controller.memory.mid(5, 2), hex("00fa"));
+        QCOMPARE(box->text(), QStringLiteral("3"));
+        QCOMPARE(box_colour(r.w.get(), 4), colour_white);
+        QCOMPARE(box->toolTip(), QStringLiteral("Контроллер хранит 25 (Esc — показать)"));
+        QTest::keyClicks(box, QStringLiteral("0"));
+        QTest::keyClick(box, Qt::Key_Return);
+        r.ticks(4);
+        QByteArray last_write;
+        for (const QByteArray &frame : std::as_const(r.port->written)) {
+            if (frame[1] == char(0x65))
+                last_write = frame;
+        }
+        COMPARE_HEX(last_write, with_crc(hex("0165010602012c")));
+        QCOMPARE(box->text(), QStringLiteral("30 "));
+        QCOMPARE(box_colour(r.w.get(), 4), colour_green);
+
+        QTest::keyClicks(box, QStringLiteral("7"));
+        QTest::keyClick(box, Qt::Key_Escape);
+        QCOMPARE(box->text(), QStringLiteral("30 "));
+        QCOMPARE(box_colour(r.w.get(), 4), colour_green);
     }
 
     // A controller that echoes a write but keeps its old value (a worn
@@ -72,7 +110,8 @@ private slots:
         QCOMPARE(r.box(0)->text(), QStringLiteral("100 "));
         QCOMPARE(box_colour(r.w.get(), 1), colour_green);
         // The write-all ends with what its read-backs found, all of them.
-        QCOMPARE(r.w->status(), QStringLiteral("Записать всё: контроллер не принял «") +
+        QCOMPARE(r.w->status(), QStringLiteral("Записать всё: принято 8 из 9; контроллер не "
+                                               "принял «") +
                                     par_caption(0) + QStringLiteral("»"));
     }
 
@@ -84,7 +123,7 @@ private slots:
         Rig r;
         BoxAnswers boxes;
         r.start_answered();
-        const RequestRing &ring = r.w->line().ring();
+        const RequestRing &ring = LineDriver::ring(r.w->line());
         const int before = ring.pending();
         QLineEdit *box = r.box(5);
         box->setText(QStringLiteral("x20"));
@@ -114,7 +153,7 @@ private slots:
 
         QTest::keyClick(box, Qt::Key_Backspace);
         QCOMPARE(box_colour(r.w.get(), 5), colour_white);
-        QVERIFY(box->toolTip().isEmpty());
+        QCOMPARE(box->toolTip(), QStringLiteral("Контроллер хранит 20 (Esc — показать)"));
     }
 
     // Before anything was read, a box without a number keeps its group out,
@@ -126,9 +165,9 @@ private slots:
         QVERIFY(r.w->Form_Load());
         for (int i = 0; i < par_count; ++i)
             r.box(i)->setText(i == 5 ? QStringLiteral("-") : QStringLiteral("1"));
-        const int before = r.w->line().ring().pending();
+        const int before = LineDriver::ring(r.w->line()).pending();
         r.w->findChild<QPushButton *>("cmd_writeall")->click();
-        QCOMPARE(r.w->line().ring().pending(), before + 2);
+        QCOMPARE(LineDriver::ring(r.w->line()).pending(), before + 2);
         for (int i : {4, 6, 7}) {
             QCOMPARE(box_colour(r.w.get(), i), colour_refused);
             QVERIFY(r.box(i)->toolTip().contains(QStringLiteral("«Макс I (мгн), А»")));
@@ -190,7 +229,7 @@ private slots:
         QVERIFY(r.w->findChild<QLabel *>("lbl_fr")->toolTip().startsWith(
             QStringLiteral("Нет свежих значений с ")));
         r.port->make_free({1});
-        r.w->session().retry_lost_port();
+        LineDriver::session(r.w->line()).retry_lost_port();
         r.ticks(8);
         QVERIFY(!grey());
     }
@@ -209,7 +248,7 @@ private slots:
             box->setText(QStringLiteral("1"));
             QTest::keyClick(box, Qt::Key_Return);
         }
-        QCOMPARE(r.w->line().ring().pending(), ring_slots - 1);
+        QCOMPARE(LineDriver::ring(r.w->line()).pending(), ring_slots - 1);
         QCOMPARE(box_colour(r.w.get(), 4), colour_refused);
         QVERIFY(box->toolTip().contains(QStringLiteral("Очередь запросов заполнена")));
         QVERIFY(r.w->status().contains(QStringLiteral("Очередь запросов заполнена")));
@@ -257,12 +296,11 @@ private slots:
         for (int i = 0; i < 8; ++i)
             QCOMPARE(caption(r.w.get(), order[i]), shown[i]);
         QCOMPARE(r.w->status(), text_link_ok);
-        // A short reply afterwards changes only what it carries (the poll
-        // out now was answered the old way).
+        // A reply shorter than the registers asked is no reading at all.
         block = with_crc(hex("01030400000307"));
         r.ticks(2);
-        QCOMPARE(caption(r.w.get(), Caption::pr_ver), QStringLiteral("3 .07 "));
-        QCOMPARE(caption(r.w.get(), Caption::fr), shown[5]);
+        QCOMPARE(caption(r.w.get(), Caption::pr_ver), shown[0]);
+        QCOMPARE(r.w->status(), QStringLiteral("Ошибка обмена: ответ не той длины"));
         // An exception reply is the connection text, then its code.
         block = with_crc(hex("018302"));
         r.ticks(2);
@@ -278,7 +316,7 @@ private slots:
         DialogDriver driver;
         driver.actions = {[](WndSetCom &dlg) { click(dlg, "Отмена"); }};
         QVERIFY(r.w->Form_Load()); // port closed: the buttons queue all the same
-        const RequestRing &ring = r.w->line().ring();
+        const RequestRing &ring = LineDriver::ring(r.w->line());
         for (int i = 0; i < 9; ++i)
             r.box(i)->setText(QStringLiteral("1 "));
         r.w->findChild<QPushButton *>("cmd_writeall")->click();
@@ -303,17 +341,17 @@ private slots:
         const auto run = [&](const char *name) {
             r.w->findChild<QAction *>(QString::fromLatin1(name))->trigger();
         };
+        // The file holds what the controller holds; an edit not written is
+        // not its value, and the status line says it was left out.
         r.box(8)->setText(QStringLiteral("0"));
-        chosen = r.dir.filePath(QStringLiteral("device.json"));
-        run("mnu_par_save"); // box 8 is an edit, not the controller's
-        QVERIFY(!QFile::exists(chosen));
-        QVERIFY(boxes.shown.last().text.contains(QStringLiteral("Реле(0-АПС, 1-Упр)")));
-        r.w->findChild<QPushButton *>("cmd_readall")->click();
-        r.ticks(4);
         chosen = r.dir.filePath(QStringLiteral("device")); // typed without ".json"
         run("mnu_par_save");
         QCOMPARE(r.w->status(), QStringLiteral("Параметры сохранены в ") +
-                                    QDir::toNativeSeparators(chosen + ".json"));
+                                    QDir::toNativeSeparators(chosen + ".json") +
+                                    QStringLiteral(" (значения контроллера; не записанные "
+                                                   "изменения не вошли: «Реле(0-АПС, 1-Упр)»)"));
+        QTest::keyClick(r.box(8), Qt::Key_Escape);
+        QCOMPARE(r.box(8)->text(), QStringLiteral("1 "));
         const ParamFileRead saved = load_param_file(chosen + ".json", r.w->line().table());
         QVERIFY2(saved.file, qPrintable(saved.error));
         QCOMPARE(saved.file->raws, (ParRaws{100, 101, 102, 1500, 125, 20000, 1000, 0, 1}));
@@ -334,6 +372,10 @@ private slots:
         QCOMPARE(boxes.shown.last().text,
                  QStringLiteral("Значения контроллера совпадают с файлом."));
         QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
+        // What a comparison read is what the controller holds: it is saved.
+        chosen = r.dir.filePath(QStringLiteral("after-compare.json"));
+        run("mnu_par_save");
+        QCOMPARE(load_param_file(chosen, r.w->line().table()).file->raws[4], 300);
         r.controller.memory.replace(5, 2, hex("007d"));
         run("mnu_par_compare");
         r.ticks(4);
@@ -343,12 +385,13 @@ private slots:
         QCOMPARE(box_colour(r.w.get(), 3), colour_green);
 
         // Another controller's file: the boxes take its values, white, unwritten.
-        const int before = r.w->line().ring().pending();
+        chosen = r.dir.filePath(QStringLiteral("other.json"));
+        const int before = LineDriver::ring(r.w->line()).pending();
         run("mnu_par_load");
         QCOMPARE(r.box(4)->text(), QStringLiteral("30 "));
         QCOMPARE(box_colour(r.w.get(), 4), colour_white);
         QCOMPARE(box_colour(r.w.get(), 3), colour_white);
-        QCOMPARE(r.w->line().ring().pending(), before); // nothing written by loading
+        QCOMPARE(LineDriver::ring(r.w->line()).pending(), before); // nothing written by loading
         for (const QString &said : {r.w->status(), r.box(4)->toolTip()})
             QVERIFY2(said.contains(QStringLiteral("other.json: в контроллер не записано до "
                                                   "«Записать всё в ЭСППЗУ»")),

@@ -2,6 +2,7 @@
 // driven by the real polling timer: start-up, writing back, Enter in a box,
 // the line faults the simulator can inject and exception replies.
 
+#include "line_driver.h"
 #include "event_wait.h"
 #include "frm_main.h"
 #include "message_box.h"
@@ -62,7 +63,7 @@ class TestEndToEnd : public SimWindowTest {
     // Everything the operator asked for has been answered.
     bool only_polls() const
     {
-        const RequestRing &ring = m_win->line().ring();
+        const RequestRing &ring = LineDriver::ring(m_win->line());
         for (int k = 0; k < ring.pending(); ++k) {
             if (ring.req_queue[size_t((ring.req_read_idx + k) % ring_slots)][1] != 3)
                 return false;
@@ -177,7 +178,7 @@ void TestEndToEnd::persistent_fault_repeats_the_head_request()
     QFETCH(QStringList, options);
     QFETCH(QString, text);
     start(options);
-    const int queued = m_win->line().ring().pending();
+    const int queued = LineDriver::ring(m_win->line()).pending();
     QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text, event_wait_ms);
     QStringList requests;
     QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 4, event_wait_ms);
@@ -185,7 +186,7 @@ void TestEndToEnd::persistent_fault_repeats_the_head_request()
     QCOMPARE(requests.count(requests.first()), requests.size());
     QVERIFY2(requests.first().startsWith(QLatin1String("01 64 01 01 05")),
              qPrintable(requests.first()));
-    QCOMPARE(m_win->line().ring().pending(), queued);
+    QCOMPARE(LineDriver::ring(m_win->line()).pending(), queued);
     QVERIFY(!any_green());
 }
 
@@ -227,7 +228,7 @@ void TestEndToEnd::intermittent_faults_lose_nothing()
     click("cmd_readall");
     type(8, QStringLiteral("1"));
     QTest::keyClick(box(8), Qt::Key_Return);
-    QCOMPARE(m_win->line().ring().pending(), 8);
+    QCOMPARE(LineDriver::ring(m_win->line()).pending(), 8);
 
     const QStringList expected = {"90 ", "100 ", "100 ", "5 ", "30.5 ", "20 ", "100 ", "0 ", "1 "};
     QTRY_VERIFY_WITH_TIMEOUT(all_green(expected) && only_polls(), event_wait_ms);

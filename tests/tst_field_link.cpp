@@ -2,6 +2,7 @@
 // rzt604-sim on a pseudo-terminal: the verdicts the simulator's faults give,
 // and finding the simulator at an address other than the selected one.
 
+#include "line_driver.h"
 #include "event_wait.h"
 #include "frm_main.h"
 #include "message_box.h"
@@ -99,7 +100,7 @@ void TestFieldLink::monitor_shows_each_verdict()
     QCOMPARE(monitor->windowTitle(), QStringLiteral("Монитор обмена"));
     const TrafficLog &log = monitor->log();
     QTRY_VERIFY_WITH_TIMEOUT(verdict_counts(log.counters())[kind] >= 4, event_wait_ms);
-    m_win->timer()->stop();
+    LineDriver::timer(m_win->line())->stop();
 
     // Every reply was judged the same way, and the lines say what the counters do.
     Counts expected = {0, 0, 0, 0};
@@ -124,7 +125,7 @@ void TestFieldLink::scan_finds_the_controller()
     QFETCH(bool, selectable);
     start({"--address", QString::number(address)});
     QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_no_answer, event_wait_ms);
-    const RequestRing ring = m_win->line().ring();
+    const RequestRing ring = LineDriver::ring(m_win->line());
 
     trigger("mnu_monitor");
     trigger("mnu_scan");
@@ -135,7 +136,7 @@ void TestFieldLink::scan_finds_the_controller()
     QList<bool> polling;
     QSet<QString> status;
     connect(scan_child<QProgressBar>("prg_scan"), &QProgressBar::valueChanged, this, [&] {
-        polling.append(m_win->timer()->isActive());
+        polling.append(LineDriver::timer(m_win->line())->isActive());
         status.insert(m_win->status());
     });
     // Enter in the range starts the search, as the window's main command.
@@ -149,9 +150,9 @@ void TestFieldLink::scan_finds_the_controller()
     const TrafficLog &log = m_win->monitor()->log();
     QCOMPARE(lines_with(log, QStringLiteral(" — поиск устройства начат")), 1);
     QCOMPARE(lines_with(log, QStringLiteral(" — поиск устройства окончен")), 1);
-    QVERIFY(m_win->timer()->isActive());
-    QCOMPARE(m_win->line().ring().req_read_idx, ring.req_read_idx);
-    QCOMPARE(m_win->line().ring().pending(), ring.pending());
+    QVERIFY(LineDriver::timer(m_win->line())->isActive());
+    QCOMPARE(LineDriver::ring(m_win->line()).req_read_idx, ring.req_read_idx);
+    QCOMPARE(LineDriver::ring(m_win->line()).pending(), ring.pending());
     QCOMPARE(scan->hits().size(), 1);
     QCOMPARE(scan->hits()[0].address, address);
     const auto *found = scan_child<QTreeWidget>("lst_found");

@@ -23,6 +23,7 @@ struct Rig {
         m.port = &port;
         m.address = 1;
         m.idle_pdu = {3, 0, 200, 0, 10};
+        m.idle_record = record_of(hex("0300c8000a"));
     }
     QByteArray last_written() const
     {
@@ -79,9 +80,9 @@ private slots:
         RequestRing ring;
         ring.req_write_idx = ring.req_read_idx = 300; // anywhere, wrapping included
         for (int i = 0; i < 511; ++i)
-            QVERIFY(push(ring, uint8_t(i), {}));
+            QVERIFY(push(ring, record_of(QByteArray(1, char(i))), {}));
         QVERIFY(ring.full());
-        QVERIFY(!push(ring, 0xEE, {}));
+        QVERIFY(!push(ring, record_of(hex("ee")), {}));
         QVERIFY(!advance_write_idx(ring));
         QCOMPARE(ring.pending(), 511);
         // Every pending request is still there, oldest first.
@@ -98,13 +99,13 @@ private slots:
     {
         RequestRing ring;
         const uint8_t body[] = {1, 6, 2, 0, 0x7d};
-        QVERIFY(push(ring, 101, body));
+        QVERIFY(push(ring, record_of(hex("65010602")), body));
         COMPARE_HEX(pdu_at(ring, 0), hex("65010602007d"));
         QCOMPARE(ring.req_queue[0][0], uint8_t(0));
         // The sender counts a PDU with 8 bits: 254 bytes at most.
         const std::vector<uint8_t> longest(253, 0x11), too_long(254, 0x11);
-        QVERIFY(push(ring, 3, longest));
-        QVERIFY(!push(ring, 3, too_long));
+        QVERIFY(push(ring, record_of(hex("03")), longest));
+        QVERIFY(!push(ring, record_of(hex("03")), too_long));
         QCOMPARE(ring.pending(), 2);
     }
 
@@ -142,8 +143,18 @@ private slots:
             << with_crc(hex("02640101056465660000")) << Verdict::unmatched << -1;
         QTest::newRow("exception") << with_crc(hex("01e402")) << Verdict::good << 2;
         QTest::newRow("another's exception") << with_crc(hex("018302")) << Verdict::unmatched << -1;
-        // A high-bit function with no code byte before the CRC carries no code.
-        QTest::newRow("exception cut short") << with_crc(hex("01e4")) << Verdict::good << -1;
+        // From the address asked, with its function and a good CRC, but not
+        // the reply the request implies: never data, and asked again.
+        QTest::newRow("exception cut short") << with_crc(hex("01e4")) << Verdict::malformed << -1;
+        QTest::newRow("exception too long") << with_crc(hex("01e40200")) << Verdict::malformed << -1;
+        QTest::newRow("another start address")
+            << with_crc(hex("01640106056465660000")) << Verdict::malformed << -1;
+        QTest::newRow("count short of the bytes asked")
+            << with_crc(hex("016401010464656600")) << Verdict::malformed << -1;
+        QTest::newRow("count says more than the frame holds")
+            << with_crc(hex("0164010108007d01")) << Verdict::malformed << -1;
+        QTest::newRow("bytes after the data")
+            << with_crc(hex("0164010105646566000000")) << Verdict::malformed << -1;
     }
     void reply_judging()
     {
@@ -185,20 +196,77 @@ private slots:
             COMPARE_HEX(frame, default_poll);
     }
 
-    void overlong_input_is_drained()
+    // A function-3 reply is the registers asked, no more and no fewer, with
+    // a byte count that says so.
+    void measurement_reply_length_data()
     {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<Verdict>("verdict");
+        QTest::newRow("ten registers") << zero_block << Verdict::good;
+        QTest::newRow("count 2, 20 data bytes")
+            << with_crc(hex("010302") + QByteArray(20, 7)) << Verdict::malformed;
+        QTest::newRow("forty registers")
+            << with_crc(hex("010350") + QByteArray(80, 7)) << Verdict::malformed;
+        QTest::newRow("one register short")
+            << with_crc(hex("010312") + QByteArray(18, 7)) << Verdict::malformed;
+        QTest::newRow("255 bytes with a good CRC")
+            << with_crc(hex("0103") + QByteArray(251, char(0x07))) << Verdict::malformed;
+    }
+    void measurement_reply_length()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(Verdict, verdict);
         Rig r;
         r.step();
-        QByteArray flood(300, char(0x55));
-        flood.replace(0, 3, hex("0199aa"));
-        r.port.incoming = flood;
-        QCOMPARE(r.step(), Verdict::crc_mismatch);
-        QCOMPARE(int(r.m.rx_count), 255);
-        QVERIFY(r.port.incoming.isEmpty());
-        // 255 bytes kept, so a frame whose CRC fits the first 255 bytes passes.
-        QByteArray fits = with_crc(hex("0103") + QByteArray(251, char(0x07)));
-        r.port.incoming = fits + QByteArray(20, char(0x01));
-        QCOMPARE(r.step(), Verdict::good);
+        r.port.incoming = reply;
+        QCOMPARE(r.step(), verdict);
+        // Not answered: the poll is still at the head and goes out again.
+        QCOMPARE(r.m.ring.pending(), 1);
+    }
+
+    // A line that never stops sending: each tick takes a bounded share, drops
+    // what waits beyond it as noise in one go, and ends.
+    void a_flood_is_noise_and_never_holds_the_tick()
+    {
+        struct Flood : FakeSerialPort {
+            int reads = 0;
+            int discards = 0;
+            int bytes_waiting() override { return is_open() ? 1 << 20 : 0; }
+            uint8_t read_byte() override { return ++reads, 0x55; }
+            int discard_waiting() override { return ++discards, 1 << 20; }
+        };
+        Flood flood;
+        flood.make_free({1});
+        flood.open();
+        Modbus m;
+        m.port = &flood;
+        m.address = 1;
+        m.idle_pdu = {3, 0, 200, 0, 10};
+        m.idle_record = record_of(hex("0300c8000a"));
+        for (int tick = 0; tick < 3; ++tick) {
+            const Exchange e = exchange_step(m);
+            QCOMPARE(e.verdict, Verdict::crc_mismatch);
+            QVERIFY(e.noise >= 1 << 20);
+        }
+        QVERIFY2(flood.reads <= 3 * 512, qPrintable(QString::number(flood.reads)));
+        QCOMPARE(flood.discards, 3);
+        QCOMPARE(flood.written.size(), 3); // the poll still goes out every tick
+    }
+
+    // What the line talks to changed while a frame was out: its reply, late,
+    // is the previous controller's and answers nothing now.
+    void a_reply_for_an_earlier_generation_answers_nothing()
+    {
+        Rig r;
+        r.enqueue(hex("64010608"));
+        r.step();
+        next_generation(r.m);
+        r.port.incoming = with_crc(hex("01640106080000007d00000000"));
+        QCOMPARE(r.step(), Verdict::unmatched);
+        // And a request still queued from before is not answered either.
+        r.port.incoming = with_crc(hex("01640106080000007d00000000"));
+        QCOMPARE(r.step(), Verdict::unmatched);
+        QCOMPARE(r.m.ring.pending(), 1);
     }
 
     void closed_port_writes_nothing()

@@ -1,7 +1,7 @@
 #include "config.h"
 #include "fake_serial_port.h"
 #include "message_box.h"
-#include "port_session.h"
+#include "line_driver.h"
 #include "wnd_set_com.h"
 
 #include <QApplication>
@@ -31,12 +31,13 @@ public:
 struct Rig {
     QTemporaryDir dir;
     QString ini = dir.filePath(QStringLiteral("тп.ini"));
-    PortSession session{std::make_unique<FakeSerialPort>(), ini};
+    Line line{std::make_unique<FakeSerialPort>(), ini};
+    PortSession &session = LineDriver::session(line);
     FakeSerialPort &port = static_cast<FakeSerialPort &>(session.port());
     uint8_t &com_port = session.com_port;
     bool &port_confirmed = session.port_confirmed;
     RecordingView view;
-    WndSetCom dlg{session, view};
+    WndSetCom dlg{line, view};
 
     explicit Rig(std::initializer_list<int> free)
     {
@@ -237,11 +238,17 @@ private slots:
         };
         Rig rig({1, 3, 12});
         rig.load_with_port_open();
-        QLineEdit *edit = rig.list()->lineEdit();
-        edit->clear();
-        QTest::keyClicks(edit, typed);
+        // Typed as the operator types: into whatever holds the focus when
+        // the list is clicked.
+        QApplication::setActiveWindow(&rig.dlg);
+        QVERIFY(QTest::qWaitForWindowActive(&rig.dlg));
+        rig.list()->setFocus();
+        QWidget *focused = QApplication::focusWidget();
+        QVERIFY(focused == rig.list() || focused == rig.list()->lineEdit());
+        rig.list()->lineEdit()->clear();
+        QTest::keyClicks(focused, typed);
         // Enter in the list is ОК, though no button is the default one.
-        QTest::keyClick(edit, Qt::Key_Return);
+        QTest::keyClick(focused, Qt::Key_Return);
         QCOMPARE(rig.list()->count(), 3); // typed text never joins the probed ports
         message_box_fn() = nullptr;
 

@@ -4,6 +4,7 @@
 // Functions 100 and 101 are not Modbus standard; the server learns their
 // frame sizes and keeps a parameter memory of its own for them.
 
+#include "line_driver.h"
 #include "event_wait.h"
 #include "frm_main.h"
 #include "message_box.h"
@@ -216,7 +217,7 @@ private slots:
         f.close();
 
         m_w = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(ini), ini);
-        connect(m_w->timer(), &QTimer::timeout, this, [this] { m_statuses << m_w->status(); });
+        connect(LineDriver::timer(m_w->line()), &QTimer::timeout, this, [this] { m_statuses << m_w->status(); });
         QVERIFY2(m_w->Form_Load(), qPrintable(m_boxes_shown.join(QStringLiteral(" | "))));
         QCOMPARE(m_w->com_port(), uint8_t(5));
     }

@@ -4,6 +4,7 @@
 // serial layer against a simulator that is stopped and replaced behind the
 // same "Ports" link.
 
+#include "line_driver.h"
 #include "event_wait.h"
 #include "fake_serial_port.h"
 #include "frames.h"
@@ -116,9 +117,9 @@ private slots:
         FrmMain w(std::move(owned), dir.filePath(QStringLiteral("тп.ini")));
         NoBoxes boxes;
         QVERIFY(w.Form_Load());
-        w.timer()->stop();
+        LineDriver::timer(w.line())->stop();
         w.mnu_monitor_Click();
-        PortSession &session = w.session();
+        PortSession &session = LineDriver::session(w.line());
         QSignalSpy back(&session, &PortSession::reconnected);
         // The monitor's lines about the port itself, without their times.
         const auto port_lines = [&] {
@@ -130,15 +131,15 @@ private slots:
             return out;
         };
 
-        w.Timer1_Timer();
+        LineDriver::tick(w.line());
         const QByteArray head = port.written.last();
         port.lose();
         port.open_result[1] = PortError::NotAvailable;
         enter(par_box(&w, 4), QStringLiteral("12,5"));
-        const int queued = w.line().ring().pending();
+        const int queued = LineDriver::ring(w.line()).pending();
         const qsizetype attempts = port.open_attempts.size();
         for (int k = 0; k < 5; ++k)
-            w.Timer1_Timer();
+            LineDriver::tick(w.line());
         // Once, not at every tick: a saved log has no silent gap.
         QCOMPARE(port_lines(), QStringList{QStringLiteral("порт COM1 потерян")});
         const QString waiting = QStringLiteral(" (ожидают записи: 1)");
@@ -150,7 +151,7 @@ private slots:
         session.retry_lost_port();
         QCOMPARE(port.open_attempts.size(), attempts + 2);
         QCOMPARE(port.open_attempts.last(), 1);
-        w.Timer1_Timer();
+        LineDriver::tick(w.line());
         QCOMPARE(w.status(), lost_text(1) + waiting);
         QVERIFY(session.lost());
 
@@ -167,11 +168,11 @@ private slots:
         // The same head goes out again, with the write still behind it (it
         // was typed for the controller on this port), then a read of all:
         // what the boxes showed is not known to hold any more.
-        w.Timer1_Timer();
+        LineDriver::tick(w.line());
         QCOMPARE(w.status(), text_no_answer + waiting);
         COMPARE_HEX(port.written.last(), head);
-        QCOMPARE(w.line().ring().pending(), queued + 3);
-        const RequestRing &ring = w.line().ring();
+        QCOMPARE(LineDriver::ring(w.line()).pending(), queued + 3);
+        const RequestRing &ring = LineDriver::ring(w.line());
         COMPARE_HEX(pdu_at(ring, ring.slot(queued - 1)), hex("65010602007d"));
         COMPARE_HEX(pdu_at(ring, ring.slot(queued)), hex("64010105"));
         QVERIFY(boxes.shown.isEmpty());
@@ -185,13 +186,14 @@ private slots:
         auto owned = std::make_unique<FakeSerialPort>();
         FakeSerialPort &port = *owned;
         port.make_free({3, 5});
-        PortSession session(std::move(owned), dir.filePath(QStringLiteral("тп.ini")));
+        Line line(std::move(owned), dir.filePath(QStringLiteral("тп.ini")));
+        PortSession &session = LineDriver::session(line);
         session.com_port = 3;
         QCOMPARE(session.open_configured(), PortError::None);
         port.lose();
 
         SilentView view;
-        WndSetCom dlg(session, view);
+        WndSetCom dlg(line, view);
         dlg.form_load();
         auto *list = dlg.findChild<QComboBox *>(QStringLiteral("cmbCOMList"));
         list->setCurrentIndex(list->findText(QStringLiteral("COM5")));
@@ -276,7 +278,7 @@ private slots:
         requests += sim_requests(second);
         const QString write = QStringLiteral("01 65 01 06 02 01 31");
         QCOMPARE(requests.filter(write).size(), 1);
-        QCOMPARE(w.session().reconnects(), 1);
+        QCOMPARE(LineDriver::session(w.line()).reconnects(), 1);
         QVERIFY2(boxes.shown.isEmpty(), qPrintable(boxes.shown.value(0)));
         stop(second);
     }

@@ -4,6 +4,7 @@
 // server goes away and comes back, and rzt604-cli reads a line of three
 // controllers through it.
 
+#include "line_driver.h"
 #include "event_wait.h"
 #include "frm_main.h"
 #include "message_box.h"
@@ -249,7 +250,7 @@ void TestTcpPort::window_polls_through_a_server_that_goes_away_and_comes_back()
     // Retried about once a second, so well within two; the bound allows for load.
     QVERIFY2(resumed_ms < 3000, qPrintable(QString::number(resumed_ms)));
     QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_link_ok, event_wait_ms);
-    QCOMPARE(w->session().reconnects(), 1);
+    QCOMPARE(LineDriver::session(w->line()).reconnects(), 1);
     QVERIFY2(boxes.isEmpty(), qPrintable(boxes.value(0)));
 
     w.reset();

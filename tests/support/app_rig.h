@@ -3,6 +3,7 @@
 // boxes answered without a person, modal port dialogs driven as they come
 // up, and a window with its own configuration folder.
 
+#include "line_driver.h"
 #include "fake_controller.h"
 #include "fake_serial_port.h"
 #include "frm_main.h"
@@ -97,7 +98,7 @@ struct Rig {
     void ticks(int n)
     {
         for (int k = 0; k < n; ++k)
-            w->Timer1_Timer();
+            LineDriver::tick(w->line());
     }
     // Start-up with the controller answering, until the three reads and a
     // poll are answered: every box green, every value shown.

@@ -19,11 +19,29 @@ inline QByteArray with_crc(const QByteArray &body)
     return body + char(crc & 0xFF) + char(crc >> 8);
 }
 
+// What a PDU given as bytes asks, as its producer would have typed it:
+// function 3 its registers, the controller's 100 and 101 their bytes.
+inline RequestRecord record_of(const QByteArray &pdu, int16_t target = any_address)
+{
+    RequestRecord r;
+    r.function = uint8_t(pdu[0]);
+    r.target = target;
+    if (pdu.size() >= 5 && r.function == 3) {
+        r.start = uint16_t(uint8_t(pdu[1]) * 256 + uint8_t(pdu[2]));
+        r.count = uint16_t(uint8_t(pdu[3]) * 256 + uint8_t(pdu[4]));
+    } else if (pdu.size() >= 4) {
+        r.shape = ReplyShape::address_bytes;
+        r.start = uint16_t(uint8_t(pdu[1]) * 256 + uint8_t(pdu[2]));
+        r.count = uint8_t(pdu[3]);
+    }
+    return r;
+}
+
 // Queues a PDU given as bytes (function code first).
-inline bool push_pdu(RequestRing &ring, const QByteArray &pdu)
+inline bool push_pdu(RequestRing &ring, const QByteArray &pdu, int16_t target = any_address)
 {
     std::vector<uint8_t> body(pdu.begin() + 1, pdu.end());
-    return push(ring, uint8_t(pdu[0]), body);
+    return push(ring, record_of(pdu, target), body);
 }
 
 // PDU bytes 1..req_len of a ring slot.

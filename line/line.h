@@ -1,0 +1,144 @@
+#pragma once
+// The line: one serial port with the controllers behind it. It owns the port
+// session (with its reconnect), the master with its request ring and its
+// 150 ms tick, and one model per controller it talks to, and it is the one
+// door to all of them: the window, the port dialog, the search, the monitor,
+// the trend and every command of rzt604-cli ask it (open, switch, probe,
+// hold, read, write, compare) and listen to it and to the models. Nobody
+// else opens, switches, ticks or reads the port.
+
+#include "controller_model.h"
+#include "master.h"
+#include "port_session.h"
+#include "scan.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+
+// What the line talks to changed: what was known of the controller before
+// may not hold for the one it talks to now.
+enum class LineChange {
+    port_switched,   // the operator chose another port
+    address_changed, // another slave address
+    port_returned,   // the port came back after it was lost
+    port_appeared,   // the configured port, absent so far, could be opened
+};
+
+Q_DECLARE_METATYPE(LineChange)
+
+struct LineDriver;
+
+class Line : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int tick_ms = 150;
+    // The selected slave address, for the operations below.
+    static constexpr int selected_address = -1;
+
+    Line(std::unique_ptr<SerialPort> port, QString config_path, QObject *parent = nullptr);
+    ~Line() override;
+
+    // The port, to look at: open or not, what a number stands for, why an
+    // open failed.
+    const SerialPort &port() const { return m_session.port(); }
+    const QString &config_path() const { return m_session.config_path(); }
+    // The configured port number (1 for COM1; 0 when none was chosen).
+    uint8_t com_port() const { return m_session.com_port; }
+    void set_com_port(uint8_t n) { m_session.com_port = n; }
+    bool port_confirmed() const { return m_session.port_confirmed; }
+    void set_port_confirmed(bool on) { m_session.port_confirmed = on; }
+    // A device named outright (a path or tcp://HOST:PORT) instead of com_port.
+    void use_device(const QString &device) { m_session.use_device(device); }
+    QString port_name() const { return m_session.port_name(); }
+    QString closed_text() const { return m_session.closed_text(); }
+    bool lost() const { return m_session.lost(); }
+    int reconnects() const { return m_session.reconnects(); }
+
+    // The port's number for the next open, as start-up sets it.
+    PortError set_port_number(int n) { return m_session.port().set_port_number(n); }
+    PortError open_configured() { return m_session.open_configured(); }
+    // The port dialog's work: another port for use, a probe, closing it, and
+    // holding the port while it works (no loss, no reopening behind it).
+    PortError switch_to(int n) { return m_session.switch_to(n); }
+    bool probe(int n) { return m_session.probe(n); }
+    void close_port() { m_session.close(); }
+    void hold_port(bool held) { m_session.hold_port(held); }
+
+    // The tick runs from start() on (with a first step at once when asked);
+    // the reconnect waits for the configured port from then on too.
+    void start(bool step_now = false);
+    void stop();
+
+    // The slave address of the window's controller. Another address is
+    // another controller: writes still waiting for the previous one are
+    // cancelled (writes_cancelled) and changed() is emitted.
+    void set_address(int address);
+    int address() const { return m_master.address(); }
+    void set_polling(bool on, const std::vector<int> &addresses = {})
+    {
+        m_master.set_polling(on, addresses);
+    }
+    void set_read_back(bool on) { m_master.set_read_back(on); }
+    const ParTable &table() const { return m_master.table(); }
+
+    // What the controller at this address holds, as its replies have shown.
+    ControllerModel &controller(int address);
+    ControllerModel &selected() { return controller(address()); }
+
+    // Operations on one controller (the selected one by default). They queue
+    // requests and return at once; the model says how they went.
+    bool read_all(int address = selected_address);
+    WriteAllResult write_all(const ParTexts &texts, int address = selected_address);
+    bool write_all(const ParRaws &raws, int address = selected_address);
+    Queued write_one(int index, const QString &text, int address = selected_address);
+    // Reads all nine afresh and compares them with the file's.
+    bool compare(const ParRaws &file, int address = selected_address);
+    bool ask_measurement(int address = selected_address);
+    // Writes waiting on the line, and those kept across a loss of the port.
+    int pending_writes() const;
+
+    // Finds the controllers on the line: the tick pauses while the search
+    // owns the port and resumes afterwards; the ring is left as it was.
+    QList<ScanHit> scan(const ScanOptions &options, const ScanProgress &progress = {});
+
+signals:
+    void exchanged(const Exchange &exchange);
+    void changed(LineChange why);
+    // Writes typed for the controller, dropped before they were confirmed:
+    // the parameters they would have set at the selected address, and why.
+    void writes_cancelled(const QList<int> &indices, const QString &why);
+    void port_lost();
+    void port_returned();
+    void scan_started();
+    void scan_finished();
+
+private:
+    friend struct LineDriver; // the suites' own tick
+
+    void step();
+    int resolve(int address) const { return address == selected_address ? this->address() : address; }
+    RequestRecord request(Purpose purpose, int address);
+    void replied(const Reply &reply);
+    void port_opened(PortOpening how);
+    // previous: the address selected before, for a change of address.
+    void point_elsewhere(LineChange why, int previous);
+    void queue_reads_again(ControllerModel &model);
+    void recognised(int address, bool same, const QString &why);
+    void cancel_writes(ControllerModel &model, const QString &why, int selected);
+    void note_loss();
+
+    PortSession m_session;
+    Master m_master;
+    QTimer m_timer;
+    std::map<int, std::unique_ptr<ControllerModel>> m_models;
+    // Writes taken off the line when the port came back, by address, until
+    // the controller there is recognised.
+    std::map<int, QList<TakenRequest>> m_held_back;
+    uint32_t m_next_id = 0;
+    bool m_scanning = false;
+    bool m_loss_noted = false;
+};
