@@ -130,6 +130,8 @@ public:
     void release_writes(qint64 now);
     // Another controller, or the same one after a loss: nothing known holds.
     void forget(qint64 now);
+    // Nobody waits for the operations under way any more: they end unsaid.
+    void drop_operations() { m_ops = {}; }
     void check_time(qint64 now);
 
 signals:

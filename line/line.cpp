@@ -169,6 +169,9 @@ void Line::point_elsewhere(LineChange why, int previous)
             model->begin_recognition(now);
         else
             cancel_writes(*model, change_reason(why), previous);
+        // The window has left that controller: what it asked of it is moot.
+        if (why == LineChange::address_changed && address == previous)
+            model->drop_operations();
         model->forget(now);
         queue_reads_again(*model);
     }

@@ -199,10 +199,12 @@ void TestCli::params_copied_between_controllers()
     QCOMPARE(get_b.code, 0);
     QVERIFY(write_file(file_b, get_b.out));
     QCOMPARE(without_saved(read_file(file_b)), without_saved(read_file(file_a)));
-    // The set: three grouped writes, then the three reads of --verify; the
-    // get: the versions, then the three reads. Nothing else.
+    // The set: three grouped writes, each read back after its echo, then the
+    // fresh read of --verify; the get: the versions, then the three reads.
+    // Nothing else.
     const QStringList want = {
         "01 65 01 01 05",    "01 65 01 06 08", "01 65 01 0e 01",                   // set
+        "01 64 01 01 05",    "01 64 01 06 08", "01 64 01 0e 01",                   // read-backs
         "01 64 01 01 05",    "01 64 01 06 08", "01 64 01 0e 01",                   // verify
         "01 03 00 c8 00 0a", "01 64 01 01 05", "01 64 01 06 08", "01 64 01 0e 01", // get
     };
@@ -220,14 +222,20 @@ void TestCli::verify_catches_a_value_the_controller_keeps()
     json.replace("\"raw\": 125", "\"raw\": 300").replace("\"raw\": 5000", "\"raw\": 1500");
     QVERIFY(write_file(path("f.json"), json));
 
-    const Run plain = cli({"--port", s.link, "params", "set", path("f.json")});
-    QCOMPARE(plain.code, 0); // the echo alone cannot tell
-    const Run verified = cli({"--port", s.link, "params", "set", path("f.json"), "--verify"});
-    QCOMPARE(verified.code, 5);
-    const QString err = QString::fromUtf8(verified.err);
-    QVERIFY2(err.contains("timer_s") && err.contains("125") && err.contains("300"),
-             qPrintable(err));
-    QVERIFY2(!err.contains("imax_timed"), qPrintable(err)); // that one was kept
+    // Every write is read back: the echo alone cannot tell, the memory can.
+    for (const QStringList &verify : {QStringList(), QStringList{"--verify"}}) {
+        const Run set = cli(QStringList{"--port", s.link, "params", "set", path("f.json")} + verify);
+        QCOMPARE(set.code, 5);
+        const QString err = QString::fromUtf8(set.err);
+        QVERIFY2(err.contains("timer_s") && err.contains("12.5 с") && err.contains("30 с"),
+                 qPrintable(err));
+        QVERIFY2(!err.contains("imax_timed"), qPrintable(err)); // that one was kept
+    }
+    // And a comparison reads afresh and names the difference.
+    const Run compare = cli({"--port", s.link, "params", "compare", path("f.json")});
+    QCOMPARE(compare.code, 5);
+    QVERIFY2(compare.out.contains("timer_s") && !compare.out.contains("imax_timed"),
+             compare.out.constData());
 }
 
 void TestCli::invalid_file_is_refused_before_a_byte_data()
