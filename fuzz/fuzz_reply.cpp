@@ -1,6 +1,7 @@
 // Whatever comes back over the line, and whatever the operator asks for in
 // between: every frame the master writes is well formed, its request ring
-// never overwrites a pending request, and what it reports stays in range.
+// never overwrites a pending request, a reply is only ever taken for the
+// request it fits, and what the controller's model holds stays in range.
 //
 // Input: byte 0 is the slave address; then chunks, each a header byte
 // (high 3 bits: the action, low 5 bits: n) and n bytes:
@@ -11,6 +12,7 @@
 //   6     par_write(first byte % 9, the rest as UTF-8 text)
 //   7     par_writeall: the n bytes as UTF-8, nine texts separated by ';'
 
+#include "controller_model.h"
 #include "crc.h"
 #include "master.h"
 #include "serial_port.h"
@@ -72,12 +74,21 @@ public:
 struct Rig {
     LoopPort port;
     std::unique_ptr<Master> owned;
+    std::unique_ptr<ControllerModel> model;
+    uint32_t next_id = 0;
+
+    RequestRecord base(Purpose purpose)
+    {
+        return request_for(purpose, int16_t(port.address), owned->generation(), ++next_id);
+    }
 
     // Every input starts from an idle link: no pending request, nothing in flight.
     void reset(int address)
     {
         owned = std::make_unique<Master>(port);
         Master &master = *owned;
+        model = std::make_unique<ControllerModel>(address);
+        ControllerModel &held = *model;
         master.par_table_init();
         master.set_address(address);
         port.address = address;
@@ -85,19 +96,26 @@ struct Rig {
         port.read_pos = 0;
         QObject::connect(&master, &Master::exchanged, [](const Exchange &e) {
             check(e.reply.size() <= 255, "more than 255 reply bytes kept");
-            check(e.verdict != Verdict::good || e.reply.size() >= 3, "good verdict for a fragment");
+            check(e.verdict != Verdict::good || e.reply.size() >= 5, "good verdict for a fragment");
+            if (e.verdict != Verdict::good)
+                return;
+            RxBuf rx{};
+            for (qsizetype i = 0; i < e.reply.size(); ++i)
+                rx[size_t(i)] = uint8_t(e.reply[i]);
+            check(reply_fits(e.asked, rx, int(e.reply.size())),
+                  "good verdict for a reply its request does not imply");
         });
-        QObject::connect(&master, &Master::measured, [](const Measurement &m) {
-            check(m.carried >= 0 && m.carried <= Measurement::register_count,
-                  "measurement carries more registers than it has");
-        });
-        QObject::connect(
-            &master, &Master::parameter_confirmed, [&master](const ParConfirmation &c) {
+        QObject::connect(&master, &Master::replied, [&master, &held](const Reply &r) {
+            check(!r.measurement || r.measurement->complete(),
+                  "a measurement short of its registers");
+            for (const ParConfirmation &c : r.parameters) {
                 check(c.index >= 0 && c.index < par_count, "confirmation for no parameter");
                 check(c.raw >= par_raw_low(master.table(), c.index) &&
                           c.raw <= par_raw_high(master.table(), c.index),
                       "confirmed value outside the parameter's range");
-            });
+            }
+            held.apply(r);
+        });
     }
 
     void arrive(const uint8_t *data, size_t n, bool with_crc)
@@ -135,15 +153,15 @@ struct Rig {
         Master &master = *owned;
         const int before = master.ring().pending();
         if (action == 5) {
-            master.par_readall();
+            master.par_readall(base(Purpose::read));
         } else if (action == 6) {
-            master.par_write(n > 0 ? data[0] % par_count : 0, text(1));
+            master.par_write(n > 0 ? data[0] % par_count : 0, text(1), base(Purpose::write));
         } else {
             ParTexts texts;
             const QStringList parts = text(0).split(u';');
             for (int i = 0; i < par_count && i < parts.size(); ++i)
                 texts[size_t(i)] = parts[i];
-            master.par_writeall(texts, {});
+            master.par_writeall(texts, model->held_all(), base(Purpose::write));
         }
         const int after = master.ring().pending();
         check(after >= before, "a new request overwrote a pending one");

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QProcess>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
@@ -135,9 +136,12 @@ void TestFieldLink::scan_finds_the_controller()
     scan_child<QSpinBox>("spn_to")->setValue(address + 3);
     QList<bool> polling;
     QSet<QString> status;
+    QSet<QRgb> live_colours;
+    const auto *phase_a = m_win->findChild<QLabel *>(QStringLiteral("lbl_phAI"));
     connect(scan_child<QProgressBar>("prg_scan"), &QProgressBar::valueChanged, this, [&] {
         polling.append(LineDriver::timer(m_win->line())->isActive());
         status.insert(m_win->status());
+        live_colours.insert(phase_a->palette().color(QPalette::WindowText).rgb() & 0xFFFFFF);
     });
     // Enter in the range starts the search, as the window's main command.
     QTest::keyClick(scan_child<QSpinBox>("spn_to"), Qt::Key_Return);
@@ -145,6 +149,8 @@ void TestFieldLink::scan_finds_the_controller()
     QCOMPARE(polling.size(), 11);
     QVERIFY(!polling.contains(true));
     QCOMPARE(status, QSet<QString>{QStringLiteral("Поиск устройства…")});
+    // Nothing fresh comes while the search owns the port, and it looks it.
+    QCOMPARE(live_colours, QSet<QRgb>{0x808080});
     // A saved log shows the pause in polling for what it was.
     m_win->monitor()->flush();
     const TrafficLog &log = m_win->monitor()->log();
