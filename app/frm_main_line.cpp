@@ -110,7 +110,8 @@ void FrmMain::operation_ended(const OperationEnd &end)
         return;
     case OperationKind::compare:
         // Not from inside the tick: the comparison ends in a message box.
-        QMetaObject::invokeMethod(this, [this, end] { compare_ended(end); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, end] { compare_ended(end); }, Qt::QueuedConnection);
         return;
     case OperationKind::read_all:
         break;

@@ -73,8 +73,8 @@ void FrmMain::show_exchange(const Exchange &e)
 void FrmMain::notify(const QString &text, bool sticky)
 {
     m_notice = text;
-    m_notice_until_ms =
-        sticky ? std::numeric_limits<qint64>::max() : QDateTime::currentMSecsSinceEpoch() + notice_ms;
+    m_notice_until_ms = sticky ? std::numeric_limits<qint64>::max()
+                               : QDateTime::currentMSecsSinceEpoch() + notice_ms;
     set_status(text);
 }
 

@@ -138,8 +138,8 @@ void ParBoxes::draw(int i, bool take_text)
         look = {l.note_colour, l.note};
     } else if (edited(i)) {
         if (p.held)
-            look.tip = QStringLiteral("Контроллер хранит %1 (Esc — показать)")
-                           .arg(shown(i, *p.held));
+            look.tip =
+                QStringLiteral("Контроллер хранит %1 (Esc — показать)").arg(shown(i, *p.held));
     } else {
         look = look_of(i, p, reading, box->text());
     }

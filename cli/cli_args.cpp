@@ -76,7 +76,8 @@ void add_options(QCommandLineParser &p)
     p.setApplicationDescription(QString::fromUtf8(description));
     p.addOption({{"h", "help"}, "Эта справка."});
     p.addOption({"version", "Версия программы."});
-    p.addPositionalArgument("command", "read, params get, params set, params compare, monitor, scan или publish.");
+    p.addPositionalArgument(
+        "command", "read, params get, params set, params compare, monitor, scan или publish.");
     p.addOptions({
         {"port",
          "COMn (как в rzt604-modbus, с учётом [Ports] в тп.ini), путь к устройству или "

@@ -180,6 +180,9 @@ void CliLine::note(const Exchange &e)
         m_last_exception = e.exception_code;
     if (e.verdict == Verdict::crc_mismatch)
         ++m_crc_failures;
+    if (e.verdict == Verdict::malformed)
+        ++m_malformed;
+    m_noise_bytes += e.noise;
 }
 
 QString CliLine::silence_text(const QString &from) const
@@ -187,10 +190,17 @@ QString CliLine::silence_text(const QString &from) const
     // One substitution: a "%1" in a device path must stay as it is.
     QString text = QStringLiteral("нет полного ответа от %1 через %2 за %3 с")
                        .arg(from, m_label, QString::number(m_timeout_ms / 1000.0));
+    QStringList seen;
     if (m_last_exception >= 0)
-        text += QStringLiteral(" (контроллер ответил исключением %1)").arg(m_last_exception);
+        seen << QStringLiteral("контроллер ответил исключением %1").arg(m_last_exception);
+    if (m_noise_bytes > 0)
+        seen << QStringLiteral("помехи на линии: отброшено %1 байт").arg(m_noise_bytes);
     else if (m_crc_failures > 0)
-        text += QStringLiteral(" (ответов с неверной КС: %1)").arg(m_crc_failures);
+        seen << QStringLiteral("ответов с неверной КС: %1").arg(m_crc_failures);
+    if (m_malformed > 0)
+        seen << QStringLiteral("ответов не той длины: %1").arg(m_malformed);
+    if (!seen.isEmpty())
+        text += QStringLiteral(" (%1)").arg(seen.join(QStringLiteral("; ")));
     return text;
 }
 

@@ -64,4 +64,6 @@ private:
     bool m_interrupted = false;
     int m_last_exception = -1;
     int m_crc_failures = 0;
+    int m_malformed = 0;
+    qint64 m_noise_bytes = 0;
 };

@@ -15,16 +15,15 @@
 namespace {
 
 // Runs the line until the operation that start() queues ends on the model.
-std::optional<OperationEnd> run_operation(CliLine &link, ControllerModel &model,
-                                          OperationKind kind, const std::function<bool()> &start)
+std::optional<OperationEnd> run_operation(CliLine &link, ControllerModel &model, OperationKind kind,
+                                          const std::function<bool()> &start)
 {
     std::optional<OperationEnd> ended;
     QObject owner;
-    QObject::connect(&model, &ControllerModel::operation_ended, &owner,
-                     [&](const OperationEnd &e) {
-                         if (e.kind == kind)
-                             ended = e;
-                     });
+    QObject::connect(&model, &ControllerModel::operation_ended, &owner, [&](const OperationEnd &e) {
+        if (e.kind == kind)
+            ended = e;
+    });
     QObject::connect(&model, &ControllerModel::parameter_changed, &owner,
                      [&] { link.progress(model.address()); });
     if (!start())
@@ -70,8 +69,8 @@ int unanswered(const ParTable &table, const QString &prefix, const OperationEnd 
                                                  .arg(end.exception_code)
                                                  .arg(ids(table, end.refused)));
     if (!end.no_answer.isEmpty())
-        code = fail(exit_no_answer, prefix + QStringLiteral("нет ответа: %1")
-                                                 .arg(ids(table, end.no_answer)));
+        code = fail(exit_no_answer,
+                    prefix + QStringLiteral("нет ответа: %1").arg(ids(table, end.no_answer)));
     return code;
 }
 
@@ -102,8 +101,8 @@ int get_one(CliLine &link, const CliArgs &args, int address, const QString &path
     ControllerModel &model = line.controller(address);
     // The versions first, from the measurement block; then the three reads.
     line.ask_measurement(address);
-    const auto end = run_operation(link, model, OperationKind::read_all,
-                                   [&] { return line.read_all(address); });
+    const auto end =
+        run_operation(link, model, OperationKind::read_all, [&] { return line.read_all(address); });
     if (!end)
         return stopped(link, address);
     if (const int code = unanswered(line.table(), who(args, address), *end))
@@ -157,11 +156,11 @@ int compare_one(CliLine &link, const CliArgs &args, int address, const ParRaws &
     QList<int> differ = end->differ;
     std::sort(differ.begin(), differ.end());
     for (int i : differ) {
-        const QString text = who(args, address) + QStringLiteral("%1: в контроллере %2, в %3 %4\n")
-                                                      .arg(par_name(line.table(), i),
-                                                           value_text(i, model.held(i).value_or(0)),
-                                                           shown_path,
-                                                           value_text(i, raws[size_t(i)]));
+        const QString text =
+            who(args, address) + QStringLiteral("%1: в контроллере %2, в %3 %4\n")
+                                     .arg(par_name(line.table(), i),
+                                          value_text(i, model.held(i).value_or(0)), shown_path,
+                                          value_text(i, raws[size_t(i)]));
         std::fputs(qUtf8Printable(text), stdout);
     }
     std::fflush(stdout);
@@ -192,8 +191,9 @@ int set_one(CliLine &link, const CliArgs &args, int address, const ParRaws &raws
                                  value_text(i, model.held(i).value_or(0))));
     }
     if (!end->cancelled.isEmpty())
-        code = fail(exit_no_answer, who(args, address) + QStringLiteral("запись отменена (%1): %2")
-                                                             .arg(end->why, ids(table, end->cancelled)));
+        code = fail(exit_no_answer,
+                    who(args, address) + QStringLiteral("запись отменена (%1): %2")
+                                             .arg(end->why, ids(table, end->cancelled)));
     if (code != exit_ok || !args.verify)
         return code;
     // The whole file against a fresh read, the parameters it left as they
@@ -244,8 +244,8 @@ int run_params_get(const CliArgs &args)
     CliLine link;
     if (const int code = link.open(args))
         return code;
-    return for_each_address(
-        link, args, [&](int a) { return get_one(link, args, a, file_for(path, a)); });
+    return for_each_address(link, args,
+                            [&](int a) { return get_one(link, args, a, file_for(path, a)); });
 }
 
 int run_params_set(const CliArgs &args)
@@ -270,6 +270,6 @@ int run_params_compare(const CliArgs &args)
     CliLine link;
     if (const int code = link.open(args))
         return code;
-    return for_each_address(
-        link, args, [&](int a) { return compare_one(link, args, a, *raws, shown_path); });
+    return for_each_address(link, args,
+                            [&](int a) { return compare_one(link, args, a, *raws, shown_path); });
 }

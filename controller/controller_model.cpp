@@ -10,8 +10,7 @@ bool equal(const std::pair<Version, Version> &a, const std::pair<Version, Versio
 
 } // namespace
 
-ControllerModel::ControllerModel(int address, QObject *parent)
-    : QObject(parent), m_address(address)
+ControllerModel::ControllerModel(int address, QObject *parent) : QObject(parent), m_address(address)
 {
     par_table_init(m_table);
 }

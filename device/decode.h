@@ -14,10 +14,10 @@
 #include <optional>
 
 struct Reply {
-    RequestRecord asked;     // the request it answers
-    int address = -1;        // the slave address that answered
-    int exception_code = -1; // an exception reply: its code, and nothing else in it
-    qint64 time_ms = 0;      // when its last byte came
+    RequestRecord asked;                    // the request it answers
+    int address = -1;                       // the slave address that answered
+    int exception_code = -1;                // an exception reply: its code, and nothing else in it
+    qint64 time_ms = 0;                     // when its last byte came
     std::optional<Measurement> measurement; // function 3 from register 200
     QList<ParConfirmation> parameters;      // functions 100 and 101
 };

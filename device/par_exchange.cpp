@@ -32,8 +32,7 @@ bool write_group(RequestRing &ring, const ParTable &table, const ParGroup &g, co
             body.push_back(byte_of(raws[size_t(i)], 1));
         body.push_back(byte_of(raws[size_t(i)], 0));
     }
-    return push(ring, asking(base, fn_par_write, par_addr(table, g.first), uint8_t(g.bytes)),
-                body);
+    return push(ring, asking(base, fn_par_write, par_addr(table, g.first), uint8_t(g.bytes)), body);
 }
 
 void append_members(QList<int> &out, const ParGroup &g)
@@ -145,4 +144,3 @@ bool par_writeall(RequestRing &ring, const ParTable &table, const ParRaws &raws,
         all = write_group(ring, table, g, raws, base) && all;
     return all;
 }
-

@@ -120,7 +120,10 @@ private:
     friend struct LineDriver; // the suites' own tick
 
     void step();
-    int resolve(int address) const { return address == selected_address ? this->address() : address; }
+    int resolve(int address) const
+    {
+        return address == selected_address ? this->address() : address;
+    }
     RequestRecord request(Purpose purpose, int address);
     void replied(const Reply &reply);
     void port_opened(PortOpening how);

@@ -76,6 +76,8 @@ PortError QtSerialPort::open()
     m_port.setParity(QSerialPort::NoParity);
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
+    // A line that never stops sending fills the driver, not this process.
+    m_port.setReadBufferSize(64 * 1024);
     m_port.clearError();
     if (m_port.open(QIODevice::ReadWrite))
         return PortError::None;
@@ -178,6 +180,18 @@ int QtSerialPort::bytes_waiting()
     if (!still_open())
         return 0;
     return int(std::min<qint64>(m_port.bytesAvailable(), INT_MAX));
+}
+
+int QtSerialPort::discard_waiting()
+{
+    if (m_backend)
+        return m_backend->discard_waiting();
+    if (!still_open())
+        return 0;
+    // What the driver holds goes too: a line that chatters has more of it.
+    const int n = int(std::min<qint64>(m_port.bytesAvailable(), INT_MAX));
+    m_port.clear(QSerialPort::Input);
+    return n;
 }
 
 uint8_t QtSerialPort::read_byte()

@@ -19,6 +19,8 @@ namespace {
 // link within a few hundred. Longer would hold the window (the reconnect
 // opens from its event loop) and the port dialog's probe of every port.
 constexpr int connect_wait_ms = 1000;
+// More than a tick takes from the line (two frames), little enough to stay small.
+constexpr qint64 read_buffer_bytes = 64 * 1024;
 // After a server that did not answer at all, opens fail at once for this
 // long instead of holding the window for a second at every reconnect try.
 // A refused connection costs nothing and is retried every time.
@@ -79,6 +81,9 @@ PortError TcpSerialPort::open()
     if (m_silent_since.isValid() && !m_silent_since.hasExpired(silent_pause_ms))
         return PortError::NotAvailable;
     m_silent_since.invalidate();
+    // A server that never stops sending is held back by the network's own
+    // flow control, not buffered here without bound.
+    m_socket.setReadBufferSize(read_buffer_bytes);
     m_socket.connectToHost(m_host, m_port);
     if (!m_socket.waitForConnected(connect_wait_ms)) {
         if (m_socket.error() == QAbstractSocket::SocketTimeoutError)
@@ -150,6 +155,13 @@ int TcpSerialPort::bytes_waiting()
     if (!still_open())
         return 0;
     return int(std::min<qint64>(m_socket.bytesAvailable(), INT_MAX));
+}
+
+int TcpSerialPort::discard_waiting()
+{
+    if (!still_open())
+        return 0;
+    return int(m_socket.skip(m_socket.bytesAvailable()));
 }
 
 uint8_t TcpSerialPort::read_byte()

@@ -31,6 +31,7 @@ public:
     bool lost() const override;
     int bytes_waiting() override;
     uint8_t read_byte() override;
+    int discard_waiting() override;
     void write_frame(std::span<const uint8_t> frame) override;
     bool wait_for_bytes(int ms) override;
     qint64 last_byte_ms() const override { return m_last_byte_ms; }

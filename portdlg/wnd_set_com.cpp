@@ -1,9 +1,9 @@
 #include "wnd_set_com.h"
 
 #include "config.h"
+#include "line.h"
 #include "message_box.h"
 #include "port_info.h"
-#include "line.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -131,8 +131,7 @@ void WndSetCom::probe_ports()
         if (port_free) {
             m_cmbCOMList->addItem(item_text(n));
             m_cmbCOMList->setItemData(m_cmbCOMList->count() - 1,
-                                      port_tooltip(m_line.port().device_name(n)),
-                                      Qt::ToolTipRole);
+                                      port_tooltip(m_line.port().device_name(n)), Qt::ToolTipRole);
         }
     }
     // Adding to an empty list selects its first item; nothing is chosen yet.

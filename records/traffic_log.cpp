@@ -34,6 +34,8 @@ QString reply_line(const Exchange &e)
     const qint64 response = e.response_ms();
     if (e.verdict != Verdict::no_answer && e.verdict != Verdict::unmatched && response >= 0)
         line += QStringLiteral(", %1 мс").arg(response);
+    if (e.noise > 0)
+        line += QStringLiteral(", помехи: отброшено %1 байт").arg(e.noise);
     return line;
 }
 
@@ -48,11 +50,17 @@ void count(TrafficCounters &c, const Exchange &e)
             ++c.crc_mismatch;
             break;
         case Verdict::no_answer:
-        case Verdict::unmatched: // no answer to the request out; it is sent again
             ++c.no_answer;
+            break;
+        case Verdict::malformed:
+            ++c.malformed;
+            break;
+        case Verdict::unmatched: // no answer to the request out; it is sent again
+            ++c.unmatched;
             break;
         }
     }
+    c.noise_bytes += e.noise;
     if (!e.sent.isEmpty())
         ++c.requests;
 }
@@ -79,6 +87,8 @@ QString verdict_text(const Exchange &e)
         return QStringLiteral("несовпадение КС");
     case Verdict::unmatched:
         return QStringLiteral("ответ не на этот запрос");
+    case Verdict::malformed:
+        return QStringLiteral("ответ не той длины");
     case Verdict::no_answer:
         break;
     }
@@ -131,14 +141,22 @@ QStringList TrafficLog::keep(QStringList lines)
 QString TrafficLog::counters_text() const
 {
     const TrafficCounters &c = m_counters;
-    return QStringLiteral("Запросов: %1   ОК: %2   Несовпадение КС: %3   Нет ответа: %4   "
-                          "Исключений: %5   Переподключений: %6")
-        .arg(c.requests)
-        .arg(c.good)
-        .arg(c.crc_mismatch)
-        .arg(c.no_answer)
-        .arg(c.exceptions)
-        .arg(c.reconnects);
+    QString text = QStringLiteral("Запросов: %1   ОК: %2   Несовпадение КС: %3   Нет ответа: %4   "
+                                  "Исключений: %5   Переподключений: %6")
+                       .arg(c.requests)
+                       .arg(c.good)
+                       .arg(c.crc_mismatch)
+                       .arg(c.no_answer)
+                       .arg(c.exceptions)
+                       .arg(c.reconnects);
+    // Said only once they happen: a healthy line has none of them.
+    if (c.malformed > 0)
+        text += QStringLiteral("   Не той длины: %1").arg(c.malformed);
+    if (c.unmatched > 0)
+        text += QStringLiteral("   Не на запрос: %1").arg(c.unmatched);
+    if (c.noise_bytes > 0)
+        text += QStringLiteral("   Помехи, байт: %1").arg(c.noise_bytes);
+    return text;
 }
 
 QString TrafficLog::save(const QString &path) const

@@ -22,7 +22,10 @@ struct TrafficCounters {
     qint64 good = 0;
     qint64 crc_mismatch = 0;
     qint64 no_answer = 0;
+    qint64 malformed = 0; // good CRC, but not the length or count its request implies
+    qint64 unmatched = 0; // good CRC, but an answer to another request
     qint64 exceptions = 0;
+    qint64 noise_bytes = 0; // dropped unread from a chattering line
     qint64 reconnects = 0;
 };
 
@@ -30,7 +33,7 @@ struct TrafficCounters {
 QString hex_bytes(const QByteArray &bytes);
 // Local time of day with milliseconds: "12:34:56.789".
 QString clock_text(qint64 ms_since_epoch);
-// "ОК", "несовпадение КС", "нет ответа", "исключение, код 2".
+// "ОК", "несовпадение КС", "нет ответа", "исключение, код 2", "ответ не той длины".
 QString verdict_text(const Exchange &e);
 // The reply judged in this tick (when a request was out or bytes came),
 // then the request sent at its end; none for a tick with the port closed.

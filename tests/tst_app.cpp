@@ -1,9 +1,9 @@
 // The main window with a fake port: controls, start-up order, the port error
 // paths and the menu's port dialog.
-#include "line_driver.h"
 #include "app_rig.h"
 #include "classic_frame.h"
 #include "frames.h"
+#include "line_driver.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>

@@ -1,8 +1,8 @@
 // The main window with a fake port: editing the parameter boxes, how replies
 // are shown, the EEPROM buttons and the "Параметры" menu.
-#include "line_driver.h"
 #include "app_rig.h"
 #include "frames.h"
+#include "line_driver.h"
 #include "par_box.h"
 #include "param_file.h"
 #include "window_probe.h"

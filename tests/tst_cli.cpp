@@ -224,7 +224,8 @@ void TestCli::verify_catches_a_value_the_controller_keeps()
 
     // Every write is read back: the echo alone cannot tell, the memory can.
     for (const QStringList &verify : {QStringList(), QStringList{"--verify"}}) {
-        const Run set = cli(QStringList{"--port", s.link, "params", "set", path("f.json")} + verify);
+        const Run set =
+            cli(QStringList{"--port", s.link, "params", "set", path("f.json")} + verify);
         QCOMPARE(set.code, 5);
         const QString err = QString::fromUtf8(set.err);
         QVERIFY2(err.contains("timer_s") && err.contains("12.5 с") && err.contains("30 с"),

@@ -23,8 +23,8 @@ Reply decoded(const QByteArray &frame)
     ParTable table;
     par_table_init(table);
     const QByteArray pdu = frame.mid(1, frame.size() - 3);
-    const RequestRecord asked = uint8_t(pdu[0]) == 3 ? record_of(hex("0300c8000a"))
-                                                     : record_of(pdu.left(4));
+    const RequestRecord asked =
+        uint8_t(pdu[0]) == 3 ? record_of(hex("0300c8000a")) : record_of(pdu.left(4));
     return decode_reply(rx, int(frame.size()), table, asked);
 }
 
@@ -231,7 +231,8 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QByteArray, pdu);
         Rig r;
-        QCOMPARE(r.master.par_write(index, text, request_for(Purpose::write)) == Queued::yes, !pdu.isEmpty());
+        QCOMPARE(r.master.par_write(index, text, request_for(Purpose::write)) == Queued::yes,
+                 !pdu.isEmpty());
         COMPARE_HEX(r.asked().value(0), pdu);
         QCOMPARE(r.asked().size(), pdu.isEmpty() ? 0 : 1);
     }
@@ -303,12 +304,14 @@ private slots:
     void an_echoed_write_is_read_back()
     {
         Rig r;
-        QCOMPARE(r.master.par_write(4, QStringLiteral("12,5"), request_for(Purpose::write)), Queued::yes);
+        QCOMPARE(r.master.par_write(4, QStringLiteral("12,5"), request_for(Purpose::write)),
+                 Queued::yes);
         r.master.exchange_step(); // the write goes out
         r.receive(with_crc(hex("0165010602007d")));
         QCOMPARE(r.asked(), QList<QByteArray>{hex("64010602")});
 
-        QCOMPARE(r.master.par_write(4, QStringLiteral("13"), request_for(Purpose::write)), Queued::yes);
+        QCOMPARE(r.master.par_write(4, QStringLiteral("13"), request_for(Purpose::write)),
+                 Queued::yes);
         r.receive(with_crc(hex("010314") + QByteArray(20, 0))); // the poll's answer
         r.receive(with_crc(hex("0164010602007d")));             // the read-back's
         r.receive(with_crc(hex("01e503")));                     // the next write refused
@@ -322,8 +325,10 @@ private slots:
     {
         Rig r;
         r.master.par_readall(request_for(Purpose::read));
-        QCOMPARE(r.master.par_write(4, QStringLiteral("1"), request_for(Purpose::write)), Queued::yes);
-        QCOMPARE(r.master.par_write(8, QStringLiteral("1"), request_for(Purpose::write)), Queued::yes);
+        QCOMPARE(r.master.par_write(4, QStringLiteral("1"), request_for(Purpose::write)),
+                 Queued::yes);
+        QCOMPARE(r.master.par_write(8, QStringLiteral("1"), request_for(Purpose::write)),
+                 Queued::yes);
         r.master.ask_measurement(request_for(Purpose::poll));
         QCOMPARE(r.master.pending_writes(), 2);
         const QList<TakenRequest> taken = r.master.take_requests(

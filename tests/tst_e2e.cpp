@@ -2,9 +2,9 @@
 // driven by the real polling timer: start-up, writing back, Enter in a box,
 // the line faults the simulator can inject and exception replies.
 
-#include "line_driver.h"
 #include "event_wait.h"
 #include "frm_main.h"
+#include "line_driver.h"
 #include "message_box.h"
 #include "modbus.h"
 #include "par_box.h"

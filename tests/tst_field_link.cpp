@@ -2,9 +2,9 @@
 // rzt604-sim on a pseudo-terminal: the verdicts the simulator's faults give,
 // and finding the simulator at an address other than the selected one.
 
-#include "line_driver.h"
 #include "event_wait.h"
 #include "frm_main.h"
+#include "line_driver.h"
 #include "message_box.h"
 #include "qt_serial_port.h"
 #include "sim_window.h"
@@ -13,8 +13,8 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
-#include <QProcess>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>

@@ -146,7 +146,8 @@ private slots:
         // From the address asked, with its function and a good CRC, but not
         // the reply the request implies: never data, and asked again.
         QTest::newRow("exception cut short") << with_crc(hex("01e4")) << Verdict::malformed << -1;
-        QTest::newRow("exception too long") << with_crc(hex("01e40200")) << Verdict::malformed << -1;
+        QTest::newRow("exception too long")
+            << with_crc(hex("01e40200")) << Verdict::malformed << -1;
         QTest::newRow("another start address")
             << with_crc(hex("01640106056465660000")) << Verdict::malformed << -1;
         QTest::newRow("count short of the bytes asked")

@@ -1,7 +1,7 @@
 #include "config.h"
 #include "fake_serial_port.h"
-#include "message_box.h"
 #include "line_driver.h"
+#include "message_box.h"
 #include "wnd_set_com.h"
 
 #include <QApplication>

@@ -4,9 +4,9 @@
 // Functions 100 and 101 are not Modbus standard; the server learns their
 // frame sizes and keeps a parameter memory of its own for them.
 
-#include "line_driver.h"
 #include "event_wait.h"
 #include "frm_main.h"
+#include "line_driver.h"
 #include "message_box.h"
 #include "par_box.h"
 #include "par_exchange.h"
@@ -217,7 +217,8 @@ private slots:
         f.close();
 
         m_w = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(ini), ini);
-        connect(LineDriver::timer(m_w->line()), &QTimer::timeout, this, [this] { m_statuses << m_w->status(); });
+        connect(LineDriver::timer(m_w->line()), &QTimer::timeout, this,
+                [this] { m_statuses << m_w->status(); });
         QVERIFY2(m_w->Form_Load(), qPrintable(m_boxes_shown.join(QStringLiteral(" | "))));
         QCOMPARE(m_w->com_port(), uint8_t(5));
     }

@@ -4,11 +4,11 @@
 // serial layer against a simulator that is stopped and replaced behind the
 // same "Ports" link.
 
-#include "line_driver.h"
 #include "event_wait.h"
 #include "fake_serial_port.h"
 #include "frames.h"
 #include "frm_main.h"
+#include "line_driver.h"
 #include "message_box.h"
 #include "par_box.h"
 #include "qt_serial_port.h"

@@ -4,9 +4,9 @@
 // server goes away and comes back, and rzt604-cli reads a line of three
 // controllers through it.
 
-#include "line_driver.h"
 #include "event_wait.h"
 #include "frm_main.h"
+#include "line_driver.h"
 #include "message_box.h"
 #include "qt_serial_port.h"
 #include "window_probe.h"
@@ -167,7 +167,64 @@ private slots:
     void open_failures_say_why();
     void window_polls_through_a_server_that_goes_away_and_comes_back();
     void cli_reads_a_line_of_controllers_through_a_server();
+    void a_flooding_server_never_holds_the_command_line();
+    void a_malformed_reply_is_never_a_reading_data();
+    void a_malformed_reply_is_never_a_reading();
 };
+
+// A server that streams garbage at full loopback speed: the command line
+// still ends when its duration says, with no reading and a word on why.
+void TestTcpPort::a_flooding_server_never_holds_the_command_line()
+{
+    QProcess server;
+    server.start(QStringLiteral(HOSTILE_PATH), {"flood"});
+    QVERIFY(server.waitForStarted(5000));
+    QVERIFY(server.waitForReadyRead(5000));
+    const QString device = QStringLiteral("tcp://127.0.0.1:%1").arg(server.readLine().trimmed());
+    QElapsedTimer clock;
+    clock.start();
+    const Run r = cli({"--port", device, "--timeout", "1", "monitor", "--duration", "3"});
+    const qint64 took = clock.elapsed();
+    // Three seconds asked; the bound only catches a hang (it took ten minutes).
+    QVERIFY2(took < 15000, qPrintable(QString::number(took)));
+    QCOMPARE(r.code, 4);
+    QVERIFY2(r.out.count('\n') <= 1, r.out.constData()); // the header alone
+    stop(server);
+}
+
+void TestTcpPort::a_malformed_reply_is_never_a_reading_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    const auto with_crc = [](const QByteArray &body) {
+        uint16_t crc = 0xFFFF;
+        for (char c : body) {
+            crc ^= uint8_t(c);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+        }
+        return body + char(crc & 0xFF) + char(crc >> 8);
+    };
+    QTest::newRow("count 2, 20 data bytes")
+        << with_crc(QByteArray::fromHex("010302") + QByteArray(20, 7));
+    QTest::newRow("40 registers for 10")
+        << with_crc(QByteArray::fromHex("010350") + QByteArray(80, 7));
+    QTest::newRow("10 kB after a good reply")
+        << with_crc(QByteArray::fromHex("010314") + QByteArray(20, 7)) + QByteArray(10240, 7);
+}
+
+void TestTcpPort::a_malformed_reply_is_never_a_reading()
+{
+    QFETCH(QByteArray, reply);
+    QProcess server;
+    server.start(QStringLiteral(HOSTILE_PATH), {"reply", QString::fromLatin1(reply.toHex())});
+    QVERIFY(server.waitForStarted(5000));
+    QVERIFY(server.waitForReadyRead(5000));
+    const QString device = QStringLiteral("tcp://127.0.0.1:%1").arg(server.readLine().trimmed());
+    const Run r = cli({"--port", device, "--timeout", "1", "read", "--json"});
+    QCOMPARE(r.code, 4);
+    QVERIFY2(r.out.isEmpty(), r.out.constData());
+    stop(server);
+}
 
 void TestTcpPort::open_failures_say_why_data()
 {

@@ -3,10 +3,10 @@
 // boxes answered without a person, modal port dialogs driven as they come
 // up, and a window with its own configuration folder.
 
-#include "line_driver.h"
 #include "fake_controller.h"
 #include "fake_serial_port.h"
 #include "frm_main.h"
+#include "line_driver.h"
 #include "message_box.h"
 #include "wnd_set_com.h"
 
