@@ -29,6 +29,7 @@ FrmMain::FrmMain(std::unique_ptr<SerialPort> port, QString config_path, QWidget 
     connect(&m_line, &Line::exchanged, this, &FrmMain::show_exchange);
     connect(&m_line, &Line::changed, this, &FrmMain::controller_changed);
     connect(&m_line, &Line::writes_cancelled, this, &FrmMain::writes_cancelled);
+    connect(&m_line, &Line::journal_failed, this, [this](const QString &why) { notify(why); });
     connect(&m_line, &Line::scan_started, this, [this] {
         // The search owns the port: nothing fresh comes meanwhile.
         show_stale(true);
@@ -74,6 +75,11 @@ bool FrmMain::Form_Load()
 
     show();
     m_cmb_slad->setFocus();
+    // Said once: every write needs the journal.
+    if (const QString problem = m_line.journal().check(); !problem.isEmpty())
+        notify(QStringLiteral("Журнал изменений недоступен (%1): запись параметров невозможна")
+                   .arg(problem),
+               true);
     m_line.start();
     m_line.read_all();
     // The operator cancelled the box about it; the port in use may not be
@@ -188,6 +194,9 @@ void FrmMain::txt_par_KeyPress(int index, int key_ascii)
         m_par->refuse(index, QStringLiteral("Очередь запросов заполнена: значение не записано"));
         notify(
             QStringLiteral("Очередь запросов заполнена: «%1» не записан").arg(par_caption(index)));
+        break;
+    case Queued::not_recorded: // the status line says why
+        m_par->refuse(index, QStringLiteral("Не записано: журнал изменений не записывается"));
         break;
     }
 }

@@ -132,6 +132,12 @@ void FrmMain::operation_ended(const OperationEnd &end)
 
 void FrmMain::report_write_all(const WriteAllResult &result)
 {
+    if (!result.not_recorded.isEmpty()) {
+        for (int i = 0; i < par_count; ++i)
+            m_par->refuse(i, QStringLiteral("Не записано: журнал изменений не записывается"));
+        notify(QStringLiteral("Записать всё: ") + result.not_recorded);
+        return;
+    }
     QStringList said;
     for (int i : result.no_number)
         m_par->refuse(i, QStringLiteral("В поле нет числа: значение не записано"));

@@ -175,8 +175,13 @@ int set_one(CliLine &link, const CliArgs &args, int address, const ParRaws &raws
     ControllerModel &model = line.controller(address);
     // Each echoed write is read back by the line; the end says what the
     // controller's memory kept.
-    const auto end = run_operation(link, model, OperationKind::write_all,
-                                   [&] { return line.write_all(raws, address); });
+    QString refused;
+    const auto end = run_operation(link, model, OperationKind::write_all, [&] {
+        refused = line.write_all(raws, address);
+        return refused.isEmpty();
+    });
+    if (!refused.isEmpty())
+        return fail(exit_file, who(args, address) + refused);
     if (!end) {
         const int code = stopped(link, address);
         fail(code, who(args, address) + groups_text(table, model));

@@ -29,6 +29,9 @@ public:
 QString config_path();
 // The same rule for a given program folder.
 QString config_path_for(const QString &program_dir);
+// The user's folder of the last case, where a program with no folder of its
+// own keeps тп.ini.
+QString user_config_folder();
 
 // Profile-file access. Missing file, section or key gives the default; at
 // most 254 characters are returned. A write changes or adds one key and

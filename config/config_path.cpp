@@ -70,6 +70,8 @@ bool can_create_in(const QString &dir)
 #endif
 }
 
+} // namespace
+
 QString user_config_folder()
 {
 #ifdef Q_OS_WIN
@@ -81,8 +83,6 @@ QString user_config_folder()
 #endif
     return base + QStringLiteral("/rzt604-modbus");
 }
-
-} // namespace
 
 QString config_path_for(const QString &program_dir)
 {

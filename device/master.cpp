@@ -79,6 +79,12 @@ Queued Master::par_write(int index, const QString &text, const RequestRecord &ba
                : Queued::ring_full;
 }
 
+bool Master::par_write_raw(int index, int32_t raw, const RequestRecord &base)
+{
+    return par_write_request(m_link.ring, par_addr(m_table, index), raw, par_width(m_table, index),
+                             base);
+}
+
 bool Master::ask_measurement(const RequestRecord &base)
 {
     const std::vector<uint8_t> poll = measurement_poll_pdu();

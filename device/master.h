@@ -21,8 +21,9 @@ class SerialPort;
 // What became of a request the operator made.
 enum class Queued {
     yes,
-    no_number, // the text holds no number: nothing is written
-    ring_full, // the request ring is full: nothing was queued
+    no_number,    // the text holds no number: nothing is written
+    ring_full,    // the request ring is full: nothing was queued
+    not_recorded, // the journal could not take its intent: nothing was queued
 };
 
 // A request taken out of the ring as it was, to be put back later.
@@ -68,6 +69,7 @@ public:
     // to raw.
     Queued par_write(int index, const QString &text, const RequestRecord &base,
                      int32_t *raw = nullptr);
+    bool par_write_raw(int index, int32_t raw, const RequestRecord &base);
     bool ask_measurement(const RequestRecord &base);
 
     // Writes still waiting in the ring.

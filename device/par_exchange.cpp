@@ -107,12 +107,12 @@ bool par_readall(RequestRing &ring, const ParTable &table, const RequestRecord &
     return all;
 }
 
-WriteAllResult par_writeall(RequestRing &ring, const ParTable &table, const ParTexts &texts,
-                            const ParKnown &confirmed, const RequestRecord &base)
+WriteAllResult par_writeall_plan(const ParTable &table, const ParTexts &texts,
+                                 const ParKnown &confirmed)
 {
     WriteAllResult result;
     for (const ParGroup &g : par_groups(table)) {
-        ParRaws raws{};
+        ParKnown raws{};
         bool whole = true;
         for (int i = g.first; i < g.first + g.count; ++i) {
             auto raw = par_text_raw(table, i, texts[size_t(i)]);
@@ -120,18 +120,34 @@ WriteAllResult par_writeall(RequestRing &ring, const ParTable &table, const ParT
                 result.no_number.append(i);
                 raw = confirmed[size_t(i)];
             }
-            if (raw)
-                raws[size_t(i)] = *raw;
+            raws[size_t(i)] = raw;
             whole = whole && raw.has_value();
         }
         if (!whole) {
             append_members(result.left_out, g);
-        } else if (!write_group(ring, table, g, raws, base)) {
-            append_members(result.ring_full, g);
-        } else {
-            for (int i = g.first; i < g.first + g.count; ++i)
-                result.queued[size_t(i)] = raws[size_t(i)];
+            continue;
         }
+        for (int i = g.first; i < g.first + g.count; ++i)
+            result.queued[size_t(i)] = raws[size_t(i)];
+    }
+    return result;
+}
+
+WriteAllResult par_writeall(RequestRing &ring, const ParTable &table, const ParTexts &texts,
+                            const ParKnown &confirmed, const RequestRecord &base)
+{
+    WriteAllResult result = par_writeall_plan(table, texts, confirmed);
+    for (const ParGroup &g : par_groups(table)) {
+        if (!result.queued[size_t(g.first)])
+            continue;
+        ParRaws raws{};
+        for (int i = g.first; i < g.first + g.count; ++i)
+            raws[size_t(i)] = *result.queued[size_t(i)];
+        if (write_group(ring, table, g, raws, base))
+            continue;
+        append_members(result.ring_full, g);
+        for (int i = g.first; i < g.first + g.count; ++i)
+            result.queued[size_t(i)].reset();
     }
     return result;
 }

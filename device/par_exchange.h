@@ -80,6 +80,7 @@ struct WriteAllResult {
     QList<int> left_out;  // members of groups not sent at all
     QList<int> ring_full; // members of groups the full ring refused
     ParKnown queued;      // the raw value of each parameter whose write was queued
+    QString not_recorded; // why nothing was queued: the journal could not take it
 };
 // Queues the grouped writes of all nine parameters from the operator's
 // texts. A text with no number is replaced by the value the controller last
@@ -88,6 +89,9 @@ struct WriteAllResult {
 WriteAllResult par_writeall(RequestRing &ring, const ParTable &table, const ParTexts &texts,
                             const ParKnown &confirmed,
                             const RequestRecord &base = request_for(Purpose::write));
+// What par_writeall would queue, without queuing it.
+WriteAllResult par_writeall_plan(const ParTable &table, const ParTexts &texts,
+                                 const ParKnown &confirmed);
 // The same from raw values, which must lie in their parameters' ranges.
 // False when the ring could not take all three writes.
 bool par_writeall(RequestRing &ring, const ParTable &table, const ParRaws &raws,

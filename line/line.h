@@ -8,10 +8,12 @@
 // else opens, switches, ticks or reads the port.
 
 #include "controller_model.h"
+#include "journal.h"
 #include "master.h"
 #include "port_session.h"
 #include "scan.h"
 
+#include <QHash>
 #include <QObject>
 #include <QTimer>
 
@@ -85,6 +87,10 @@ public:
     void set_read_back(bool on) { m_master.set_read_back(on); }
     const ParTable &table() const { return m_master.table(); }
 
+    // The journal of setting changes every write goes through: its intent
+    // is on disk before the write is queued, or the write is not made.
+    Journal &journal() { return m_journal; }
+
     // What the controller at this address holds, as its replies have shown.
     ControllerModel &controller(int address);
     ControllerModel &selected() { return controller(address()); }
@@ -93,7 +99,8 @@ public:
     // requests and return at once; the model says how they went.
     bool read_all(int address = selected_address);
     WriteAllResult write_all(const ParTexts &texts, int address = selected_address);
-    bool write_all(const ParRaws &raws, int address = selected_address);
+    // Empty, or why nothing was written.
+    QString write_all(const ParRaws &raws, int address = selected_address);
     Queued write_one(int index, const QString &text, int address = selected_address);
     // Reads all nine afresh and compares them with the file's.
     bool compare(const ParRaws &file, int address = selected_address);
@@ -113,6 +120,9 @@ signals:
     void writes_cancelled(const QList<int> &indices, const QString &why);
     void port_lost();
     void port_returned();
+    // The journal could not take a write's intent (nothing was written) or
+    // its outcome: why, in the operator's words.
+    void journal_failed(const QString &why);
     void scan_started();
     void scan_finished();
 
@@ -133,6 +143,10 @@ private:
     void recognised(int address, bool same, const QString &why);
     void cancel_writes(ControllerModel &model, const QString &why, int selected);
     void note_loss();
+    // The intents of these writes, on disk; empty, or why not (and then
+    // none of them is to be made).
+    QString record_intents(ControllerModel &model, uint32_t id, const ParKnown &values);
+    void record_outcome(const WriteNote &note);
 
     PortSession m_session;
     Master m_master;
@@ -141,6 +155,9 @@ private:
     // Writes taken off the line when the port came back, by address, until
     // the controller there is recognised.
     std::map<int, QList<TakenRequest>> m_held_back;
+    Journal m_journal;
+    // The journal's id of each write of a parameter: (write id << 8) | index.
+    QHash<quint64, QString> m_journal_ids;
     uint32_t m_next_id = 0;
     bool m_scanning = false;
     bool m_loss_noted = false;

@@ -86,7 +86,7 @@ private slots:
         r.port->responder = [&](const QByteArray &frame) {
             return frame[1] == char(0x64) ? with_crc(hex("01e404")) : r.controller(frame);
         };
-        QVERIFY(r.line->write_all(ParRaws{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+        QCOMPARE(r.line->write_all(ParRaws{1, 2, 3, 4, 5, 6, 7, 8, 9}), QString());
         r.ticks(8);
         QCOMPARE(r.ended.size(), 1);
         QCOMPARE(r.ended[0].kind, OperationKind::write_all);
