@@ -77,6 +77,9 @@ PortError QtSerialPort::open()
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     m_port.clearError();
+    // By the device's own name, whatever name leads to it: Qt's lock file
+    // is named after the port, and a second name would take a second lock.
+    m_port.setPortName(port_device_node(m_device));
     if (m_port.open(QIODevice::ReadWrite))
         return PortError::None;
     return open_failure(m_port.error());
