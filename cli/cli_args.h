@@ -18,6 +18,9 @@ enum ExitCode {
     exit_file = 3,      // invalid, refused or unwritable file
     exit_no_answer = 4, // no complete answer within the timeout
     exit_mismatch = 5,  // params set --verify: the controller keeps other values
+    // publish: the broker was never reached, or messages were left undelivered
+    exit_undelivered = 6,
+    exit_refused = 7, // publish: the login or a certificate was refused
 };
 
 struct CliArgs {
