@@ -55,6 +55,16 @@ QList<int> address_list(const QString &text, QString *why);
 // Exits with exit_ok after --help and with exit_usage after a usage error.
 CliArgs parse_args(const QStringList &arguments);
 
+// The same checks, with the outcome returned: the usage error (as
+// parse_args says it, before " (см. --help)"), or the text --help or
+// --version prints, or the arguments.
+struct ParsedArgs {
+    CliArgs args;
+    QString error;
+    QString output;
+};
+ParsedArgs parse_args_or_error(const QStringList &arguments);
+
 // "rzt604-cli: text" on standard error; returns code.
 int fail(int code, const QString &text);
 [[noreturn]] void usage_error(const QString &text);
