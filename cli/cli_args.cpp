@@ -45,11 +45,24 @@ const char *const description =
     "  3  файл неверен, не записывается или уже есть (monitor --csv)\n"
     "  4  нет полного ответа за время --timeout\n"
     "  5  контроллер хранит не то, что в файле (params set, params compare)\n"
+    "  6  publish: брокер так и не был доступен или не получил часть сообщений\n"
+    "  7  publish: брокер не принял имя и пароль или сертификат\n"
     "\n"
     "Данные выводятся в stdout, ошибки - в stderr.";
 
 const QStringList command_options = {"json",      "verify",   "csv",  "append",
                                      "overwrite", "duration", "from", "to"};
+
+// A usage error found deep in the checks, carried out of them to
+// parse_args_or_error.
+struct UsageError {
+    QString text;
+};
+
+[[noreturn]] void refuse(const QString &text)
+{
+    throw UsageError{text};
+}
 
 double number_option(const QCommandLineParser &p, const QString &name, double low, double high)
 {
@@ -57,7 +70,7 @@ double number_option(const QCommandLineParser &p, const QString &name, double lo
     const double v = p.value(name).toDouble(&ok);
     // Written so that NaN fails too.
     if (!ok || !(v >= low && v <= high))
-        usage_error(QStringLiteral("--%1: нужно число от %2 до %3").arg(name).arg(low).arg(high));
+        refuse(QStringLiteral("--%1: нужно число от %2 до %3").arg(name).arg(low).arg(high));
     return v;
 }
 
@@ -66,8 +79,7 @@ int whole_option(const QCommandLineParser &p, const QString &name, int low, int 
     bool ok = false;
     const int v = p.value(name).toInt(&ok);
     if (!ok || v < low || v > high)
-        usage_error(
-            QStringLiteral("--%1: нужно целое число от %2 до %3").arg(name).arg(low).arg(high));
+        refuse(QStringLiteral("--%1: нужно целое число от %2 до %3").arg(name).arg(low).arg(high));
     return v;
 }
 
@@ -107,22 +119,8 @@ void add_options(QCommandLineParser &p)
 #endif
 }
 
-} // namespace
-
-CliArgs parse_args(const QStringList &arguments)
+CliArgs checked_args(const QCommandLineParser &p)
 {
-    QCommandLineParser p;
-    add_options(p);
-    if (!p.parse(arguments))
-        usage_error(p.errorText());
-    if (p.isSet("help")) {
-        std::fputs(qUtf8Printable(p.helpText()), stdout);
-        std::exit(exit_ok);
-    }
-    if (p.isSet("version")) {
-        std::printf("rzt604-cli %s\n", RZT_VERSION);
-        std::exit(exit_ok);
-    }
     CliArgs a;
     a.words = p.positionalArguments();
     for (const QString &name : command_options) {
@@ -133,7 +131,7 @@ CliArgs parse_args(const QStringList &arguments)
     QString why;
     a.addresses = address_list(p.value("address"), &why);
     if (a.addresses.isEmpty())
-        usage_error(QStringLiteral("--address: ") + why);
+        refuse(QStringLiteral("--address: ") + why);
     a.address = a.addresses.first();
     a.timeout_ms = int(number_option(p, "timeout", 0.1, 3600) * 1000);
     a.json = p.isSet("json");
@@ -142,9 +140,9 @@ CliArgs parse_args(const QStringList &arguments)
     a.append = p.isSet("append");
     a.overwrite = p.isSet("overwrite");
     if (a.append && a.overwrite)
-        usage_error(QStringLiteral("--append и --overwrite вместе не задаются"));
+        refuse(QStringLiteral("--append и --overwrite вместе не задаются"));
     if ((a.append || a.overwrite) && a.csv.isEmpty())
-        usage_error(QStringLiteral("--append и --overwrite относятся к --csv FILE"));
+        refuse(QStringLiteral("--append и --overwrite относятся к --csv FILE"));
     if (p.isSet("duration"))
         a.duration_ms = int(number_option(p, "duration", 0, 7 * 86400) * 1000);
     a.from = whole_option(p, "from", 1, 247);
@@ -154,13 +152,52 @@ CliArgs parse_args(const QStringList &arguments)
     if (p.isSet("mqtt")) {
         const MqttSettingsResult mqtt = mqtt_settings(mqtt_options_from(p));
         if (!mqtt.error.isEmpty())
-            usage_error(mqtt.error);
+            refuse(mqtt.error);
         a.mqtt = mqtt.settings;
     }
     if (!a.topic.isEmpty() && !mqtt_topic_error(a.topic).isEmpty())
-        usage_error(QStringLiteral("--topic: ") + mqtt_topic_error(a.topic));
+        refuse(QStringLiteral("--topic: ") + mqtt_topic_error(a.topic));
 #endif
     return a;
+}
+
+} // namespace
+
+ParsedArgs parse_args_or_error(const QStringList &arguments)
+{
+    ParsedArgs r;
+    QCommandLineParser p;
+    add_options(p);
+    if (!p.parse(arguments)) {
+        r.error = p.errorText();
+        return r;
+    }
+    if (p.isSet("help")) {
+        r.output = p.helpText();
+        return r;
+    }
+    if (p.isSet("version")) {
+        r.output = QStringLiteral("rzt604-cli %1\n").arg(QLatin1String(RZT_VERSION));
+        return r;
+    }
+    try {
+        r.args = checked_args(p);
+    } catch (const UsageError &e) {
+        r.error = e.text;
+    }
+    return r;
+}
+
+CliArgs parse_args(const QStringList &arguments)
+{
+    const ParsedArgs r = parse_args_or_error(arguments);
+    if (!r.error.isEmpty())
+        usage_error(r.error);
+    if (!r.output.isEmpty()) {
+        std::fputs(qUtf8Printable(r.output), stdout);
+        std::exit(exit_ok);
+    }
+    return r.args;
 }
 
 QList<int> address_list(const QString &text, QString *why)

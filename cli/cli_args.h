@@ -18,6 +18,9 @@ enum ExitCode {
     exit_file = 3,      // invalid, refused or unwritable file
     exit_no_answer = 4, // no complete answer within the timeout
     exit_mismatch = 5,  // params set, compare: the controller keeps other values
+    // publish: the broker was never reached, or messages were left undelivered
+    exit_undelivered = 6,
+    exit_refused = 7, // publish: the login or a certificate was refused
 };
 
 struct CliArgs {
@@ -51,6 +54,16 @@ QList<int> address_list(const QString &text, QString *why);
 
 // Exits with exit_ok after --help and with exit_usage after a usage error.
 CliArgs parse_args(const QStringList &arguments);
+
+// The same checks, with the outcome returned: the usage error (as
+// parse_args says it, before " (см. --help)"), or the text --help or
+// --version prints, or the arguments.
+struct ParsedArgs {
+    CliArgs args;
+    QString error;
+    QString output;
+};
+ParsedArgs parse_args_or_error(const QStringList &arguments);
 
 // "rzt604-cli: text" on standard error; returns code.
 int fail(int code, const QString &text);

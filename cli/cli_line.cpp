@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -21,17 +22,16 @@ QString reason(PortError error)
     return port_error_reason(error).trimmed();
 }
 
-// "PC config"/"COM" of тп.ini read by the window's rule, but quietly: a
-// missing file stays missing and a bad value means COM1, said on stderr.
+// "PC config"/"COM" of тп.ini read by the window's rule; a missing file
+// stays missing. A value that is no port number ends the run before the
+// port is opened: COM1 in its place could be another device.
 int configured_port()
 {
-    const QString path = config_path();
-    if (const auto n = configured_port_number(path))
+    QString why;
+    if (const auto n = configured_port_number(config_path(), &why))
         return *n;
-    fail(exit_ok, QStringLiteral("%1: COM=%2 - не номер порта; взят COM1")
-                      .arg(path, read_ini_string(path, QStringLiteral("PC config"),
-                                                 QStringLiteral("COM"), QString())));
-    return 1;
+    fail(exit_port, why + QStringLiteral(", или задайте порт в --port"));
+    std::exit(exit_port);
 }
 
 } // namespace

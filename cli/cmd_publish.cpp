@@ -20,10 +20,33 @@
 #include <QSysInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
 namespace {
+
+QString topic_prefix(const CliArgs &args)
+{
+    return args.topic.isEmpty() ? QStringLiteral("rzt604/") + QSysInfo::machineHostName()
+                                : args.topic;
+}
+
+// The longest topic of the run, checked whole: a prefix that fits alone may
+// leave no room for the address and the leaf.
+QString topic_error(const CliArgs &args)
+{
+    const int widest = *std::max_element(args.addresses.begin(), args.addresses.end());
+    const QString longest =
+        QStringLiteral("%1/%2/measurement").arg(topic_prefix(args), QString::number(widest));
+    const qsizetype over = longest.toUtf8().size() - 65535;
+    if (over > 0)
+        return QStringLiteral("--topic: с адресом и /measurement тема длиннее 65535 байт, "
+                              "предела MQTT; сократите начало тем на %1 байт")
+            .arg(over);
+    const QString why = mqtt_topic_error(longest);
+    return why.isEmpty() ? why : QStringLiteral("--topic: ") + why;
+}
 
 struct Controller {
     std::unique_ptr<MqttPublisher> publisher;
@@ -33,10 +56,9 @@ struct Controller {
 
 class Publication {
 public:
-    Publication(CliLine &link, const CliArgs &args) : m_link(link), m_args(args)
+    Publication(CliLine &link, const CliArgs &args)
+        : m_link(link), m_args(args), m_prefix(topic_prefix(args))
     {
-        m_prefix = args.topic.isEmpty() ? QStringLiteral("rzt604/") + QSysInfo::machineHostName()
-                                        : args.topic;
     }
 
     void start()
@@ -52,6 +74,11 @@ public:
                 if (text != m_last_notice)
                     fail(exit_ok, text);
                 m_last_notice = text;
+            });
+            // Retrying cannot mend a refused login: the run ends.
+            QObject::connect(p.get(), &MqttPublisher::refused, [this] {
+                m_refused = true;
+                m_link.stop();
             });
             p->start();
             m_controllers[a].publisher = std::move(p);
@@ -115,9 +142,12 @@ public:
             set_online(address, false);
     }
 
+    bool refused() const { return m_refused; }
+
     // The retained status says offline, then each publisher says goodbye so
-    // that the broker does not publish the will on top of it.
-    void finish()
+    // that the broker does not publish the will on top of it. The exit
+    // status: a refusal, or a broker never reached or owed messages.
+    int finish()
     {
         for (auto &[address, c] : m_controllers) {
             c.online = true;
@@ -134,6 +164,19 @@ public:
         }
         if (running > 0)
             loop.exec();
+        bool reached = true;
+        int undelivered = 0;
+        for (auto &[address, c] : m_controllers) {
+            reached = reached && c.publisher->ever_connected();
+            undelivered += c.publisher->undelivered();
+        }
+        if (m_refused)
+            return exit_refused;
+        if (!reached)
+            return fail(exit_undelivered, QStringLiteral("брокер %1 так и не был доступен; "
+                                                         "ничего не опубликовано")
+                                              .arg(m_args.mqtt.url));
+        return undelivered > 0 ? exit_undelivered : exit_ok;
     }
 
 private:
@@ -147,6 +190,7 @@ private:
     const CliArgs &m_args;
     QString m_prefix;
     QString m_last_notice;
+    bool m_refused = false;
     std::map<int, Controller> m_controllers;
 };
 
@@ -156,6 +200,8 @@ int run_publish(const CliArgs &args)
 {
     if (args.mqtt.url.isEmpty())
         usage_error(QStringLiteral("publish: нужен --mqtt mqtt://УЗЕЛ[:ПОРТ]"));
+    if (const QString why = topic_error(args); !why.isEmpty())
+        usage_error(why);
     CliLine link;
     if (const int code = link.open(args))
         return code;
@@ -191,7 +237,7 @@ int run_publish(const CliArgs &args)
     if (args.duration_ms >= 0)
         QTimer::singleShot(args.duration_ms, &owner, [&link] { link.stop(); });
     link.keep_waiting();
-    link.run([] { return false; });
-    pub.finish();
-    return exit_ok;
+    if (!pub.refused())
+        link.run([] { return false; });
+    return pub.finish();
 }

@@ -1,13 +1,12 @@
 #include "config.h"
 
+#include "ini_file.h"
 #include "os_error.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 
-#include <cmath>
 #include <exception>
 
 #ifdef Q_OS_UNIX
@@ -25,24 +24,21 @@ QString box_title()
     return QStringLiteral("Ошибка открытия файла ");
 }
 
-// Decimal text in the user's locale, rounded half to even, first to a 16-bit
-// integer and then to a byte; anything else is a failure.
-bool port_from_text(const QString &text, uint8_t &port)
+// A whole number 1..255 in decimal digits. A sign, a fraction, an exponent
+// or a number out of range is a mistake in the file; taking COM1 or the
+// nearest number instead could open another device.
+std::optional<uint8_t> port_from_text(const QString &text)
 {
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    }
     bool ok = false;
-    const double d = QLocale().toDouble(text, &ok);
-    if (!ok || !std::isfinite(d))
-        return false;
-    // The byte range lies inside the 16-bit one, so one check covers both.
-    const double whole = std::nearbyint(d);
-    if (whole < 0 || whole > 255)
-        return false;
-    port = static_cast<uint8_t>(whole);
-    return true;
+    const int n = text.toInt(&ok);
+    if (!ok || n < 1 || n > 255)
+        return std::nullopt;
+    return uint8_t(n);
 }
-
-// A configuration file is a few lines; anything much larger is something else.
-constexpr qint64 max_ini_bytes = 1 << 20;
 
 // Control bytes other than tab, line ends, form feed and the old DOS end of
 // file mark do not occur in text.
@@ -84,13 +80,13 @@ QString ini_file_problem(const QString &path)
         return {};
     if (!info.isFile())
         return name + QStringLiteral(": не обычный файл (папка, канал или устройство)");
-    if (info.size() > max_ini_bytes)
+    if (info.size() > ini_max_bytes)
         return name + QStringLiteral(": слишком велик для файла настроек (") +
                QString::number(info.size()) + QStringLiteral(" байт)");
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return name + QStringLiteral(": не читается (") + last_os_error_text() + QLatin1Char(')');
-    const QByteArray bytes = f.read(max_ini_bytes);
+    const QByteArray bytes = f.read(ini_max_bytes);
     if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))
         return name + QStringLiteral(": записан в UTF-16; сохраните его в кодировке UTF-8");
     if (looks_binary(bytes))
@@ -98,17 +94,17 @@ QString ini_file_problem(const QString &path)
     return {};
 }
 
-std::optional<uint8_t> configured_port_number(const QString &path)
+std::optional<uint8_t> configured_port_number(const QString &path, QString *why)
 {
-    try {
-        uint8_t port = 1;
-        if (port_from_text(read_ini_string(path, QStringLiteral("PC config"), QStringLiteral("COM"),
-                                           QStringLiteral("1")),
-                           port))
-            return port;
-    } catch (const std::exception &) {
-    }
-    return std::nullopt;
+    const QString com = read_ini_string(path, QStringLiteral("PC config"), QStringLiteral("COM"),
+                                        QStringLiteral("1"));
+    const std::optional<uint8_t> port = port_from_text(com);
+    if (!port && why)
+        // Concatenated, not substituted: a path may hold "%1".
+        *why = QDir::toNativeSeparators(path) + QStringLiteral(": COM=") + com +
+               QStringLiteral(" в разделе [PC config] — не номер порта; "
+                              "впишите целое число от 1 до 255");
+    return port;
 }
 
 void save_config(const QString &path, uint8_t com_port, ConfigView &view)
@@ -145,8 +141,8 @@ void read_config(const QString &path, uint8_t &com_port, ConfigView &view)
     const QString error = box_title() + file_name() + QStringLiteral(" для чтения\r\n");
     std::optional<uint8_t> port;
     for (;;) {
-        const QString problem = ini_file_problem(path);
-        if (problem.isEmpty() && (port = configured_port_number(path)))
+        QString problem = ini_file_problem(path);
+        if (problem.isEmpty() && (port = configured_port_number(path, &problem)))
             break;
         // Cancel leaves the status text standing.
         if (!view.ask_retry(box_title(), error + problem))

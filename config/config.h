@@ -50,10 +50,10 @@ bool write_ini_string(const QString &file, const QString &section, const QString
 // text (UTF-16, binary). Empty when it is a readable text file or missing.
 QString ini_file_problem(const QString &path);
 
-// "PC config"/"COM" as read_config takes it: decimal text in the user's
-// locale, rounded half to even, 0..255; "1" when the file or key is missing.
-// None when the text is no such number.
-std::optional<uint8_t> configured_port_number(const QString &path);
+// "PC config"/"COM" as read_config takes it: a whole number 1..255 in
+// decimal digits; 1 when the file or key is missing. None, with why set
+// (naming the file and the value) when given, for any other text.
+std::optional<uint8_t> configured_port_number(const QString &path, QString *why = nullptr);
 
 // Sets com_port to 1, then to the configured number; creates the file when
 // it is missing. Always returns; failures, a file that cannot be read among

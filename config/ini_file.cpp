@@ -44,20 +44,25 @@ const IniIndex *current_index(const QString &file)
         return &it->index;
 
     cache.remove(file);
-    // A pipe would keep the reader waiting for ever, a device never end.
-    if (!info.isFile())
+    // A pipe would keep the reader waiting for ever, a device never end; a
+    // file of gigabytes would be read into memory whole.
+    if (!info.isFile() || info.size() > ini_max_bytes)
         return nullptr;
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return nullptr;
     ++loads;
+    // It may have grown since it was looked at.
+    const QByteArray bytes = f.read(ini_max_bytes + 1);
+    if (bytes.size() > ini_max_bytes)
+        return nullptr;
     if (cache.size() >= 16)
         cache.clear();
     CachedFile &c = cache[file];
     c.size = info.size();
     c.modified_ms = modified;
     c.settled = QDateTime::currentMSecsSinceEpoch() - modified >= settled_ms;
-    c.index = ini_index(f.readAll());
+    c.index = ini_index(bytes);
     return &c.index;
 }
 
@@ -146,7 +151,11 @@ bool write_ini_string(const QString &file, const QString &section, const QString
         QFile f(file);
         if (!f.open(QIODevice::ReadOnly))
             return false;
-        old = f.readAll();
+        // One byte more than the limit tells a file that grew past it from
+        // one that ends there: it would be written back cut short.
+        old = f.read(ini_max_bytes + 1);
+        if (old.size() > ini_max_bytes)
+            return false;
     } else if (!has_write_bit(QFileInfo(info.absolutePath()))) {
         return false;
     }

@@ -1,5 +1,6 @@
 #include "port_lock.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSysInfo>
@@ -8,6 +9,8 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #endif
 
 namespace {
@@ -49,13 +52,72 @@ bool process_exists(qint64 pid, const QString &program)
     return true;
 }
 
+#ifdef Q_OS_UNIX
+bool same_device(const QString &path, dev_t device)
+{
+    struct stat st = {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode) &&
+           st.st_rdev == device;
+}
+
+// The kernel's own name for a device number, where the system lists it
+// (USB, ACM and on-board ports; not pseudo-terminals).
+QString kernel_node(dev_t device)
+{
+    QFile uevent(
+        QStringLiteral("/sys/dev/char/%1:%2/uevent").arg(major(device)).arg(minor(device)));
+    if (!uevent.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &line : uevent.read(4096).split('\n')) {
+        if (line.startsWith("DEVNAME="))
+            return QStringLiteral("/dev/") + QString::fromUtf8(line.mid(8));
+    }
+    return {};
+}
+
+// A node of that number in the folders where devices are, for one made
+// elsewhere (mknod) or through a link outside /dev.
+QString node_in_dev(dev_t device)
+{
+    for (const char *folder : {"/dev/pts", "/dev"}) {
+        const QDir dir(QString::fromLatin1(folder));
+        for (const QString &name : dir.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+            const QString path = dir.filePath(name);
+            if (!QFileInfo(path).isSymLink() && same_device(path, device))
+                return path;
+        }
+    }
+    return {};
+}
+#endif
+
 } // namespace
 
-QString port_lock_file(const QString &device)
+QString port_device_node(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return path;
+    if (const QString node = kernel_node(st.st_rdev);
+        !node.isEmpty() && same_device(node, st.st_rdev))
+        return node;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.startsWith(QLatin1String("/dev/")))
+        return canonical;
+    const QString node = node_in_dev(st.st_rdev);
+    return node.isEmpty() ? path : node;
+#else
+    return path;
+#endif
+}
+
+QString port_lock_file(const QString &path)
 {
 #ifdef Q_OS_UNIX
     // The port's name as QSerialPort has it ("ttyUSB0" for /dev/ttyUSB0, the
     // path itself for anything else), with its slashes made underscores.
+    const QString device = port_device_node(path);
     QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     for (const char *folder : lock_folders) {
@@ -66,7 +128,7 @@ QString port_lock_file(const QString &device)
             return path;
     }
 #else
-    Q_UNUSED(device);
+    Q_UNUSED(path);
 #endif
     return {};
 }

@@ -6,7 +6,16 @@
 
 #include <QString>
 
-// Where QSerialPort keeps the lock of this device: the first lock folder that
+// The name under /dev of the device a path leads to, found by its device
+// number: through links (/dev/serial/by-id/..., a simulator's link) and
+// other nodes of the same device, so that every name of one device takes
+// the one lock file other programs look for (LCK..ttyUSB0). The path as it
+// is when it is no character device or no such name is found, and on
+// Windows.
+QString port_device_node(const QString &path);
+
+// Where QSerialPort keeps the lock of this device, opened by the name
+// port_device_node gives: the first lock folder that
 // can be read and either holds the file or can take it. Empty when none
 // qualifies, and on Windows, which locks ports itself.
 QString port_lock_file(const QString &device);

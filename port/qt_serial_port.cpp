@@ -79,6 +79,9 @@ PortError QtSerialPort::open()
     // A line that never stops sending fills the driver, not this process.
     m_port.setReadBufferSize(64 * 1024);
     m_port.clearError();
+    // By the device's own name, whatever name leads to it: Qt's lock file
+    // is named after the port, and a second name would take a second lock.
+    m_port.setPortName(port_device_node(m_device));
     if (m_port.open(QIODevice::ReadWrite))
         return PortError::None;
     return open_failure(m_port.error());

@@ -1,10 +1,12 @@
 // The connection's life: the host name looked up, libmosquitto's
-// non-blocking connect, its socket served from Qt's event loop, and a
-// failed or lost connection retried after a growing pause.
+// non-blocking connect to each of its addresses in turn, its socket served
+// from Qt's event loop, a failed or lost connection retried after a growing
+// pause, and a refusal that no retry can mend told apart.
 
 #include "mqtt_publisher.h"
 
 #include "mqtt_reason.h"
+#include "mqtt_tls.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -14,6 +16,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <poll.h>
+
 namespace {
 
 constexpr int longest_retry_s = 30;
@@ -21,30 +25,49 @@ constexpr int longest_retry_s = 30;
 // handshake) would otherwise hold the attempt for the kernel's two minutes.
 constexpr int connect_timeout_ms = 10000;
 
+bool hung_up(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return fd >= 0 && ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR));
+}
+
 } // namespace
 
 void MqttPublisher::connect_now()
 {
+    m_round_failures.clear();
+    m_address = 0;
     // An address needs no lookup; QHostInfo would look up its name instead.
-    if (!QHostAddress(m_settings.host).isNull()) {
+    if (const QHostAddress address(m_settings.host); !address.isNull()) {
+        m_addresses = {address};
         connect_to_host();
         return;
     }
     m_state = State::resolving;
+    look_up();
+}
+
+void MqttPublisher::look_up()
+{
     m_lookup_id = QHostInfo::lookupHost(m_settings.host, this, &MqttPublisher::host_found);
 }
 
 void MqttPublisher::host_found(const QHostInfo &info)
 {
     m_lookup_id = -1;
+    addresses_found(info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>());
+}
+
+void MqttPublisher::addresses_found(const QList<QHostAddress> &addresses)
+{
     if (m_state != State::resolving)
         return;
-    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+    if (addresses.isEmpty()) {
         retry_later(QStringLiteral("узел %1 не найден").arg(m_settings.host));
         return;
     }
-    // The name server has just answered, so libmosquitto's own lookup of
-    // the name (kept for the certificate's name check) is quick.
+    m_addresses = addresses;
+    m_address = 0;
     connect_to_host();
 }
 
@@ -52,11 +75,14 @@ void MqttPublisher::connect_to_host()
 {
     m_state = State::connecting;
     m_last_error.clear();
-    const int rc = mosquitto_connect_async(m_mosq, m_settings.host.toUtf8().constData(),
-                                           m_settings.port, m_settings.keepalive_s);
+    if (m_tls)
+        m_tls->forget_verdict();
+    const QByteArray address = m_addresses.value(m_address).toString().toUtf8();
+    const int rc = mosquitto_connect_async(m_mosq, address.constData(), m_settings.port,
+                                           m_settings.keepalive_s);
     const int err = errno;
     if (rc != MOSQ_ERR_SUCCESS) {
-        retry_later(mqtt_failure_text(rc, err, m_last_error));
+        attempt_failed(mqtt_failure_text(rc, err, m_last_error));
         return;
     }
     m_connect_timer.start(connect_timeout_ms);
@@ -71,6 +97,8 @@ void MqttPublisher::on_connect(mosquitto *, void *self, int rc)
         return;
     if (rc == 0)
         p->connection_up();
+    else if (const QString why = mqtt_login_refusal(rc); !why.isEmpty())
+        p->refuse(why);
     else
         p->connection_down(mqtt_refusal_text(rc));
 }
@@ -141,9 +169,53 @@ void MqttPublisher::connection_down(const QString &reason)
     if (m_settings.qos == 0)
         m_unacknowledged = 0;
     m_state = State::waiting;
-    if (was_up)
+    if (was_up) {
         emit disconnected();
-    retry_later(reason);
+        retry_later(reason);
+    } else {
+        attempt_failed(reason);
+    }
+}
+
+// The next address of the name, at once; after the last, the round waits.
+void MqttPublisher::attempt_failed(const QString &reason)
+{
+    if (const QString why = refusal(); !why.isEmpty()) {
+        refuse(why);
+        return;
+    }
+    m_state = State::waiting;
+    if (m_addresses.size() < 2) {
+        retry_later(reason);
+        return;
+    }
+    m_round_failures << m_addresses.value(m_address).toString() + QStringLiteral(": ") + reason;
+    if (++m_address < m_addresses.size()) {
+        m_next_address_timer.start(0);
+        return;
+    }
+    retry_later(m_round_failures.join(QStringLiteral("; ")));
+}
+
+QString MqttPublisher::refusal() const
+{
+    if (!m_tls)
+        return {};
+    if (QString why = m_tls->certificate_problem(); !why.isEmpty())
+        return why;
+    return mqtt_client_certificate_refusal(m_last_error, !m_settings.cert.isEmpty());
+}
+
+void MqttPublisher::refuse(const QString &why)
+{
+    unwatch_socket();
+    m_connect_timer.stop();
+    m_misc_timer.stop();
+    m_state = State::waiting;
+    m_refused = true;
+    emit notice(QStringLiteral("брокер %1 не принял подключение: %2").arg(m_settings.url, why));
+    emit refused();
+    finish_stop();
 }
 
 void MqttPublisher::retry_later(const QString &reason)
@@ -171,8 +243,20 @@ void MqttPublisher::serve()
     const int err = errno;
     // A failed TLS handshake closes the socket without a callback.
     if (rc != MOSQ_ERR_SUCCESS && mosquitto_socket(m_mosq) < 0 && !m_goodbye_sent &&
-        (m_state == State::connecting || m_state == State::connected))
+        (m_state == State::connecting || m_state == State::connected)) {
         connection_down(mqtt_failure_text(rc, err, m_last_error));
+        return;
+    }
+    // libmosquitto starts the TLS handshake before the TCP connection is
+    // made and takes a refused connection for a handshake still under way:
+    // without this the socket would wake us for nothing until the attempt
+    // timed out.
+    if (m_state == State::connecting && hung_up(mosquitto_socket(m_mosq))) {
+        connection_down(m_last_error.isEmpty()
+                            ? QStringLiteral("соединение не установлено (брокер не запущен?)")
+                            : mqtt_failure_text(MOSQ_ERR_TLS, 0, m_last_error));
+        return;
+    }
     watch_socket();
 }
 

@@ -1,6 +1,7 @@
 #include "mqtt_publisher.h"
 
 #include "mqtt_reason.h"
+#include "mqtt_tls.h"
 
 #include <mosquitto.h>
 
@@ -59,6 +60,8 @@ MqttPublisher::MqttPublisher(MqttSettings settings, QObject *parent)
     }
     m_retry_timer.setSingleShot(true);
     connect(&m_retry_timer, &QTimer::timeout, this, &MqttPublisher::connect_now);
+    m_next_address_timer.setSingleShot(true);
+    connect(&m_next_address_timer, &QTimer::timeout, this, &MqttPublisher::connect_to_host);
     m_misc_timer.setInterval(misc_interval_ms);
     connect(&m_misc_timer, &QTimer::timeout, this, &MqttPublisher::serve);
     m_connect_timer.setSingleShot(true);
@@ -88,21 +91,35 @@ bool MqttPublisher::configure()
 {
     const MqttSettings &s = m_settings;
     const QByteArray user = s.username.toUtf8(), password = s.password.toUtf8();
-    int rc = mosquitto_username_pw_set(m_mosq, or_null(user), or_null(password));
-    if (rc == MOSQ_ERR_SUCCESS && s.tls) {
-        if (s.cafile.isEmpty() && s.capath.isEmpty())
-            mosquitto_int_option(m_mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        else
-            rc = mosquitto_tls_set(m_mosq, or_null(s.cafile.toLocal8Bit()),
-                                   or_null(s.capath.toLocal8Bit()), or_null(s.cert.toLocal8Bit()),
-                                   or_null(s.key.toLocal8Bit()), nullptr);
-        if (rc == MOSQ_ERR_SUCCESS)
-            rc = mosquitto_tls_insecure_set(m_mosq, s.insecure);
-    }
-    if (rc != MOSQ_ERR_SUCCESS)
+    const int rc = mosquitto_username_pw_set(m_mosq, or_null(user), or_null(password));
+    if (rc != MOSQ_ERR_SUCCESS) {
         emit notice(QStringLiteral("брокер %1: настройки не приняты: %2")
                         .arg(s.url, mqtt_failure_text(rc, errno, m_last_error)));
-    return rc == MOSQ_ERR_SUCCESS;
+        return false;
+    }
+    return !s.tls || configure_tls();
+}
+
+// A certificate file that cannot be used is as final as a refused one.
+bool MqttPublisher::configure_tls()
+{
+    QString error;
+    m_tls = MqttTls::make(m_settings, error);
+    int rc = MOSQ_ERR_SUCCESS;
+    if (m_tls) {
+        // Complete as it is: libmosquitto neither adds to it nor makes its own.
+        rc = mosquitto_int_option(m_mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_void_option(m_mosq, MOSQ_OPT_SSL_CTX, m_tls->context());
+        if (rc != MOSQ_ERR_SUCCESS)
+            error = mqtt_failure_text(rc, errno, m_last_error);
+    }
+    if (error.isEmpty())
+        return true;
+    m_refused = true;
+    emit notice(QStringLiteral("брокер %1: %2").arg(m_settings.url, error));
+    emit refused();
+    return false;
 }
 
 void MqttPublisher::start()

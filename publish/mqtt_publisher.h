@@ -11,24 +11,36 @@
 // keepalive. So every callback comes in the main thread, no lock is
 // needed, and publish() writes the packet to the socket before it
 // returns. The one blocking call libmosquitto would make, the host name
-// lookup in mosquitto_connect_async, is made first with QHostInfo in Qt's
-// own threads: a dead name server then costs a retry, not a frozen poll.
+// lookup in mosquitto_connect_async, is made with QHostInfo in Qt's own
+// threads instead: a dead name server then costs a retry, not a frozen poll.
+// libmosquitto is given one address of the name at a time, in the order the
+// resolver gives them, each tried before the round waits and starts again:
+// by itself it would keep to the first (::1 for "localhost" where the broker
+// listens on 127.0.0.1 only).
+//
+// A broker that refuses the login or whose certificate is not trusted is
+// not away: retrying cannot help, so the publisher says why, emits refused()
+// and stops.
 
 #include "mqtt_settings.h"
 #include "outbox.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QHostInfo>
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QSocketNotifier>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <memory>
 
 struct mosquitto;
+class MqttTls;
 
 class MqttPublisher : public QObject {
     Q_OBJECT
@@ -60,6 +72,12 @@ public:
     // Messages handed to the broker and not yet acknowledged (QoS 1 and 2)
     // or not yet written (QoS 0).
     int in_flight() const { return m_unacknowledged; }
+    // How the run went, for its exit status: whether the broker was ever
+    // reached, whether it refused us, and what it had not received when the
+    // publisher stopped.
+    bool ever_connected() const { return m_was_connected; }
+    bool was_refused() const { return m_refused; }
+    int undelivered() const { return m_undelivered; }
 
 signals:
     void connected();
@@ -67,7 +85,16 @@ signals:
     // "брокер mqtt://host:1883 недоступен: соединение отвергнуто, повтор
     // через 2 с", "соединение с брокером mqtt://host:1883 восстановлено", ...
     void notice(const QString &text);
+    // The login or a certificate was refused (said through notice()); the
+    // publisher stops.
+    void refused();
     void stopped();
+
+protected:
+    // Looks the broker's name up and answers with addresses_found(); a
+    // stand-in may answer with addresses of its own.
+    virtual void look_up();
+    void addresses_found(const QList<QHostAddress> &addresses);
 
 private:
     enum class State { idle, resolving, connecting, connected, waiting, stopped };
@@ -78,12 +105,18 @@ private:
     static void on_log(mosquitto *, void *self, int level, const char *text);
 
     bool configure();
+    bool configure_tls();
     void connect_now();
     void host_found(const QHostInfo &info);
     void connect_to_host();
     void connect_timed_out();
     void connection_up();
     void connection_down(const QString &reason);
+    void attempt_failed(const QString &reason);
+    // Why the broker will not have us, from the last attempt; empty when
+    // it may just be away.
+    QString refusal() const;
+    void refuse(const QString &why);
     void retry_later(const QString &reason);
     void send(const MqttMessage &message);
     int send_all();
@@ -94,6 +127,7 @@ private:
     void finish_stop();
 
     MqttSettings m_settings;
+    std::unique_ptr<MqttTls> m_tls; // outlives m_mosq, which holds its context
     mosquitto *m_mosq = nullptr;
     Outbox m_outbox;
     State m_state = State::idle;
@@ -101,6 +135,11 @@ private:
     bool m_was_connected = false;
     int m_retry_s = 1;
     int m_lookup_id = -1;
+    QList<QHostAddress> m_addresses; // of the name, as last looked up
+    qsizetype m_address = 0;         // the one tried now
+    QStringList m_round_failures;    // "::1: соединение отвергнуто", this round
+    bool m_refused = false;
+    int m_undelivered = 0;
     // Handed to libmosquitto and not yet written (QoS 0) or acknowledged.
     int m_unacknowledged = 0;
     QSet<QString> m_unsent_retained; // topics changed while the broker was away
@@ -111,6 +150,7 @@ private:
     std::unique_ptr<QSocketNotifier> m_read;
     std::unique_ptr<QSocketNotifier> m_write;
     QTimer m_retry_timer;
+    QTimer m_next_address_timer; // out of the callback that reported the failure
     QTimer m_misc_timer;
     QTimer m_connect_timer;
     QTimer m_stop_timer;

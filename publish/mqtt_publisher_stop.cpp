@@ -14,6 +14,7 @@ void MqttPublisher::stop(int timeout_ms)
         return;
     m_stopping = true;
     m_retry_timer.stop();
+    m_next_address_timer.stop();
     m_stop_timer.start(timeout_ms);
     switch (m_state) {
     case State::idle:
@@ -49,11 +50,13 @@ void MqttPublisher::finish_stop()
         return;
     const bool clean = m_goodbye_sent;
     const int undelivered = m_outbox.waiting() + m_unacknowledged + int(m_unsent_retained.size());
+    m_undelivered = clean ? 0 : undelivered;
     m_state = State::stopped;
     if (m_lookup_id >= 0)
         QHostInfo::abortHostLookup(std::exchange(m_lookup_id, -1));
     m_stop_timer.stop();
     m_retry_timer.stop();
+    m_next_address_timer.stop();
     m_connect_timer.stop();
     m_misc_timer.stop();
     unwatch_socket();

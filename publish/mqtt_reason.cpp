@@ -71,3 +71,19 @@ QString mqtt_refusal_text(int connack_code)
         return QStringLiteral("брокер отказал в соединении (код %1)").arg(connack_code);
     }
 }
+
+QString mqtt_login_refusal(int connack_code)
+{
+    switch (connack_code) {
+    case 2:
+        return QStringLiteral("брокер отверг идентификатор клиента: задайте другой в --id");
+    case 4:
+        return QStringLiteral("неверное имя пользователя или пароль: проверьте --username и "
+                              "пароль (-P или RZT_MQTT_PASSWORD)");
+    case 5:
+        return QStringLiteral("нет прав на подключение: проверьте --username и пароль (-P или "
+                              "RZT_MQTT_PASSWORD) и права этого пользователя на брокере");
+    default:
+        return {};
+    }
+}

@@ -10,3 +10,6 @@
 QString mqtt_failure_text(int rc, int err, const QString &detail = {});
 // The broker's refusal in its CONNACK (MQTT 3.1.1 return codes).
 QString mqtt_refusal_text(int connack_code);
+// What retrying cannot mend, with what to fix: CONNACK 2 (the client id),
+// 4 (user name or password) and 5 (not authorised). Empty for others.
+QString mqtt_login_refusal(int connack_code);

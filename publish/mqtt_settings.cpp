@@ -94,6 +94,19 @@ QString tls_error(const MqttSettings &s, const MqttOptions &typed)
     return {};
 }
 
+// "U+0009": the first code point MQTT's UTF-8 leaves out (control
+// characters, non-characters), as mosquitto_validate_utf8 judges.
+QString first_unsendable(const QString &topic)
+{
+    for (const char32_t c : topic.toUcs4()) {
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        const bool non_character = (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+        if (control || non_character)
+            return QStringLiteral("U+%1").arg(uint(c), 4, 16, QLatin1Char('0')).toUpper();
+    }
+    return QStringLiteral("вне Юникода");
+}
+
 } // namespace
 
 MqttSettingsResult mqtt_settings(const MqttOptions &typed)
@@ -186,5 +199,11 @@ QString mqtt_topic_error(const QString &topic)
         return QStringLiteral("тема MQTT «%1» не годится для публикации: "
                               "знаки + и # бывают только в подписке")
             .arg(topic);
+    // libmosquitto would refuse every message to such a topic at the moment
+    // of sending.
+    if (mosquitto_validate_utf8(bytes.constData(), int(bytes.size())) != MOSQ_ERR_SUCCESS)
+        return QStringLiteral("в теме MQTT знак %1, который MQTT не пересылает (управляющий или "
+                              "не символ Юникода): уберите его")
+            .arg(first_unsendable(topic));
     return {};
 }

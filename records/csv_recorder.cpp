@@ -2,10 +2,87 @@
 
 #include "os_error.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// A folder anyone may write in and only owners delete from (/tmp): another
+// user may have planted a link there, to make us create or write a file of
+// their choosing.
+bool in_shared_folder(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat folder = {};
+    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+    return ::stat(dir.constData(), &folder) == 0 && (folder.st_mode & S_ISVTX) &&
+           (folder.st_mode & S_IWOTH);
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
+}
+
+// Why a link may not be written through: none is in a shared folder, and a
+// file is only ever replaced by its own name, as a link's target could be
+// anyone's file.
+QString link_refusal(const QString &path, CsvExisting existing)
+{
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return {};
+    const QString name = QDir::toNativeSeparators(path);
+    if (in_shared_folder(path))
+        return QStringLiteral("%1 — символическая ссылка в общей папке; через неё файл не "
+                              "пишется, укажите файл в своей папке")
+            .arg(name);
+    if (existing == CsvExisting::overwrite && info.exists())
+        return QStringLiteral("%1 — символическая ссылка; файл, на который она ведёт, не "
+                              "заменяется: укажите сам файл (%2)")
+            .arg(name, QDir::toNativeSeparators(info.canonicalFilePath()));
+    return {};
+}
+
+// The file opened for writing by the name given, never through a link put in
+// its place after the checks (O_NOFOLLOW; O_EXCL for a new file), and
+// emptied only once it is known to be a regular file. A link that passed
+// link_refusal is followed. -1 with errno set on failure.
+int open_for_writing(const QString &path, CsvExisting existing)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray name = QFile::encodeName(path);
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+    if (!QFileInfo(path).isSymLink())
+        flags |= O_NOFOLLOW | (existing == CsvExisting::overwrite ? 0 : O_EXCL);
+    const int fd = ::open(name.constData(), flags, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        (existing == CsvExisting::overwrite && ::ftruncate(fd, 0) != 0)) {
+        const int why = S_ISREG(st.st_mode) ? errno : EINVAL;
+        ::close(fd);
+        errno = why;
+        return -1;
+    }
+    return fd;
+#else
+    Q_UNUSED(path);
+    Q_UNUSED(existing);
+    return -1;
+#endif
+}
+
+} // namespace
 
 CsvRecorder::CsvRecorder(QObject *parent) : QObject(parent)
 {
@@ -31,6 +108,9 @@ bool CsvRecorder::start(const QString &path, CsvExisting existing)
     m_is_stdout = false;
     m_path = QFileInfo(path).absoluteFilePath();
     const QFileInfo info(path);
+    m_error = link_refusal(path, existing);
+    if (!m_error.isEmpty())
+        return false;
     if (info.exists() && existing == CsvExisting::refuse) {
         m_error = QStringLiteral("Файл %1 уже есть; он не будет перезаписан").arg(path);
         return false;
@@ -44,7 +124,17 @@ bool CsvRecorder::start(const QString &path, CsvExisting existing)
     m_file.setFileName(path);
     // Unbuffered: every flush is one write() whose result we see, and the
     // file's size on disk is always known.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+#ifdef Q_OS_UNIX
+    const int fd = open_for_writing(path, existing);
+    const bool opened = fd >= 0 && m_file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                                               QFileDevice::AutoCloseHandle);
+    if (fd >= 0 && !opened)
+        ::close(fd);
+#else
+    const bool opened =
+        m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered);
+#endif
+    if (!opened) {
         m_error = QStringLiteral("Не удалось создать файл %1: %2").arg(path, last_os_error_text());
         return false;
     }
@@ -59,7 +149,18 @@ bool CsvRecorder::start(const QString &path, CsvExisting existing)
 bool CsvRecorder::open_existing(const QString &path)
 {
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+#ifdef Q_OS_UNIX
+    // Not through a link put in its place since the checks.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CLOEXEC | (QFileInfo(path).isSymLink() ? 0 : O_NOFOLLOW));
+    const bool opened = fd >= 0 && m_file.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered,
+                                               QFileDevice::AutoCloseHandle);
+    if (fd >= 0 && !opened)
+        ::close(fd);
+#else
+    const bool opened = m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered);
+#endif
+    if (!opened) {
         m_error = QStringLiteral("Не удалось открыть файл %1: %2").arg(path, last_os_error_text());
         return false;
     }

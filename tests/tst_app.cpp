@@ -232,10 +232,10 @@ private slots:
 
     void bad_number_then_busy_round()
     {
-        // COM=0 cannot be set; the dialog then opens COM2, so the open that
+        // COM=17 cannot be set; the dialog then opens COM2, so the open that
         // follows finds the port busy and asks a second time.
         Rig r({2});
-        r.write_ini("[PC config]\r\nCOM=0\r\n");
+        r.write_ini("[PC config]\r\nCOM=17\r\n");
         BoxAnswers boxes;
         boxes.answers = {QMessageBox::Ok, QMessageBox::Ok};
         DialogDriver driver;
@@ -246,7 +246,7 @@ private slots:
                           [](WndSetCom &dlg) { click(dlg, "OK"); }};
         QVERIFY(r.w->Form_Load());
         QCOMPARE(boxes.shown.size(), 2);
-        QCOMPARE(boxes.shown[0].text, missing_text.arg(0));
+        QCOMPARE(boxes.shown[0].text, missing_text.arg(17));
         QCOMPARE(boxes.shown[1].text, busy_text.arg(2));
         QCOMPARE(driver.seen, 2);
         QVERIFY(r.port->is_open());
@@ -257,7 +257,7 @@ private slots:
     void bad_number_then_busy_round_cancel()
     {
         Rig r({2});
-        r.write_ini("[PC config]\r\nCOM=0\r\n");
+        r.write_ini("[PC config]\r\nCOM=17\r\n");
         BoxAnswers boxes;
         boxes.answers = {QMessageBox::Ok, QMessageBox::Cancel};
         DialogDriver driver;

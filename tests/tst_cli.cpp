@@ -390,6 +390,17 @@ void TestCli::default_port_from_ini_and_nothing_written()
     QVERIFY2(QString::fromUtf8(refused.err).contains(QStringLiteral("тп.ini: не текстовый файл")),
              refused.err.constData());
     QCOMPARE(read_file(bin + QStringLiteral("/тп.ini")), binary);
+
+    // A value that is no port number is not taken for COM1, whose entry
+    // here leads to the simulator: nothing reaches it.
+    s.received(1);
+    const QByteArray bad = "[PC config]\r\nCOM=-1\r\n[Ports]\r\nCOM1=" + s.link.toUtf8() + "\r\n";
+    QVERIFY(write_file(bin + QStringLiteral("/тп.ini"), bad));
+    const Run wrong = cli({"read"}, program);
+    QCOMPARE(wrong.code, 2);
+    QVERIFY2(QString::fromUtf8(wrong.err).contains(QStringLiteral("тп.ini: COM=-1")),
+             wrong.err.constData());
+    QCOMPARE(s.received(), QStringList());
 }
 
 void TestCli::exit_codes_data()

@@ -271,9 +271,24 @@ private slots:
             said.contains(port_lock_file(pty.path())) &&
                 said.contains(QStringLiteral("PID %1").arg(QCoreApplication::applicationPid())),
             qPrintable(said));
+        // Another name of the same device, as root would open it past
+        // TIOCEXCL: a link, held by the first through the device's own name.
+        const QString link = m_dir.filePath(QStringLiteral("ttyLink"));
+        QVERIFY(QFile::link(pty.path(), link));
+        QtSerialPort third(m_ini);
+        QCOMPARE(third.set_device(link), PortError::None);
+        QCOMPARE(third.open(), PortError::Busy);
+        QCOMPARE(port_lock_file(link), port_lock_file(pty.path()));
 #endif
         first.close();
         QCOMPARE(second.open(), PortError::None);
+#ifndef Q_OS_WIN
+        // And the other way round: held through the link, the device's own
+        // name is refused.
+        second.close();
+        QCOMPARE(third.open(), PortError::None);
+        QCOMPARE(second.open(), PortError::Busy);
+#endif
     }
 
 #ifndef Q_OS_WIN

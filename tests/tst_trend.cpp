@@ -20,6 +20,7 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/mount.h>
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -69,6 +70,7 @@ private slots:
     void rows_reach_the_disk_within_a_second_and_at_stop();
     void a_full_disk_stops_the_recording_keeping_whole_rows();
     void a_vanished_folder_stops_the_recording();
+    void a_link_never_chooses_the_file_written();
     void a_long_run_is_held_in_bounded_memory();
     void a_hidden_window_does_not_draw();
 };
@@ -251,6 +253,43 @@ void TestTrend::a_vanished_folder_stops_the_recording()
     QCOMPARE(failed.count(), 1);
     QVERIFY2(failed[0][0].toString().contains(QStringLiteral("больше не существует")),
              qPrintable(failed[0][0].toString()));
+}
+
+// A link planted in /tmp by another user must not make a recording create
+// or fill a file of their choosing, and a file is replaced only by its own
+// name: through a link it could be anyone's.
+void TestTrend::a_link_never_chooses_the_file_written()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("links and sticky folders are Unix's");
+#else
+    QTemporaryDir dir;
+    const QString shared = dir.filePath(QStringLiteral("shared"));
+    QVERIFY(QDir().mkpath(shared));
+    QVERIFY(::chmod(QFile::encodeName(shared).constData(), 01777) == 0);
+    const QString target = dir.filePath(QStringLiteral("victim.csv"));
+    const QString planted = shared + QStringLiteral("/trend.csv");
+    QVERIFY(QFile::link(target, planted));
+    for (const CsvExisting existing :
+         {CsvExisting::refuse, CsvExisting::append, CsvExisting::overwrite}) {
+        CsvRecorder r;
+        QVERIFY(!r.start(planted, existing));
+        QVERIFY2(r.error().contains(QStringLiteral("символическая ссылка в общей папке")),
+                 qPrintable(r.error()));
+        QVERIFY(!QFileInfo::exists(target));
+    }
+
+    const QByteArray kept = "somebody else's file\n";
+    QFile f(target);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(kept) == kept.size());
+    f.close();
+    const QString link = dir.filePath(QStringLiteral("link.csv"));
+    QVERIFY(QFile::link(target, link));
+    CsvRecorder r;
+    QVERIFY(!r.start(link, CsvExisting::overwrite));
+    QVERIFY2(r.error().contains(target), qPrintable(r.error()));
+    QCOMPARE(file_text(target), kept);
+#endif
 }
 
 // Three hours and more of replies in a store meant for fewer: the count held
