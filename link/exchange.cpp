@@ -62,7 +62,7 @@ int drain(Modbus &m)
     int noise = taken - m.rx_count;
     if (taken == rx_take)
         noise += m.port->discard_waiting();
-    return noise;
+    return noise + m.port->take_dropped();
 }
 
 } // namespace

@@ -58,6 +58,10 @@ public:
             read_byte();
         return n;
     }
+    // Bytes the port itself dropped since it was last asked, as not to be
+    // trusted (a gateway's frame that breaks its own framing): counted with
+    // the line's noise.
+    virtual int take_dropped() { return 0; }
     // Sends the whole frame; does not wait for a reply. Nothing when closed.
     virtual void write_frame(std::span<const uint8_t> frame) = 0;
     // Waits up to ms for received bytes; true when some are waiting. Only a
