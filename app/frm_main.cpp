@@ -1,5 +1,6 @@
 #include "frm_main.h"
 
+#include "journal_window.h"
 #include "message_box.h"
 #include "trend_window.h"
 
@@ -30,6 +31,7 @@ FrmMain::FrmMain(std::unique_ptr<SerialPort> port, QString config_path, QWidget 
     connect(&m_line, &Line::changed, this, &FrmMain::controller_changed);
     connect(&m_line, &Line::writes_cancelled, this, &FrmMain::writes_cancelled);
     connect(&m_line, &Line::journal_failed, this, [this](const QString &why) { notify(why); });
+    connect(&m_line.journal(), &Journal::appended, this, &FrmMain::journal_appended);
     connect(&m_line, &Line::scan_started, this, [this] {
         // The search owns the port: nothing fresh comes meanwhile.
         show_stale(true);
@@ -45,6 +47,7 @@ FrmMain::~FrmMain()
     delete m_dialog.data();
     delete m_monitor.data();
     delete m_scan.data();
+    delete m_journal_window.data();
 }
 
 bool FrmMain::Form_Load()
@@ -147,6 +150,30 @@ void FrmMain::mnu_monitor_Click()
                 [this] { m_monitor->add_event(QStringLiteral("поиск устройства окончен")); });
     }
     show_on_top(m_monitor);
+}
+
+void FrmMain::mnu_journal_Click()
+{
+    if (!m_journal_window) {
+        m_journal_window = new JournalWindow(m_line.journal());
+        m_journal_window->setAttribute(Qt::WA_QuitOnClose, false);
+    } else {
+        m_journal_window->reload();
+    }
+    show_on_top(m_journal_window);
+}
+
+void FrmMain::journal_appended(const QJsonObject &record)
+{
+    const QString id = record.value(QLatin1String("id")).toString();
+    if (record.value(QLatin1String("kind")).toString() == QLatin1String("intent")) {
+        m_changes.append({record, {}, {}});
+        return;
+    }
+    for (JournalEntry &e : m_changes) {
+        if (e.intent.value(QLatin1String("id")).toString() == id)
+            e.outcome = record;
+    }
 }
 
 void FrmMain::mnu_scan_Click()

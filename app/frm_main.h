@@ -3,6 +3,7 @@
 // the slave address, the status line, the polling timer and the serial port.
 
 #include "config.h"
+#include "journal_window.h"
 #include "line.h"
 #include "monitor_window.h"
 #include "par_box.h"
@@ -63,6 +64,8 @@ public:
     void mnu_par_compare_Click();
     void mnu_report_Click();
     void mnu_trend_Click();
+    void mnu_journal_Click();
+    JournalWindow *journal_window() const { return m_journal_window; }
     // "О программе": version, Qt, the configuration file and the port's device.
     void mnu_about_Click();
     QString about_text() const;
@@ -91,6 +94,7 @@ private:
     void controller_changed(LineChange why);
     void writes_cancelled(const QList<int> &indices, const QString &why);
     void write_noted(const WriteNote &note);
+    void journal_appended(const QJsonObject &record);
     void operation_ended(const OperationEnd &end);
     void report_write_all(const WriteAllResult &result);
     void write_all_ended(const OperationEnd &end);
@@ -130,4 +134,7 @@ private:
     QPointer<WndSetCom> m_dialog;
     QPointer<MonitorWindow> m_monitor;
     QPointer<ScanWindow> m_scan;
+    QPointer<JournalWindow> m_journal_window;
+    // The writes of this session as the journal has them, for the sheet.
+    QList<JournalEntry> m_changes;
 };

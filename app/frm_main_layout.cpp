@@ -107,6 +107,7 @@ void FrmMain::build_menus()
          &FrmMain::mnu_par_load_Click},
         {"mnu_par_compare", "Сра&внить с файлом…", {}, &FrmMain::mnu_par_compare_Click},
         {"mnu_report", "&Отчёт…", {}, &FrmMain::mnu_report_Click},
+        {"mnu_journal", "&Журнал изменений…", {}, &FrmMain::mnu_journal_Click},
     };
     for (const Item &item : items) {
         QAction *action = params->addAction(QString::fromUtf8(item.text));

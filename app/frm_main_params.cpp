@@ -215,6 +215,20 @@ void FrmMain::mnu_report_Click()
     report.port = m_line.port_name();
     report.port_path = port().device_name(com_port());
     report.live = model.measurement();
+    for (const JournalColumn &c : journal_columns) {
+        if (qstrcmp(c.key, "address") != 0)
+            report.change_columns << QString::fromUtf8(c.caption);
+    }
+    for (const JournalEntry &e : std::as_const(m_changes)) {
+        if (journal_address(e) != m_line.address())
+            continue;
+        QStringList row;
+        for (const JournalColumn &c : journal_columns) {
+            if (qstrcmp(c.key, "address") != 0)
+                row << c.text(e);
+        }
+        report.changes << row;
+    }
     const QString error = write_report(path, report);
     if (!error.isEmpty())
         inform(error, QMessageBox::Critical);

@@ -23,6 +23,9 @@ const char *const description =
     "                                 --verify затем читает все заново и сравнивает с файлом\n"
     "  params compare FILE            прочитать девять параметров заново и вывести те,\n"
     "                                 что отличаются от файла\n"
+    "  journal [--since DATE] [--until DATE] [--address N] [--json]\n"
+    "                                 журнал изменений параметров: кто, когда, что записал\n"
+    "                                 и что контроллер сохранил (таблицей или JSON)\n"
     "  monitor [--csv FILE [--append|--overwrite]] [--duration SECONDS]\n"
     "                                 строка CSV на каждое измерение (опрос раз в 150 мс)\n"
     "                                 до конца срока или до Ctrl+C; существующий FILE\n"
@@ -50,8 +53,8 @@ const char *const description =
     "\n"
     "Данные выводятся в stdout, ошибки - в stderr.";
 
-const QStringList command_options = {"json",      "verify",   "csv",  "append",
-                                     "overwrite", "duration", "from", "to"};
+const QStringList command_options = {"json",     "verify", "csv", "append", "overwrite",
+                                     "duration", "from",   "to",  "since",  "until"};
 
 // A usage error found deep in the checks, carried out of them to
 // parse_args_or_error.
@@ -89,7 +92,8 @@ void add_options(QCommandLineParser &p)
     p.addOption({{"h", "help"}, "Эта справка."});
     p.addOption({"version", "Версия программы."});
     p.addPositionalArgument(
-        "command", "read, params get, params set, params compare, monitor, scan или publish.");
+        "command",
+        "read, params get, params set, params compare, journal, monitor, scan или publish.");
     p.addOptions({
         {"port",
          "COMn (как в rzt604-modbus, с учётом [Ports] в тп.ini), путь к устройству или "
@@ -111,12 +115,31 @@ void add_options(QCommandLineParser &p)
         {"duration", "monitor, publish: закончить через SECONDS секунд.", "SECONDS"},
         {"from", "scan: первый адрес (по умолчанию 1).", "N", "1"},
         {"to", "scan: последний адрес (по умолчанию 247).", "M", "247"},
+        {"since", "journal: записи с DATE (ГГГГ-ММ-ДД или ГГГГ-ММ-ДДTЧЧ:ММ).", "DATE"},
+        {"until", "journal: записи по DATE включительно.", "DATE"},
         {"topic", "publish: начало тем (по умолчанию rzt604/<имя узла>).", "PREFIX"},
     });
 #ifdef RZT_PUBLISH
     // --mqtt URL and the broker options, named as mosquitto_pub names them.
     p.addOptions(mqtt_command_line_options());
 #endif
+}
+
+// "2026-12-08" or "2026-12-08T14:30[:15]", local time; a day alone given
+// to --until means its end.
+QDateTime date_option(const QCommandLineParser &p, const QString &name, bool end_of_day)
+{
+    if (!p.isSet(name))
+        return {};
+    const QString text = p.value(name).trimmed();
+    const QDate day = QDate::fromString(text, Qt::ISODate);
+    if (day.isValid())
+        return end_of_day ? day.endOfDay() : day.startOfDay();
+    const QDateTime t = QDateTime::fromString(text, Qt::ISODate);
+    if (!t.isValid())
+        refuse(QStringLiteral("--%1: «%2» — не дата; нужно ГГГГ-ММ-ДД или ГГГГ-ММ-ДДTЧЧ:ММ")
+                   .arg(name, text));
+    return t;
 }
 
 CliArgs checked_args(const QCommandLineParser &p)
@@ -133,6 +156,7 @@ CliArgs checked_args(const QCommandLineParser &p)
     if (a.addresses.isEmpty())
         refuse(QStringLiteral("--address: ") + why);
     a.address = a.addresses.first();
+    a.address_given = p.isSet("address");
     a.timeout_ms = int(number_option(p, "timeout", 0.1, 3600) * 1000);
     a.json = p.isSet("json");
     a.verify = p.isSet("verify");
@@ -147,6 +171,10 @@ CliArgs checked_args(const QCommandLineParser &p)
         a.duration_ms = int(number_option(p, "duration", 0, 7 * 86400) * 1000);
     a.from = whole_option(p, "from", 1, 247);
     a.to = whole_option(p, "to", a.from, 247);
+    a.since = date_option(p, "since", false);
+    a.until = date_option(p, "until", true);
+    if (a.since.isValid() && a.until.isValid() && a.until < a.since)
+        refuse(QStringLiteral("--until раньше --since"));
     a.topic = p.value("topic");
 #ifdef RZT_PUBLISH
     if (p.isSet("mqtt")) {

@@ -7,6 +7,7 @@
 #include "mqtt_settings.h"
 #endif
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -27,8 +28,9 @@ struct CliArgs {
     QStringList words;   // the command and its arguments: "params", "set", "a.json"
     QStringList options; // names of the command options given ("json", "csv", ...)
 
-    QString port;            // "COM3" or a device path; empty for the port in тп.ini
-    int address = 1;         // the first of addresses
+    QString port;    // "COM3" or a device path; empty for the port in тп.ini
+    int address = 1; // the first of addresses
+    bool address_given = false;
     QList<int> addresses{1}; // "1,2,5", "1-4": the controllers on the line, in order
     int timeout_ms = 3000;
 
@@ -40,6 +42,8 @@ struct CliArgs {
     int duration_ms = -1;   // -1: until SIGINT or SIGTERM
     int from = 1;
     int to = 247;
+    QDateTime since; // journal: invalid for no limit
+    QDateTime until;
 
     // publish
 #ifdef RZT_PUBLISH

@@ -173,6 +173,15 @@ int set_one(CliLine &link, const CliArgs &args, int address, const ParRaws &raws
     Line &line = link.line();
     const ParTable &table = line.table();
     ControllerModel &model = line.controller(address);
+    // What it holds and its versions first: the journal keeps what each
+    // write replaced, and on which controller.
+    line.ask_measurement(address);
+    const auto read =
+        run_operation(link, model, OperationKind::read_all, [&] { return line.read_all(address); });
+    if (!read)
+        return stopped(link, address);
+    if (const int code = unanswered(table, who(args, address), *read))
+        return code;
     // Each echoed write is read back by the line; the end says what the
     // controller's memory kept.
     QString refused;
@@ -262,8 +271,25 @@ int run_params_set(const CliArgs &args)
     CliLine link;
     if (const int code = link.open(args))
         return code;
-    return for_each_address(link, args,
-                            [&](int a) { return set_one(link, args, a, *raws, shown_path); });
+    // What this run changed, as the journal has it and in its words.
+    QList<JournalEntry> changed;
+    QObject::connect(&link.line().journal(), &Journal::appended, [&](const QJsonObject &r) {
+        const QString id = r.value(QLatin1String("id")).toString();
+        if (r.value(QLatin1String("kind")).toString() == QLatin1String("intent")) {
+            changed.append({r, {}, {}});
+            return;
+        }
+        for (JournalEntry &e : changed) {
+            if (e.intent.value(QLatin1String("id")).toString() == id)
+                e.outcome = r;
+        }
+    });
+    const int code = for_each_address(
+        link, args, [&](int a) { return set_one(link, args, a, *raws, shown_path); });
+    const QByteArray table = changed.isEmpty() ? QByteArray() : journal_table(changed).toUtf8();
+    std::fwrite(table.constData(), 1, size_t(table.size()), stdout);
+    std::fflush(stdout);
+    return code;
 }
 
 int run_params_compare(const CliArgs &args)

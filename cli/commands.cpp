@@ -27,6 +27,7 @@ const Command commands[] = {
     {{"params", "compare"}, 1, 1, {}, run_params_compare},
     {{"monitor"}, 0, 0, {"csv", "append", "overwrite", "duration"}, run_monitor},
     {{"scan"}, 0, 0, {"from", "to"}, run_scan},
+    {{"journal"}, 0, 0, {"since", "until", "json"}, run_journal},
     {{"publish"},
      0,
      0,

@@ -18,6 +18,7 @@ int run_params_compare(const CliArgs &args);
 int run_monitor(const CliArgs &args);
 int run_scan(const CliArgs &args);
 int run_publish(const CliArgs &args);
+int run_journal(const CliArgs &args);
 
 // A measurement as read --json prints it, keys from the measured-field table.
 QJsonObject measurement_json(const Measurement &m);

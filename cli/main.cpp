@@ -5,6 +5,7 @@
 #include "cli_args.h"
 #include "commands.h"
 #include "qt_russian.h"
+#include "version.h"
 
 #include <QCoreApplication>
 
@@ -25,6 +26,7 @@ int main(int argc, char *argv[])
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rzt604-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RZT_VERSION));
     install_qt_russian(app);
     return run_command(parse_args(QCoreApplication::arguments()));
 }

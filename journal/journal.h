@@ -57,6 +57,15 @@ int journal_address(const JournalEntry &e);
 // under "outcome", "outcome_time", "kept", ….
 QJsonObject journal_entry_json(const JournalEntry &e);
 
+// The entries as a table of the columns above, a line each, the captions
+// first; for a terminal.
+QString journal_table(const QList<JournalEntry> &entries);
+
+// The entries as CSV of the same columns: "," between fields and "." in
+// numbers, or for a spreadsheet the separators given, with a byte order mark.
+QByteArray journal_csv(const QList<JournalEntry> &entries, char separator = ',',
+                       char decimal = '.');
+
 struct JournalRead {
     QList<JournalEntry> entries; // oldest first
     // "journal.jsonl, строка 17: повреждена, пропущена": lines that could

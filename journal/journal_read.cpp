@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -151,6 +152,58 @@ QString journal_outcome_text(const JournalEntry &e)
     if (outcome == QLatin1String("no_answer"))
         return QStringLiteral("нет ответа");
     return outcome;
+}
+
+QString journal_table(const QList<JournalEntry> &entries)
+{
+    std::array<qsizetype, journal_columns.size()> width{};
+    QList<QStringList> rows;
+    QStringList head;
+    for (const JournalColumn &c : journal_columns)
+        head << QString::fromUtf8(c.caption);
+    rows << head;
+    for (const JournalEntry &e : entries) {
+        QStringList row;
+        for (const JournalColumn &c : journal_columns)
+            row << c.text(e);
+        rows << row;
+    }
+    for (const QStringList &row : std::as_const(rows)) {
+        for (size_t k = 0; k < width.size(); ++k)
+            width[k] = std::max(width[k], row[qsizetype(k)].size());
+    }
+    QString out;
+    for (const QStringList &row : std::as_const(rows)) {
+        QString line;
+        for (size_t k = 0; k < width.size(); ++k)
+            line += row[qsizetype(k)].leftJustified(width[k] + 2);
+        out += line.trimmed() + u'\n';
+    }
+    return out;
+}
+
+QByteArray journal_csv(const QList<JournalEntry> &entries, char separator, char decimal)
+{
+    static const QRegularExpression number(QStringLiteral("^-?\\d+\\.\\d+$"));
+    const auto field = [&](QString text) {
+        if (decimal != '.' && number.match(text).hasMatch())
+            text.replace(u'.', QLatin1Char(decimal));
+        if (text.contains(QLatin1Char(separator)) || text.contains(u'"') || text.contains(u'\n'))
+            text = u'"' + text.replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
+        return text.toUtf8();
+    };
+    QByteArray out = separator == ',' ? QByteArray() : QByteArray("\xEF\xBB\xBF");
+    QList<QByteArray> head;
+    for (const JournalColumn &c : journal_columns)
+        head << field(QString::fromUtf8(c.caption));
+    out += head.join(separator) + '\n';
+    for (const JournalEntry &e : entries) {
+        QList<QByteArray> row;
+        for (const JournalColumn &c : journal_columns)
+            row << field(c.text(e));
+        out += row.join(separator) + '\n';
+    }
+    return out;
 }
 
 QDateTime journal_time(const JournalEntry &e)

@@ -407,8 +407,10 @@ QString Line::record_intents(ControllerModel &model, uint32_t id, const ParKnown
 void Line::record_outcome(const WriteNote &note)
 {
     const QString key = outcome_key(note.outcome);
+    if (key.isEmpty())
+        return;
     const QString id = m_journal_ids.take(journal_key(note.id, note.index));
-    if (key.isEmpty() || id.isEmpty())
+    if (id.isEmpty())
         return;
     QJsonObject o{{QStringLiteral("kind"), QStringLiteral("outcome")},
                   {QStringLiteral("id"), id},

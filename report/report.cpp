@@ -81,6 +81,16 @@ QString live_html(const Measurement &m)
     return out + QStringLiteral("</table>\n");
 }
 
+QString changes_html(const Report &r)
+{
+    QString out =
+        QStringLiteral("<h3>Изменения параметров за сеанс</h3>\n<table class=\"grid\">\n");
+    out += row(r.change_columns, "th");
+    for (const QStringList &change : r.changes)
+        out += row(change, "td");
+    return out + QStringLiteral("</table>\n");
+}
+
 } // namespace
 
 QString report_html(const Report &report)
@@ -95,6 +105,8 @@ QString report_html(const Report &report)
     out += parameters_html(report.settings.raws);
     if (report.live)
         out += live_html(*report.live);
+    if (!report.changes.isEmpty())
+        out += changes_html(report);
     out += QStringLiteral("<p><br/>Наладку выполнил: ______________________ "
                           "&nbsp;&nbsp; Подпись: ____________</p>\n");
     return out + QStringLiteral("</body></html>\n");

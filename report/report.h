@@ -15,6 +15,10 @@ struct Report {
     QString port;       // "COM5"
     QString port_path;  // the device behind it, "/dev/ttyUSB4"
     std::optional<Measurement> live; // the last reading, when there is one
+    // Changes of its settings made in this session: the journal's columns
+    // and a row a write. No section when there are none.
+    QStringList change_columns;
+    QList<QStringList> changes;
 };
 
 // The sheet as HTML, values written with the default locale's decimal separator.

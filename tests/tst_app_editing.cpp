@@ -87,6 +87,29 @@ private slots:
         QCOMPARE(box_colour(r.w.get(), 4), colour_green);
     }
 
+    // A write's row in "Журнал изменений" comes up as it is sent and is
+    // completed by its outcome; the newest is on top.
+    void the_journal_window_follows_a_write()
+    {
+        Rig r;
+        BoxAnswers boxes;
+        r.start_answered();
+        r.w->findChild<QAction *>(QStringLiteral("mnu_journal"))->trigger();
+        JournalWindow *journal = r.w->journal_window();
+        QVERIFY(journal != nullptr && journal->isVisible());
+        enter(r.box(4), QStringLiteral("25"));
+        QTRY_COMPARE(journal->shown().size(), 1);
+        QCOMPARE(journal_outcome_text(journal->shown()[0]), QStringLiteral("ожидается"));
+        r.ticks(4);
+        enter(r.box(6), QStringLiteral("50"));
+        r.ticks(4);
+        QTRY_VERIFY(journal->shown().size() == 2 &&
+                    journal_outcome_text(journal->shown()[0]) == QStringLiteral("принято"));
+        QCOMPARE(journal->shown()[0].intent["parameter"].toString(), QStringLiteral("ct_amps"));
+        QCOMPARE(journal->shown()[1].intent["before"].toString(), QStringLiteral("12.5"));
+        QCOMPARE(journal_outcome_text(journal->shown()[1]), QStringLiteral("принято"));
+    }
+
     // A controller that echoes a write but keeps its old value (a worn
     // EEPROM) is caught by the read-back, whichever way the write went.
     void a_write_the_controller_did_not_take()

@@ -95,14 +95,19 @@ class TestCli : public QObject {
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::list<Sim> m_sims; // references to them stay valid
+    // The tool copied into a folder of the suite's own, where its journal
+    // of setting changes goes too.
+    QTemporaryDir m_bin;
+    QString m_cli;
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
     // A simulator on its own link; memory is written to its file first when given.
     const Sim &start_sim(const QString &name, const QStringList &options = {},
                          const QByteArray &memory = {});
-    Run cli(const QStringList &args, const QString &program = QStringLiteral(CLI_PATH));
+    Run cli(const QStringList &args, const QString &program = {});
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -125,6 +130,12 @@ private slots:
     void exit_codes_data();
     void exit_codes();
 };
+
+void TestCli::initTestCase()
+{
+    m_cli = m_bin.filePath(QStringLiteral("rzt604-cli"));
+    QVERIFY(QFile::copy(QStringLiteral(CLI_PATH), m_cli));
+}
 
 void TestCli::init()
 {
@@ -172,7 +183,7 @@ const Sim &TestCli::start_sim(const QString &name, const QStringList &options,
 Run TestCli::cli(const QStringList &args, const QString &program)
 {
     QProcess p;
-    p.start(program, args);
+    p.start(program.isEmpty() ? m_cli : program, args);
     Run r;
     if (!p.waitForStarted(event_wait_ms) || !p.waitForFinished(event_wait_ms))
         return r;
@@ -232,6 +243,21 @@ void TestCli::verify_catches_a_value_the_controller_keeps()
                  qPrintable(err));
         QVERIFY2(!err.contains("imax_timed"), qPrintable(err)); // that one was kept
     }
+    // The journal keeps each write with what the controller kept.
+    const Run journal = cli({"journal", "--json"});
+    QCOMPARE(journal.code, 0);
+    int timer_rows = 0;
+    for (const QByteArray &line : journal.out.split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (o["parameter"].toString() != QLatin1String("timer_s") || o["port"] != s.link)
+            continue;
+        ++timer_rows;
+        QCOMPARE(o["outcome"].toString(), QStringLiteral("not_taken"));
+        QCOMPARE(o["kept"].toString(), QStringLiteral("12.5"));
+        QCOMPARE(o["written"].toString(), QStringLiteral("30"));
+        QCOMPARE(o["before"].toString(), QStringLiteral("12.5"));
+    }
+    QCOMPARE(timer_rows, 2);
     // And a comparison reads afresh and names the difference.
     const Run compare = cli({"--port", s.link, "params", "compare", path("f.json")});
     QCOMPARE(compare.code, 5);
@@ -314,7 +340,7 @@ void TestCli::monitor_ends_the_file_cleanly_on_sigterm()
     const Sim &s = start_sim("s");
     const QString csv = path("m.csv");
     QProcess p;
-    p.start(QStringLiteral(CLI_PATH), {"--port", s.link, "monitor", "--csv", csv});
+    p.start(m_cli, {"--port", s.link, "monitor", "--csv", csv});
     // Rows are in the file while the monitor still runs.
     QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= 4, event_wait_ms);
     const QString lock = port_lock_file(s.link);
@@ -474,8 +500,7 @@ void TestCli::monitor_says_what_it_waits_for()
     const Sim &first = start_sim("s");
     const QString csv = path("m.csv");
     QProcess p;
-    p.start(QStringLiteral(CLI_PATH),
-            {"--port", first.link, "--timeout", "1", "monitor", "--csv", csv});
+    p.start(m_cli, {"--port", first.link, "--timeout", "1", "monitor", "--csv", csv});
     QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= 3, event_wait_ms);
     first.process->terminate();
     first.process->waitForFinished(3000);
@@ -550,7 +575,7 @@ void TestCli::monitor_stops_on_a_failed_write()
         const rlimit limit{300, 300};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     });
-    p.start(QStringLiteral(CLI_PATH), {"--port", s.link, "monitor", "--csv", csv});
+    p.start(m_cli, {"--port", s.link, "monitor", "--csv", csv});
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitCode(), 3);
     QVERIFY(!p.readAllStandardError().isEmpty());
@@ -568,7 +593,7 @@ void TestCli::params_through_standard_input_and_output()
     const Run get = cli({"--port", a.link, "params", "get", "-"});
     QCOMPARE(get.code, 0);
     QProcess set;
-    set.start(QStringLiteral(CLI_PATH), {"--port", b.link, "params", "set", "-", "--verify"});
+    set.start(m_cli, {"--port", b.link, "params", "set", "-", "--verify"});
     QVERIFY(set.waitForStarted(5000));
     set.write(get.out);
     set.closeWriteChannel();
