@@ -210,10 +210,11 @@ void TestCli::params_copied_between_controllers()
     QCOMPARE(get_b.code, 0);
     QVERIFY(write_file(file_b, get_b.out));
     QCOMPARE(without_saved(read_file(file_b)), without_saved(read_file(file_a)));
-    // The set: three grouped writes, each read back after its echo, then the
-    // fresh read of --verify; the get: the versions, then the three reads.
-    // Nothing else.
+    // The set: what the controller holds first (for the journal), three
+    // grouped writes, each read back after its echo, then the fresh read of
+    // --verify; the get: the versions, then the three reads. Nothing else.
     const QStringList want = {
+        "01 03 00 c8 00 0a", "01 64 01 01 05", "01 64 01 06 08", "01 64 01 0e 01", // before
         "01 65 01 01 05",    "01 65 01 06 08", "01 65 01 0e 01",                   // set
         "01 64 01 01 05",    "01 64 01 06 08", "01 64 01 0e 01",                   // read-backs
         "01 64 01 01 05",    "01 64 01 06 08", "01 64 01 0e 01",                   // verify
