@@ -27,7 +27,8 @@ const char *const description =
     "                                 журнал изменений параметров: кто, когда, что записал\n"
     "                                 и что контроллер сохранил (таблицей или JSON)\n"
     "  monitor [--csv FILE [--append|--overwrite]] [--duration SECONDS]\n"
-    "                                 строка CSV на каждое измерение (опрос раз в 150 мс)\n"
+    "                                 строка CSV на каждое измерение (каждый контроллер\n"
+    "                                 опрашивается раз в --interval, по умолчанию 1 с)\n"
     "                                 до конца срока или до Ctrl+C; существующий FILE\n"
     "                                 не перезаписывается без --append или --overwrite\n"
     "  scan [--from N] [--to M]       адреса, которые отвечают, по одному в строке;\n"
@@ -106,6 +107,14 @@ void add_options(QCommandLineParser &p)
          "Сколько секунд повторять запрос без полного ответа (по умолчанию 3); monitor "
          "после этого сообщает о молчании и ждёт дальше.",
          "SECONDS", "3"},
+        {"reply-timeout",
+         "Сколько миллисекунд каждый запрос ждёт ответа, прежде чем уйдёт следующий "
+         "(по умолчанию 150).",
+         "MS", "150"},
+        {"interval",
+         "monitor, publish: как часто опрашивать каждый контроллер, в миллисекундах "
+         "(по умолчанию 1000; 0 - так часто, как позволяет линия).",
+         "MS", "1000"},
         {"json", "read: вывести JSON."},
         {"verify", "params set: после записи прочитать все параметры заново и сравнить с файлом "
                    "(записанное читается обратно всегда)."},
@@ -158,6 +167,8 @@ CliArgs checked_args(const QCommandLineParser &p)
     a.address = a.addresses.first();
     a.address_given = p.isSet("address");
     a.timeout_ms = int(number_option(p, "timeout", 0.1, 3600) * 1000);
+    a.reply_timeout_ms = whole_option(p, "reply-timeout", 5, 60000);
+    a.interval_ms = whole_option(p, "interval", 0, 3600000);
     a.json = p.isSet("json");
     a.verify = p.isSet("verify");
     a.csv = p.value("csv");

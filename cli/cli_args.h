@@ -33,6 +33,8 @@ struct CliArgs {
     bool address_given = false;
     QList<int> addresses{1}; // "1,2,5", "1-4": the controllers on the line, in order
     int timeout_ms = 3000;
+    int reply_timeout_ms = 150; // how long one request waits for its reply
+    int interval_ms = 1000;     // monitor, publish: each controller read this often
 
     bool json = false;
     bool verify = false;

@@ -87,6 +87,8 @@ int CliLine::open(const CliArgs &args)
         return fail(exit_port, QStringLiteral("порт %1 не открыт: %2").arg(m_label, why));
     }
     line.set_address(args.address);
+    line.set_reply_timeout(args.reply_timeout_ms);
+    line.set_interval(args.interval_ms);
     m_addresses = args.addresses;
     m_timeout_ms = args.timeout_ms;
     return exit_ok;
@@ -95,7 +97,7 @@ int CliLine::open(const CliArgs &args)
 bool CliLine::run(const std::function<bool()> &done)
 {
     QEventLoop loop;
-    QObject::connect(m_line.get(), &Line::exchanged, &loop, [&] { after_tick(done); });
+    QObject::connect(m_line.get(), &Line::stepped, &loop, [&] { after_tick(done); });
     stop_on_signals(&loop, [this] {
         m_interrupted = true;
         stop();
@@ -108,7 +110,7 @@ bool CliLine::run(const std::function<bool()> &done)
         m_last_answer_ms[a] = QDateTime::currentMSecsSinceEpoch();
     // The first frame goes out before the loop starts, so that the loop's
     // read notifications, not a tick, take in its reply.
-    m_line->start(true);
+    m_line->start(Line::Pace::replies, true);
     if (m_loop)
         loop.exec();
     m_line->stop();

@@ -25,14 +25,14 @@ const Command commands[] = {
     {{"params", "get"}, 0, 1, {}, run_params_get},
     {{"params", "set"}, 1, 1, {"verify"}, run_params_set},
     {{"params", "compare"}, 1, 1, {}, run_params_compare},
-    {{"monitor"}, 0, 0, {"csv", "append", "overwrite", "duration"}, run_monitor},
+    {{"monitor"}, 0, 0, {"csv", "append", "overwrite", "duration", "interval"}, run_monitor},
     {{"scan"}, 0, 0, {"from", "to"}, run_scan},
     {{"journal"}, 0, 0, {"since", "until", "json"}, run_journal},
     {{"publish"},
      0,
      0,
-     {"mqtt", "topic", "duration", "username", "pw", "cafile", "capath", "cert", "key", "insecure",
-      "id", "qos", "keepalive"},
+     {"mqtt", "topic", "duration", "interval", "username", "pw", "cafile", "capath", "cert", "key",
+      "insecure", "id", "qos", "keepalive"},
      run_publish},
 };
 

@@ -74,6 +74,11 @@ public:
 
     // Writes still waiting in the ring.
     int pending_writes() const;
+    bool idle() const { return m_link.ring.empty(); }
+    // A frame is out, awaiting its reply; what a whole reply to it would
+    // take, were it no exception.
+    bool in_flight() const { return !m_link.in_flight.isEmpty(); }
+    int reply_expected() const { return ::reply_expected(m_link); }
     // Takes out every pending request whose record matches, in order.
     QList<TakenRequest> take_requests(const std::function<bool(const RequestRecord &)> &which);
     // Queues a taken request again, for the generation given.

@@ -111,19 +111,6 @@ Line::Line(std::unique_ptr<SerialPort> port, QString config_path, QObject *paren
 
 Line::~Line() = default;
 
-void Line::start(bool step_now)
-{
-    m_session.wait_for_port(true);
-    if (step_now)
-        step();
-    m_timer.start();
-}
-
-void Line::stop()
-{
-    m_timer.stop();
-}
-
 void Line::step()
 {
     m_master.exchange_step();
@@ -131,6 +118,7 @@ void Line::step()
     for (auto &[address, model] : m_models)
         model->check_time(now);
     note_loss();
+    emit stepped();
 }
 
 void Line::note_loss()
@@ -223,6 +211,8 @@ void Line::point_elsewhere(LineChange why, int previous)
         model->forget(now);
         queue_reads_again(*model);
     }
+    m_due_ns.clear();
+    kick();
     emit changed(why);
 }
 
@@ -264,6 +254,7 @@ void Line::recognised(int address, bool same, const QString &why)
     for (const TakenRequest &w : writes)
         m_master.put_back(w, m_master.generation());
     model.release_writes(now_ms());
+    kick();
 }
 
 bool Line::read_all(int address)
@@ -276,6 +267,7 @@ bool Line::read_all(int address)
     if (!m_master.par_readall(base))
         return false;
     model.begin(OperationKind::read_all, base.id, std::bitset<par_count>().set(), now_ms());
+    kick();
     return true;
 }
 
@@ -304,6 +296,7 @@ WriteAllResult Line::write_all(const ParTexts &texts, int address)
     const qint64 now = now_ms();
     model.wrote(base.id, result.queued, now);
     model.begin(OperationKind::write_all, base.id, queued, now);
+    kick();
     return result;
 }
 
@@ -324,6 +317,7 @@ QString Line::write_all(const ParRaws &raws, int address)
     const qint64 now = now_ms();
     model.wrote(base.id, values, now);
     model.begin(OperationKind::write_all, base.id, std::bitset<par_count>().set(), now);
+    kick();
     return {};
 }
 
@@ -344,6 +338,7 @@ Queued Line::write_one(int index, const QString &text, int address)
     if (!m_master.par_write_raw(index, *raw, base))
         return Queued::ring_full;
     model.wrote(base.id, values, now_ms());
+    kick();
     return Queued::yes;
 }
 
@@ -439,13 +434,16 @@ bool Line::compare(const ParRaws &file, int address)
         return false;
     controller(a).begin(OperationKind::compare, base.id, std::bitset<par_count>().set(), now_ms(),
                         file);
+    kick();
     return true;
 }
 
 bool Line::ask_measurement(int address)
 {
     const int a = resolve(address);
-    return a >= 0 && m_master.ask_measurement(request(Purpose::poll, a));
+    const bool queued = a >= 0 && m_master.ask_measurement(request(Purpose::poll, a));
+    kick();
+    return queued;
 }
 
 int Line::pending_writes() const

@@ -13,6 +13,7 @@
 #include "port_session.h"
 #include "scan.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QTimer>
@@ -70,20 +71,27 @@ public:
     void close_port() { m_session.close(); }
     void hold_port(bool held) { m_session.hold_port(held); }
 
-    // The tick runs from start() on (with a first step at once when asked);
+    // How the line goes: the window's tick, one exchange each 150 ms; or
+    // paced by the replies, the next request as soon as the reply in
+    // flight is whole or its time ran out (the command line, the publisher).
+    enum class Pace { tick, replies };
+    // From start() on the line runs (with a first step at once when asked);
     // the reconnect waits for the configured port from then on too.
-    void start(bool step_now = false);
+    void start(Pace pace = Pace::tick, bool step_now = false);
     void stop();
+    // Paced by replies: how long one request waits for its reply, and how
+    // often each polled controller is read (0: as often as the line allows).
+    void set_reply_timeout(int ms) { m_reply_timeout_ms = ms; }
+    void set_interval(int ms) { m_interval_ms = ms; }
 
     // The slave address of the window's controller. Another address is
     // another controller: writes still waiting for the previous one are
     // cancelled (writes_cancelled) and changed() is emitted.
     void set_address(int address);
     int address() const { return m_master.address(); }
-    void set_polling(bool on, const std::vector<int> &addresses = {})
-    {
-        m_master.set_polling(on, addresses);
-    }
+    // The measurement block is asked whenever nothing else is, of these
+    // addresses in turn (none given: the selected one).
+    void set_polling(bool on, const std::vector<int> &addresses = {});
     void set_read_back(bool on) { m_master.set_read_back(on); }
     const ParTable &table() const { return m_master.table(); }
 
@@ -114,6 +122,8 @@ public:
 
 signals:
     void exchanged(const Exchange &exchange);
+    // After each exchange, once the models have taken what it said.
+    void stepped();
     void changed(LineChange why);
     // Writes typed for the controller, dropped before they were confirmed:
     // the parameters they would have set at the selected address, and why.
@@ -130,6 +140,12 @@ private:
     friend struct LineDriver; // the suites' own tick
 
     void step();
+    // Paced by replies.
+    void paced_step();
+    void port_ready();
+    void schedule();
+    void kick();
+    void queue_due_poll();
     int resolve(int address) const
     {
         return address == selected_address ? this->address() : address;
@@ -159,6 +175,22 @@ private:
     // The journal's id of each write of a parameter: (write id << 8) | index.
     QHash<quint64, QString> m_journal_ids;
     uint32_t m_next_id = 0;
+
+    Pace m_pace = Pace::tick;
+    bool m_polling = true;
+    std::vector<int> m_poll_targets;
+    // Paced by replies: when each polled address is next due, on m_clock.
+    std::map<int, qint64> m_due_ns;
+    int m_reply_timeout_ms = 150;
+    int m_interval_ms = 1000;
+    QTimer m_wake;      // a reply's time ran out, or a poll is due
+    QTimer m_frame_end; // bytes came, then silence: the frame is whole
+    QTimer m_ask;       // a request was queued on an idle line
+    QTimer m_listen;    // for a port that cannot say when bytes come
+    QElapsedTimer m_clock;
+    qint64 m_last_rx_ns = -1;
+    bool m_port_tells = false;
+    bool m_stepping = false;
     bool m_scanning = false;
     bool m_loss_noted = false;
 };

@@ -86,6 +86,11 @@ int reply_length(const RequestRecord &asked, uint8_t function_byte)
     return 0;
 }
 
+int reply_expected(const Modbus &m)
+{
+    return m.in_flight.isEmpty() ? 0 : reply_length(m.in_flight_record, 0);
+}
+
 bool reply_fits(const RequestRecord &asked, const RxBuf &rx_buf, int n)
 {
     if (n < 2 || n != reply_length(asked, uint8_t(rx_buf[1])))
@@ -141,6 +146,9 @@ Exchange exchange_step(Modbus &m)
     if (e.verdict == Verdict::good) {
         advance_read_idx(m.ring);
         e.exception_code = exception_code(m);
+    } else if (!e.request.isEmpty() && e.asked.once && !m.ring.empty() &&
+               m.ring.record(m.ring.req_read_idx).once) {
+        advance_read_idx(m.ring);
     }
     send_next(m, e);
     return e;

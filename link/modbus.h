@@ -45,6 +45,9 @@ struct Modbus {
 };
 
 Exchange exchange_step(Modbus &m);
+// The length of a whole reply to the frame out, were it no exception; 0
+// when nothing is out.
+int reply_expected(const Modbus &m);
 // Builds the head request's frame and writes it when the port is open.
 void send_next(Modbus &m, Exchange &e);
 uint8_t read_rx_byte(Modbus &m);

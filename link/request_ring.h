@@ -32,7 +32,10 @@ struct RequestRecord {
     // The slave address it is meant for, or any_address. A line with several
     // controllers on it addresses each request to one of them.
     int16_t target = any_address;
-    uint8_t purpose = 0;     // the producer's own code; the link only carries it
+    uint8_t purpose = 0; // the producer's own code; the link only carries it
+    // Sent once: unanswered, it leaves the ring instead of going out again
+    // (a poll that the next round asks anew).
+    bool once = false;
     uint32_t generation = 0; // of what the line talked to when it was made
     uint32_t id = 0;         // the producer's number for it; 0 for none
 };

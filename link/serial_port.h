@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 enum class PortError {
@@ -62,6 +63,13 @@ public:
     // trusted (a gateway's frame that breaks its own framing): counted with
     // the line's noise.
     virtual int take_dropped() { return 0; }
+    // Has handler called from the event loop whenever bytes come in; false
+    // when the port cannot tell, and must be asked from time to time.
+    virtual bool set_ready_handler(std::function<void()> handler)
+    {
+        Q_UNUSED(handler);
+        return false;
+    }
     // Sends the whole frame; does not wait for a reply. Nothing when closed.
     virtual void write_frame(std::span<const uint8_t> frame) = 0;
     // Waits up to ms for received bytes; true when some are waiting. Only a

@@ -29,11 +29,27 @@ QtSerialPort::QtSerialPort(QString ini_path)
                      [this](QSerialPort::SerialPortError error) { on_error(error); });
     // Emitted as bytes arrive while the event loop runs, and at the latest
     // when the tick takes them in: the time a reply was complete.
-    QObject::connect(&m_port, &QSerialPort::readyRead, &m_port,
-                     [this] { m_last_byte_ms = QDateTime::currentMSecsSinceEpoch(); });
+    QObject::connect(&m_port, &QSerialPort::readyRead, &m_port, [this] {
+        m_last_byte_ms = QDateTime::currentMSecsSinceEpoch();
+        if (m_ready)
+            m_ready();
+    });
 }
 
 QtSerialPort::~QtSerialPort() = default;
+
+bool QtSerialPort::set_ready_handler(std::function<void()> handler)
+{
+    m_ready = std::move(handler);
+    if (m_tcp)
+        m_tcp->set_ready_handler(m_ready);
+#ifdef Q_OS_WIN
+    // The Win32 port reads without being told: it is asked instead.
+    return false;
+#else
+    return true;
+#endif
+}
 
 PortError QtSerialPort::set_port_number(int n)
 {
@@ -125,8 +141,10 @@ void QtSerialPort::choose_backend()
         m_backend->close();
     m_backend = nullptr;
     if (is_tcp_device(m_device)) {
-        if (!m_tcp)
+        if (!m_tcp) {
             m_tcp = std::make_unique<TcpSerialPort>();
+            m_tcp->set_ready_handler(m_ready);
+        }
         m_tcp->set_device(m_device);
         m_backend = m_tcp.get();
         return;

@@ -36,6 +36,7 @@ public:
     qint64 last_byte_ms() const override;
     bool wait_for_bytes(int ms) override;
     QString open_error_text() const override;
+    bool set_ready_handler(std::function<void()> handler) override;
 
 private:
     // The port the device name asks for when QSerialPort does not serve it;
@@ -56,6 +57,7 @@ private:
     int m_number = first_port_number;
     QString m_device;
     qint64 m_last_byte_ms = 0;
+    std::function<void()> m_ready;
     QString m_open_error;
     // The device went away while open; the port is closed at the next chance
     // that is not inside a QSerialPort call, and the flag stays until the

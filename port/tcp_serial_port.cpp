@@ -51,8 +51,11 @@ TcpSerialPort::TcpSerialPort()
 {
     // Device servers sit on the plant's own network, never behind a proxy.
     m_socket.setProxy(QNetworkProxy::NoProxy);
-    QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket,
-                     [this] { m_last_byte_ms = QDateTime::currentMSecsSinceEpoch(); });
+    QObject::connect(&m_socket, &QTcpSocket::readyRead, &m_socket, [this] {
+        m_last_byte_ms = QDateTime::currentMSecsSinceEpoch();
+        if (m_ready)
+            m_ready();
+    });
 }
 
 PortError TcpSerialPort::set_device(const QString &device)
@@ -155,6 +158,12 @@ int TcpSerialPort::bytes_waiting()
     if (!still_open())
         return 0;
     return int(std::min<qint64>(m_socket.bytesAvailable(), INT_MAX));
+}
+
+bool TcpSerialPort::set_ready_handler(std::function<void()> handler)
+{
+    m_ready = std::move(handler);
+    return true;
 }
 
 int TcpSerialPort::discard_waiting()

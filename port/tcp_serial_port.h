@@ -32,6 +32,7 @@ public:
     int bytes_waiting() override;
     uint8_t read_byte() override;
     int discard_waiting() override;
+    bool set_ready_handler(std::function<void()> handler) override;
     void write_frame(std::span<const uint8_t> frame) override;
     bool wait_for_bytes(int ms) override;
     qint64 last_byte_ms() const override { return m_last_byte_ms; }
@@ -53,6 +54,7 @@ private:
     // Since the last attempt that got no answer at all.
     QElapsedTimer m_silent_since;
     qint64 m_last_byte_ms = 0;
+    std::function<void()> m_ready;
     // Opened by the owner and not closed since: the connection going down
     // meanwhile is a loss.
     bool m_open = false;

@@ -1,5 +1,7 @@
 #include "fake_serial_port.h"
 
+#include <QTimer>
+
 void FakeSerialPort::make_free(std::initializer_list<int> numbers)
 {
     for (int n : numbers)
@@ -68,6 +70,10 @@ void FakeSerialPort::write_frame(std::span<const uint8_t> frame)
         return;
     written.append(
         QByteArray(reinterpret_cast<const char *>(frame.data()), qsizetype(frame.size())));
-    if (responder)
-        incoming += responder(written.last());
+    if (!responder)
+        return;
+    const QByteArray reply = responder(written.last());
+    incoming += reply;
+    if (!reply.isEmpty() && m_ready)
+        QTimer::singleShot(0, m_ready);
 }

@@ -45,9 +45,17 @@ public:
     qint64 last_byte_ms() const override { return last_byte; }
     // Nothing arrives while a test waits: only what is already in incoming.
     bool wait_for_bytes(int) override { return bytes_waiting() > 0; }
+    // A reply from the responder is announced from the event loop, as a
+    // real port announces what came in.
+    bool set_ready_handler(std::function<void()> handler) override
+    {
+        m_ready = std::move(handler);
+        return true;
+    }
 
 private:
     int m_number = 1;
     bool m_open = false;
     bool m_lost = false;
+    std::function<void()> m_ready;
 };
