@@ -97,8 +97,9 @@ void add_options(QCommandLineParser &p)
         "read, params get, params set, params compare, journal, monitor, scan или publish.");
     p.addOptions({
         {"port",
-         "COMn (как в rzt604-modbus, с учётом [Ports] в тп.ini), путь к устройству или "
-         "tcp://УЗЕЛ:ПОРТ сервера последовательных портов (RTU поверх TCP). "
+         "COMn (как в rzt604-modbus, с учётом [Ports] в тп.ini), путь к устройству, "
+         "tcp://УЗЕЛ:ПОРТ сервера последовательных портов (RTU поверх TCP) или "
+         "mbtcp://УЗЕЛ[:ПОРТ] устройства или шлюза Modbus TCP (без порта 502). "
          "По умолчанию порт из тп.ini рядом с программой, без него COM1.",
          "PORT"},
         {"address", "Адрес контроллера, 1..247 (по умолчанию 1), или несколько: 1,2,5 или 1-4.",

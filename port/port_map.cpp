@@ -1,6 +1,7 @@
 #include "port_map.h"
 
 #include "config.h"
+#include "mbtcp_serial_port.h"
 #include "serial_port.h"
 #include "tcp_serial_port.h"
 
@@ -11,8 +12,9 @@ QString port_device_path(int n, const QString &ini_path)
     const QString com = QStringLiteral("COM%1").arg(n);
     const QString mapped = read_ini_string(ini_path, QStringLiteral("Ports"), com, QString());
 #ifdef Q_OS_WIN
-    // Windows names its serial ports itself; an entry only names a device server.
-    return is_tcp_device(mapped) ? mapped : com;
+    // Windows names its serial ports itself; an entry only names a device
+    // server or a Modbus TCP device.
+    return is_tcp_device(mapped) || is_mbtcp_device(mapped) ? mapped : com;
 #else
     if (!mapped.isEmpty())
         return mapped;

@@ -40,8 +40,8 @@ public:
     // OK in the port dialog; not reset when the dialog opens again.
     bool port_confirmed = false;
 
-    // A device named outright (a path or tcp://HOST:PORT from a command line)
-    // instead of com_port; empty to go back to com_port.
+    // A device named outright (a path, tcp://HOST:PORT or mbtcp://HOST[:PORT]
+    // from a command line) instead of com_port; empty to go back to com_port.
     void use_device(const QString &device) { m_device = device; }
     const QString &device() const { return m_device; }
     // "COM5", or the device named outright: the configured port, or while

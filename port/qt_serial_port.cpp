@@ -1,5 +1,6 @@
 #include "qt_serial_port.h"
 
+#include "mbtcp_serial_port.h"
 #include "port_lock.h"
 #include "port_map.h"
 #include "tcp_serial_port.h"
@@ -149,6 +150,13 @@ void QtSerialPort::choose_backend()
         m_backend = m_tcp.get();
         return;
     }
+    if (is_mbtcp_device(m_device)) {
+        if (!m_mbtcp)
+            m_mbtcp = std::make_unique<MbtcpSerialPort>();
+        m_mbtcp->set_device(m_device);
+        m_backend = m_mbtcp.get();
+        return;
+    }
 #ifdef Q_OS_WIN
     // Qt's Windows serial code waits on overlapped reads, which never
     // complete under Wine; the Win32 port reads without waiting and is
@@ -201,6 +209,11 @@ int QtSerialPort::bytes_waiting()
     if (!still_open())
         return 0;
     return int(std::min<qint64>(m_port.bytesAvailable(), INT_MAX));
+}
+
+int QtSerialPort::take_dropped()
+{
+    return m_backend ? m_backend->take_dropped() : 0;
 }
 
 int QtSerialPort::discard_waiting()

@@ -1,7 +1,8 @@
 #pragma once
 // The serial port over QSerialPort, always 115200 baud, 8N1, no flow control,
 // or over a TCP connection when the device is a serial device server named
-// "tcp://HOST:PORT"; which of the two serves is decided at every open. On
+// "tcp://HOST:PORT" or a Modbus TCP device or gateway named
+// "mbtcp://HOST[:PORT]"; which serves is decided at every open. On
 // Windows a serial device is served by WinSerialPort instead of QSerialPort. The
 // device of a port number is looked up each time the number is set, so an
 // edited "Ports" entry takes effect without a restart.
@@ -13,6 +14,7 @@
 
 #include <memory>
 
+class MbtcpSerialPort;
 class TcpSerialPort;
 class WinSerialPort;
 
@@ -32,6 +34,7 @@ public:
     int bytes_waiting() override;
     uint8_t read_byte() override;
     int discard_waiting() override;
+    int take_dropped() override;
     void write_frame(std::span<const uint8_t> frame) override;
     qint64 last_byte_ms() const override;
     bool wait_for_bytes(int ms) override;
@@ -64,6 +67,7 @@ private:
     // owner opens or closes the port.
     bool m_lost = false;
     std::unique_ptr<TcpSerialPort> m_tcp;
+    std::unique_ptr<MbtcpSerialPort> m_mbtcp;
 #ifdef Q_OS_WIN
     std::unique_ptr<WinSerialPort> m_win;
 #endif

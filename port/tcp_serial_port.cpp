@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #ifdef Q_OS_LINUX
 #include <netinet/in.h>
@@ -47,7 +48,8 @@ bool is_tcp_device(const QString &device)
     return device.startsWith(QLatin1String("tcp://"), Qt::CaseInsensitive);
 }
 
-TcpSerialPort::TcpSerialPort()
+TcpSerialPort::TcpSerialPort(quint16 default_port, QString form)
+    : m_default_port(default_port), m_form(std::move(form))
 {
     // Device servers sit on the plant's own network, never behind a proxy.
     m_socket.setProxy(QNetworkProxy::NoProxy);
@@ -68,7 +70,7 @@ PortError TcpSerialPort::set_device(const QString &device)
     const bool plain = url.isValid() && url.path().isEmpty() && url.userInfo().isEmpty() &&
                        !url.hasQuery() && !url.hasFragment();
     m_host = plain ? url.host() : QString();
-    m_port = quint16(std::clamp(url.port(), 0, 65535));
+    m_port = quint16(std::clamp(url.port(m_default_port), 0, 65535));
     return PortError::None;
 }
 
@@ -79,7 +81,7 @@ PortError TcpSerialPort::open()
     m_open = false;
     m_socket.abort();
     if (m_host.isEmpty() || m_port == 0)
-        return fail(QStringLiteral("%1 - не адрес сервера; нужно tcp://УЗЕЛ:ПОРТ").arg(m_device));
+        return fail(QStringLiteral("%1 - не адрес сервера; нужно %2").arg(m_device, m_form));
     // The reason of the silent attempt stands.
     if (m_silent_since.isValid() && !m_silent_since.hasExpired(silent_pause_ms))
         return PortError::NotAvailable;
@@ -203,6 +205,19 @@ bool TcpSerialPort::wait_for_bytes(int ms)
     if (m_socket.bytesAvailable() == 0)
         m_socket.waitForReadyRead(ms);
     return still_open() && m_socket.bytesAvailable() > 0;
+}
+
+QByteArray TcpSerialPort::read_all()
+{
+    if (!still_open())
+        return {};
+    take_in_received();
+    return still_open() ? m_socket.readAll() : QByteArray();
+}
+
+void TcpSerialPort::drop_connection()
+{
+    m_socket.abort();
 }
 
 void TcpSerialPort::take_in_received()

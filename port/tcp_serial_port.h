@@ -2,7 +2,8 @@
 // The serial port of a serial device server: the same RTU frames, byte for
 // byte, over a TCP connection to "tcp://HOST:PORT". The server puts them on
 // its RS-485 line at the line's own settings. A connection the server or the
-// network drops is a lost port, as an adapter pulled out is.
+// network drops is a lost port, as an adapter pulled out is. Modbus TCP
+// (MbtcpSerialPort) frames its stream over the same connection.
 
 #include "serial_port.h"
 
@@ -15,7 +16,10 @@ bool is_tcp_device(const QString &device);
 
 class TcpSerialPort : public SerialPort {
 public:
-    TcpSerialPort();
+    // default_port: the server's port when the name gives none (0: it must);
+    // form: the name's form as messages spell it.
+    explicit TcpSerialPort(quint16 default_port = 0,
+                           QString form = QStringLiteral("tcp://УЗЕЛ:ПОРТ"));
 
     // The server the next open connects to; a malformed name fails there.
     PortError set_device(const QString &device) override;
@@ -40,6 +44,12 @@ public:
     // Why the last open failed, in words: refused, host not found, no answer.
     QString open_error_text() const override { return m_error_text; }
 
+    // Everything received that is waiting now, without waiting for more.
+    QByteArray read_all();
+    // Ends a connection whose stream can no longer be trusted; the port is
+    // then lost, as when the server drops it, and the owner reconnects.
+    void drop_connection();
+
 private:
     PortError fail(const QString &text);
     QString connect_error_text() const;
@@ -47,6 +57,8 @@ private:
     bool still_open();
     void take_in_received();
 
+    const quint16 m_default_port;
+    const QString m_form;
     QString m_device;
     QString m_host;
     quint16 m_port = 0;

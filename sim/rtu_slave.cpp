@@ -170,7 +170,13 @@ void RtuSlave::judge(const QByteArray &frame, QList<Reply> &out)
     flushSkipped();
     log(QStringLiteral("rx %1").arg(hex(frame)));
     const quint8 address = quint8(frame[0]);
-    const QByteArray pdu = frame.mid(1, frame.size() - 3);
+    const QByteArray reply = answer(address, frame.mid(1, frame.size() - 3));
+    if (!reply.isEmpty())
+        out.append(makeReply(withCrc(QByteArray(1, char(address)) + reply)));
+}
+
+QByteArray RtuSlave::answer(quint8 address, const QByteArray &pdu)
+{
     if (address == 0) {
         // Every controller on the line takes a broadcast write.
         if (quint8(pdu[0]) == FnWriteParams && m_faults.exceptionCode == 0) {
@@ -178,25 +184,22 @@ void RtuSlave::judge(const QByteArray &frame, QList<Reply> &out)
                 handle(*ctl, pdu);
         }
         log(QStringLiteral("broadcast, no reply"));
-        return;
+        return {};
     }
     Controller *ctl = m_line.value(address);
     if (ctl == nullptr) {
         log(QStringLiteral("for slave %1, no reply").arg(address));
-        return;
+        return {};
     }
     const QByteArray reply =
         m_faults.exceptionCode
             ? Controller::exception(quint8(pdu[0]), quint8(m_faults.exceptionCode))
             : handle(*ctl, pdu);
-    QByteArray frameOut(1, char(address));
-    frameOut += reply;
-    frameOut = withCrc(frameOut);
     if (m_faults.drop > 0 && std::bernoulli_distribution(m_faults.drop)(m_rng)) {
         log(QStringLiteral("drop"));
-        return;
+        return {};
     }
-    out.append(makeReply(frameOut));
+    return reply;
 }
 
 QByteArray RtuSlave::handle(Controller &ctl, const QByteArray &pdu)

@@ -63,6 +63,13 @@ public:
     // buffered once SilenceMs have passed since the last byte.
     QList<Reply> poll(qint64 nowMs);
 
+    // The reply PDU to one request PDU (function code first) for address,
+    // after the exception and drop faults; empty when none goes out: another
+    // address, a broadcast, a dropped reply. The pdu is never empty.
+    QByteArray answer(quint8 address, const QByteArray &pdu);
+    // A reply frame with the corrupt and split faults and the delay applied.
+    Reply makeReply(QByteArray frame);
+
     bool pending() const { return !m_buf.isEmpty(); }
     // A few random bytes for unsolicited line noise.
     QByteArray garbage();
@@ -75,7 +82,6 @@ private:
     void judge(const QByteArray &frame, QList<Reply> &out);
     // The controller's answer; a write it could not save is warned about.
     QByteArray handle(Controller &ctl, const QByteArray &pdu);
-    Reply makeReply(QByteArray frame);
     void log(const QString &text, Level level = Level::Trace) const;
 
     QMap<quint8, Controller *> m_line;

@@ -3,6 +3,9 @@
 # simulator over a pseudo-terminal; the values must be the simulated
 # controller's. Also checks an exception reply, silence towards another slave
 # address, and that SIGTERM ends the simulator cleanly and removes its link.
+# Then mbpoll as a Modbus TCP client reads the same registers from the
+# simulator's --mbtcp, and gets a gateway's exceptions for a unit nobody
+# answers for and for a unit id that is no slave address.
 # Usage: sim_mbpoll.sh path/to/rzt604-sim
 set -euo pipefail
 
@@ -73,4 +76,38 @@ wait "$pid" || status=$?
 pid=
 [ "$status" -eq 0 ] || fail "simulator exit status $status after SIGTERM"
 [ ! -e "$link" ] && [ ! -L "$link" ] || fail "link $link left behind"
-echo "PASS: mbpoll read ${mbwords}"
+
+# Modbus TCP: the port is the simulator's choice, printed as its first line.
+"$sim" --seed 5 --address 1,2 --mbtcp 0 --gateway-exceptions -v >"$work/sim.out" 2>"$work/sim.err" &
+pid=$!
+for _ in $(seq 300); do
+    [ -s "$work/sim.out" ] && break
+    sleep 0.1
+done
+url=$(head -n 1 "$work/sim.out")
+[[ $url =~ ^mbtcp://127\.0\.0\.1:([0-9]+)$ ]] || fail "no mbtcp:// address on the first line: '$url'"
+port=${BASH_REMATCH[1]}
+tcp() { mbpoll -m tcp -p "$port" -t 4 -1 -o 5 "$@" 127.0.0.1 2>&1; }
+
+out=$(tcp -a 2 -r 201 -c 10) || fail "mbpoll -m tcp read failed: $out"
+reg=()
+while read -r ref value; do
+    reg[$ref]=$value
+done < <(sed -n 's/^\[\([0-9]*\)\]:[[:space:]]*\(-\?[0-9]*\)$/\1 \2/p' <<<"$out")
+[ "${#reg[@]}" -eq 10 ] || fail "Modbus TCP: expected 10 values, got: $out"
+expect_eq 202 $((0x0205))
+expect_eq 203 $((0x010C))
+expect_in 205 1200 1400     # address 2: 100 mA above address 1
+expect_in 208 4950 5050
+
+out=$(tcp -a 3 -r 201 -c 1) && fail "unit 3 was answered: $out"
+grep -q 'Target device failed to respond' <<<"$out" || fail "unit 3: no exception 0x0B: $out"
+out=$(tcp -a 248 -r 201 -c 1) && fail "unit 248 was answered: $out"
+grep -q 'Gateway path unavailable' <<<"$out" || fail "unit 248: no exception 0x0A: $out"
+
+kill -TERM "$pid"
+status=0
+wait "$pid" || status=$?
+pid=
+[ "$status" -eq 0 ] || fail "simulator (--mbtcp) exit status $status after SIGTERM"
+echo "PASS: mbpoll read ${mbwords} over RTU and unit 2's registers over Modbus TCP"

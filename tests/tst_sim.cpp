@@ -1,10 +1,20 @@
+#include "event_wait.h"
 #include "rtu_slave.h"
 #include "sim_controller.h"
 
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <optional>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
 
 using namespace sim;
 
@@ -369,7 +379,49 @@ private slots:
         expected[6] = char(0xF4);
         QCOMPARE(reborn.memory(), expected);
     }
+
+    void baud_and_turnaround_hold_the_reply();
 };
+
+// rzt604-sim itself on its pseudo-terminal: at 9600 baud the 25 bytes of a
+// register reply take 26 ms on the line, after 30 ms of turnaround. Either
+// one left out brings the whole reply in well under 50 ms.
+void TstSim::baud_and_turnaround_hold_the_reply()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs POSIX pseudo-terminals");
+#else
+    QProcess sim;
+    sim.start(QStringLiteral(SIM_PATH), {"--baud", "9600", "--turnaround", "30"});
+    QVERIFY(sim.waitForStarted(5000));
+    QVERIFY(sim.waitForReadyRead(event_wait_ms));
+    const QByteArray path = sim.readLine().trimmed();
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY);
+    QVERIFY2(fd >= 0, path.constData());
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd, TCSANOW, &t);
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(::write(fd, DefaultPoll.constData(), size_t(DefaultPoll.size())),
+             ssize_t(DefaultPoll.size()));
+    QByteArray reply;
+    while (reply.size() < 25 && !clock.hasExpired(event_wait_ms)) {
+        pollfd p{fd, POLLIN, 0};
+        char buf[64];
+        if (::poll(&p, 1, 100) > 0)
+            reply.append(buf, qMax<ssize_t>(0, ::read(fd, buf, sizeof buf)));
+    }
+    const qint64 took = clock.elapsed();
+    ::close(fd);
+    sim.terminate();
+    sim.waitForFinished(5000);
+    QCOMPARE(reply.size(), 25);
+    QVERIFY2(took >= 50, qPrintable(QString::number(took)));
+#endif
+}
 
 QTEST_GUILESS_MAIN(TstSim)
 #include "tst_sim.moc"

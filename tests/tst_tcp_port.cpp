@@ -2,7 +2,8 @@
 // behind socat, which serves the pty on a loopback TCP port as a device
 // server serves its RS-485 line. The window polls through it while the
 // server goes away and comes back, and rzt604-cli reads a line of three
-// controllers through it.
+// controllers through it. rzt604-cli also reads eight controllers from the
+// simulator serving Modbus TCP itself.
 
 #include "event_wait.h"
 #include "frm_main.h"
@@ -170,6 +171,7 @@ private slots:
     void a_flooding_server_never_holds_the_command_line();
     void a_malformed_reply_is_never_a_reading_data();
     void a_malformed_reply_is_never_a_reading();
+    void cli_reads_a_line_of_controllers_over_modbus_tcp();
 };
 
 // A server that streams garbage at full loopback speed: the command line
@@ -234,6 +236,9 @@ void TestTcpPort::open_failures_say_why_data()
                              << "не адрес сервера";
     QTest::newRow("silent server") << "tcp://127.0.0.1:%1"
                                    << "не ответил за 1 с";
+    // Nothing listens on 502 here, so the default port shows in the refusal.
+    QTest::newRow("Modbus TCP, port 502") << "mbtcp://127.0.0.1"
+                                          << "127.0.0.1:502";
 }
 
 // The port dialog probes every port and the reconnect opens from the window's
@@ -347,6 +352,36 @@ void TestTcpPort::cli_reads_a_line_of_controllers_through_a_server()
     QVERIFY2(QString::fromUtf8(refused.err).contains(QStringLiteral("отказал в соединении")),
              refused.err.constData());
     stop(server);
+    stop(sim);
+}
+
+// Eight controllers each at its unit id, read in one run; a unit nobody
+// answers for comes back as the gateway's exception, not as silence.
+void TestTcpPort::cli_reads_a_line_of_controllers_over_modbus_tcp()
+{
+    QProcess sim;
+    sim.start(QStringLiteral(SIM_PATH),
+              {"--address", "1-8", "--mbtcp", "0", "--gateway-exceptions"});
+    QByteArray device;
+    QVERIFY(sim.waitForStarted(5000));
+    QVERIFY(wait_for_text(sim, QProcess::StandardOutput, "mbtcp://127.0.0.1:", &device));
+
+    const Run r =
+        cli({"read", "--port", QString::fromLatin1(device), "--address", "1-8", "--json"});
+    QVERIFY2(r.code == 0, r.err.constData());
+    const QList<QByteArray> lines = r.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 8);
+    for (int address = 1; address <= 8; ++address) {
+        const QJsonObject o = QJsonDocument::fromJson(lines[address - 1]).object();
+        QCOMPARE(o.value("address").toInt(), address);
+        const double ia = o.value("ia").toDouble();
+        QVERIFY2(qAbs(ia - (1.2 + 0.1 * (address - 1))) < 0.05, lines[address - 1].constData());
+    }
+    const Run silent =
+        cli({"read", "--port", QString::fromLatin1(device), "--address", "9", "--timeout", "1"});
+    QCOMPARE(silent.code, 4);
+    QVERIFY2(QString::fromUtf8(silent.err).contains(QStringLiteral("исключением 11")),
+             silent.err.constData());
     stop(sim);
 }
 
