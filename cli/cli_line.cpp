@@ -98,6 +98,12 @@ bool CliLine::run(const std::function<bool()> &done)
 {
     QEventLoop loop;
     QObject::connect(m_line.get(), &Line::stepped, &loop, [&] { after_tick(done); });
+    // A line with nothing left to ask takes no more steps: the time-out and
+    // the silences are looked at all the same.
+    QTimer watch;
+    watch.setInterval(100);
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] { after_tick(done); });
+    watch.start();
     stop_on_signals(&loop, [this] {
         m_interrupted = true;
         stop();

@@ -39,6 +39,10 @@ public:
     bool wait_for_bytes(int ms) override;
     qint64 last_byte_ms() const override { return m_last_byte_ms; }
     QString open_error_text() const override { return m_stream.open_error_text(); }
+    bool set_ready_handler(std::function<void()> handler) override
+    {
+        return m_stream.set_ready_handler(std::move(handler));
+    }
 
 private:
     // Turns what has come in into RTU bytes; frames not wanted are dropped.

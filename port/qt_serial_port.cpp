@@ -44,6 +44,8 @@ bool QtSerialPort::set_ready_handler(std::function<void()> handler)
     m_ready = std::move(handler);
     if (m_tcp)
         m_tcp->set_ready_handler(m_ready);
+    if (m_mbtcp)
+        m_mbtcp->set_ready_handler(m_ready);
 #ifdef Q_OS_WIN
     // The Win32 port reads without being told: it is asked instead.
     return false;
@@ -151,8 +153,10 @@ void QtSerialPort::choose_backend()
         return;
     }
     if (is_mbtcp_device(m_device)) {
-        if (!m_mbtcp)
+        if (!m_mbtcp) {
             m_mbtcp = std::make_unique<MbtcpSerialPort>();
+            m_mbtcp->set_ready_handler(m_ready);
+        }
         m_mbtcp->set_device(m_device);
         m_backend = m_mbtcp.get();
         return;
