@@ -2,7 +2,7 @@
 // local mosquitto, watched by mosquitto_sub: how often each controller is
 // published, how long from its reply to the subscriber, and the publisher's
 // CPU and memory over the run.
-//   bench_publish [--minutes M] [--addresses N]
+//   bench_publish [--minutes M] [--addresses N] [--baud B --turnaround MS] [--interval MS]
 // Needs mosquitto and mosquitto_sub (scripts/deps installs them).
 
 #include <QCoreApplication>
@@ -77,6 +77,12 @@ int main(int argc, char *argv[])
     };
     const double minutes = option("--minutes", "1").toDouble();
     const int count = option("--addresses", "8").toInt();
+    // A line that keeps its time, and how often each controller is read.
+    QStringList line_time;
+    if (args.contains(QLatin1String("--baud")))
+        line_time << "--baud" << option("--baud", "115200") << "--turnaround"
+                  << option("--turnaround", "0");
+    const QString interval = option("--interval", "1000");
     const QString bin = QCoreApplication::applicationDirPath();
     const QString broker = QStandardPaths::findExecutable("mosquitto", {"/usr/sbin", "/usr/bin"});
     const QString sub_program = QStandardPaths::findExecutable("mosquitto_sub");
@@ -96,15 +102,18 @@ int main(int argc, char *argv[])
     QProcess mosquitto, sim, sub, cli;
     mosquitto.start(broker, {"-c", conf.fileName()});
     const QString link = dir.filePath("tty");
-    sim.start(bin + "/rzt604-sim", {"--address", QStringLiteral("1-%1").arg(count), "--link", link,
-                                    "--memory", dir.filePath("mem-{address}.bin")});
+    sim.start(bin + "/rzt604-sim",
+              QStringList{"--address", QStringLiteral("1-%1").arg(count), "--link", link,
+                          "--memory", dir.filePath("mem-{address}.bin")} +
+                  line_time);
     QThread::msleep(1000);
     sub.start(sub_program, {"-h", "127.0.0.1", "-p", QString::number(port), "-t",
                             "bench/+/measurement", "-F", "%U %p"});
     QThread::msleep(500);
     cli.start(bin + "/rzt604-cli",
               {"--port", link, "--address", QStringLiteral("1-%1").arg(count), "publish", "--mqtt",
-               QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--topic", "bench"});
+               QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--topic", "bench", "--interval",
+               interval});
     cli.waitForStarted();
 
     std::vector<double> latency_ms;
