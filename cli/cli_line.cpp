@@ -200,7 +200,11 @@ QString CliLine::silence_text(const QString &from) const
                        .arg(from, m_label, QString::number(m_timeout_ms / 1000.0));
     QStringList seen;
     if (m_last_exception >= 0)
-        seen << QStringLiteral("контроллер ответил исключением %1").arg(m_last_exception);
+        seen << (exception_meaning(m_last_exception).isEmpty()
+                     ? QStringLiteral("контроллер ответил исключением %1").arg(m_last_exception)
+                     : QStringLiteral("ответ — исключение %1: %2")
+                           .arg(m_last_exception)
+                           .arg(exception_meaning(m_last_exception)));
     if (m_noise_bytes > 0)
         seen << QStringLiteral("помехи на линии: отброшено %1 байт").arg(m_noise_bytes);
     else if (m_crc_failures > 0)

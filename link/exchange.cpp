@@ -67,6 +67,30 @@ int drain(Modbus &m)
 
 } // namespace
 
+QString exception_meaning(int code)
+{
+    switch (code) {
+    case 1:
+        return QStringLiteral("функция не поддерживается");
+    case 2:
+        return QStringLiteral("недопустимый адрес данных");
+    case 3:
+        return QStringLiteral("недопустимое значение");
+    case 4:
+        return QStringLiteral("отказ устройства");
+    case 5:
+        return QStringLiteral("запрос принят, выполняется");
+    case 6:
+        return QStringLiteral("устройство занято");
+    case 10: // a gateway with no route to the unit
+        return QStringLiteral("шлюз: нет пути к устройству");
+    case 11: // a gateway whose unit stayed silent
+        return QStringLiteral("шлюз: устройство не ответило");
+    default:
+        return {};
+    }
+}
+
 uint8_t read_rx_byte(Modbus &m)
 {
     return m.port->read_byte();

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QMetaType>
+#include <QString>
 
 enum class Verdict {
     good,         // the answer to the request out: good CRC, its address, function and length
@@ -46,3 +47,8 @@ struct Exchange {
 };
 
 Q_DECLARE_METATYPE(Exchange)
+
+// What a Modbus exception code says, in the operator's words: "отказ
+// устройства" for 4, "шлюз: устройство не ответило" for 11; empty for a
+// code the protocol does not name.
+QString exception_meaning(int code);

@@ -81,8 +81,11 @@ QString verdict_text(const Exchange &e)
 {
     switch (e.verdict) {
     case Verdict::good:
-        return e.exception_code >= 0 ? QStringLiteral("исключение, код %1").arg(e.exception_code)
-                                     : QStringLiteral("ОК");
+        if (e.exception_code < 0)
+            return QStringLiteral("ОК");
+        if (const QString meaning = exception_meaning(e.exception_code); !meaning.isEmpty())
+            return QStringLiteral("исключение, код %1 (%2)").arg(e.exception_code).arg(meaning);
+        return QStringLiteral("исключение, код %1").arg(e.exception_code);
     case Verdict::crc_mismatch:
         return QStringLiteral("несовпадение КС");
     case Verdict::unmatched:

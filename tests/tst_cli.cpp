@@ -480,7 +480,7 @@ void TestCli::exit_codes_data()
     QTest::addRow("silent slave, params")
         << QStringList{"--address", "9", "--timeout", "1", "params", "get"} << 4 << "от адреса 9";
     QTest::addRow("exception") << QStringList{"--address", "2", "--timeout", "1", "read"} << 4
-                               << "исключением 2";
+                               << "исключение 2: недопустимый адрес данных";
     QTest::addRow("missing port") << QStringList{"--port", "/nonexistent/ttyRZT", "read"} << 2
                                   << "порт /nonexistent/ttyRZT не открыт";
     QTest::addRow("port number out of range")
