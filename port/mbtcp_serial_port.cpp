@@ -10,17 +10,6 @@
 namespace {
 
 constexpr quint16 mbtcp_port = 502;
-// transaction id (2), protocol id (2, 0 for Modbus), length (2, counts the
-// unit id and the PDU that follow)
-constexpr int header_size = 6;
-// A length outside these is no MBAP frame: the stream is out of step.
-constexpr int min_length = 2; // unit id, function code
-constexpr int max_length = 260;
-
-int be16(const QByteArray &b, qsizetype at)
-{
-    return quint8(b[at]) << 8 | quint8(b[at + 1]);
-}
 
 void append_be16(QByteArray &b, int v)
 {
@@ -53,8 +42,7 @@ void MbtcpSerialPort::close()
 
 void MbtcpSerialPort::forget()
 {
-    m_awaited = false;
-    m_raw.clear();
+    m_reader.reset();
     m_rtu.clear();
     m_rtu_at = 0;
 }
@@ -85,7 +73,7 @@ int MbtcpSerialPort::discard_waiting()
 
 int MbtcpSerialPort::take_dropped()
 {
-    return std::exchange(m_dropped, 0);
+    return std::exchange(m_dropped, 0) + m_reader.take_dropped();
 }
 
 void MbtcpSerialPort::write_frame(std::span<const uint8_t> frame)
@@ -94,8 +82,7 @@ void MbtcpSerialPort::write_frame(std::span<const uint8_t> frame)
     if (frame.size() < 4 || !is_open())
         return;
     // An answer to an earlier request that comes after this is not taken.
-    ++m_transaction;
-    m_awaited = true;
+    m_reader.await(++m_transaction);
     const auto unit_and_pdu = frame.first(frame.size() - 2);
     QByteArray mbap;
     append_be16(mbap, m_transaction);
@@ -122,47 +109,24 @@ bool MbtcpSerialPort::wait_for_bytes(int ms)
 
 void MbtcpSerialPort::take_in()
 {
-    m_raw += m_stream.read_all();
-    while (take_frame()) {
-    }
-}
-
-bool MbtcpSerialPort::take_frame()
-{
-    if (m_raw.size() < header_size)
-        return false;
-    const int length = be16(m_raw, 4);
-    if (be16(m_raw, 2) != 0 || length < min_length || length > max_length) {
+    if (!m_reader.feed(m_stream.read_all())) {
         distrust();
-        return false;
+        return;
     }
-    const qsizetype size = header_size + length;
-    if (m_raw.size() < size)
-        return false;
-    if (m_awaited && be16(m_raw, 0) == m_transaction) {
-        m_awaited = false;
-        // address (the unit id), PDU, CRC low, CRC high
-        QByteArray rtu = m_raw.mid(header_size, length);
-        const uint16_t crc = crc16(rtu, int(rtu.size()) - 1);
-        rtu.append(char(crc & 0xFF));
-        rtu.append(char(crc >> 8));
-        m_rtu.remove(0, m_rtu_at);
-        m_rtu_at = 0;
-        m_rtu += rtu;
-        m_last_byte_ms = QDateTime::currentMSecsSinceEpoch();
-    } else {
-        m_dropped += int(size);
-    }
-    m_raw.remove(0, size);
-    return true;
+    const QByteArray rtu = m_reader.take_rtu();
+    if (rtu.isEmpty())
+        return;
+    m_rtu.remove(0, m_rtu_at);
+    m_rtu_at = 0;
+    m_rtu += rtu;
+    m_last_byte_ms = QDateTime::currentMSecsSinceEpoch();
 }
 
 // Once a header breaks the framing no later byte can be placed: everything
 // held goes, and the connection with it, to be opened afresh.
 void MbtcpSerialPort::distrust()
 {
-    const qsizetype held = m_raw.size() + (m_rtu.size() - m_rtu_at) + m_stream.read_all().size();
-    m_dropped += int(held);
+    m_dropped += int((m_rtu.size() - m_rtu_at) + m_stream.read_all().size());
     forget();
     m_stream.drop_connection();
 }

@@ -7,6 +7,7 @@
 // judges it as it judges a serial reply. The connection, its reconnect and
 // its messages are those of tcp://.
 
+#include "mbap_reader.h"
 #include "serial_port.h"
 #include "tcp_serial_port.h"
 
@@ -47,16 +48,12 @@ public:
 private:
     // Turns what has come in into RTU bytes; frames not wanted are dropped.
     void take_in();
-    // One whole MBAP frame off the front of m_raw; false when none is there.
-    bool take_frame();
     void forget();
     void distrust();
 
-    // Last request's transaction; an answer is taken only while awaited.
+    // Last request's transaction; an answer is taken only to it.
     quint16 m_transaction = 0;
-    bool m_awaited = false;
-    // Received and not yet a whole MBAP frame: at most one frame's worth.
-    QByteArray m_raw;
+    MbapReader m_reader;
     // The RTU frame of the answer, handed out from m_rtu_at on.
     QByteArray m_rtu;
     qsizetype m_rtu_at = 0;
