@@ -39,7 +39,7 @@ timed() {
 }
 
 cli params get "$work/p.json"
-timed "params set --verify (9 parameters, 6 frames)" cli params set "$work/p.json" --verify
+timed "params set --verify (9 parameters, 13 frames)" cli params set "$work/p.json" --verify
 if cli scan --to 1 >/dev/null 2>&1 || [ $? -ne 1 ]; then
     timed "scan 1..247 (one answering address)" cli scan
 else
