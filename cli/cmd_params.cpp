@@ -95,19 +95,25 @@ ParamFile file_of(const ControllerModel &model)
     return f;
 }
 
+// The versions first, from the measurement block; then the three reads:
+// what the controller holds, in its model. exit_ok, or why not.
+int read_controller(CliLine &link, const CliArgs &args, int address)
+{
+    Line &line = link.line();
+    line.ask_measurement(address);
+    const auto end = run_operation(link, line.controller(address), OperationKind::read_all,
+                                   [&] { return line.read_all(address); });
+    if (!end)
+        return stopped(link, address);
+    return unanswered(line.table(), who(args, address), *end);
+}
+
 int get_one(CliLine &link, const CliArgs &args, int address, const QString &path)
 {
     Line &line = link.line();
-    ControllerModel &model = line.controller(address);
-    // The versions first, from the measurement block; then the three reads.
-    line.ask_measurement(address);
-    const auto end =
-        run_operation(link, model, OperationKind::read_all, [&] { return line.read_all(address); });
-    if (!end)
-        return stopped(link, address);
-    if (const int code = unanswered(line.table(), who(args, address), *end))
+    if (const int code = read_controller(link, args, address))
         return code;
-    const ParamFile file = file_of(model);
+    const ParamFile file = file_of(line.controller(address));
     if (path == QLatin1String("-")) {
         const QByteArray json = param_file_json(line.table(), file);
         std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
@@ -175,12 +181,7 @@ int set_one(CliLine &link, const CliArgs &args, int address, const ParRaws &raws
     ControllerModel &model = line.controller(address);
     // What it holds and its versions first: the journal keeps what each
     // write replaced, and on which controller.
-    line.ask_measurement(address);
-    const auto read =
-        run_operation(link, model, OperationKind::read_all, [&] { return line.read_all(address); });
-    if (!read)
-        return stopped(link, address);
-    if (const int code = unanswered(table, who(args, address), *read))
+    if (const int code = read_controller(link, args, address))
         return code;
     // Each echoed write is read back by the line; the end says what the
     // controller's memory kept.

@@ -2,10 +2,8 @@
 // after an incident. An intent is on disk before its frame leaves; a write
 // that cannot be recorded is not made; several programs append whole lines;
 // a damaged line costs only itself; a full journal goes on in a new file.
-#include "fake_controller.h"
-#include "fake_serial_port.h"
 #include "frames.h"
-#include "line_driver.h"
+#include "line_rig.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -17,25 +15,7 @@
 
 namespace {
 
-struct Rig {
-    QTemporaryDir dir;
-    FakeSerialPort *port = nullptr;
-    std::unique_ptr<Line> line;
-    FakeController controller;
-
-    Rig()
-    {
-        auto p = std::make_unique<FakeSerialPort>();
-        p->make_free({1});
-        port = p.get();
-        line = std::make_unique<Line>(std::move(p), dir.filePath(QStringLiteral("тп.ini")));
-        line->set_com_port(1);
-        line->open_configured();
-        line->set_address(1);
-        port->responder = [this](const QByteArray &frame) { return controller(frame); };
-    }
-    QString journal() const { return dir.filePath(QStringLiteral("journal.jsonl")); }
-};
+using Rig = LineRig;
 
 QByteArray record_line(const QString &id, const char *kind)
 {

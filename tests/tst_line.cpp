@@ -1,10 +1,8 @@
 // The line and the controllers' models behind it, over a fake port: what a
 // model holds comes only from replies bound to their own requests, for the
 // controller the line talks to now.
-#include "fake_controller.h"
-#include "fake_serial_port.h"
 #include "frames.h"
-#include "line_driver.h"
+#include "line_rig.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -12,35 +10,14 @@
 
 namespace {
 
-struct Rig {
-    QTemporaryDir dir;
-    FakeSerialPort *port = nullptr;
-    std::unique_ptr<Line> line;
-    FakeController controller;
+struct Rig : LineRig {
     QList<OperationEnd> ended;
 
     Rig()
     {
-        auto p = std::make_unique<FakeSerialPort>();
-        p->make_free({1});
-        port = p.get();
-        line = std::make_unique<Line>(std::move(p), dir.filePath(QStringLiteral("тп.ini")));
-        line->set_com_port(1);
-        line->open_configured();
-        line->set_address(1);
-        // Waits for a lost port like the program does; the suite ticks itself.
-        line->start();
-        LineDriver::timer(*line)->stop();
-        answer();
         QObject::connect(&model(), &ControllerModel::operation_ended,
                          [this](const OperationEnd &e) { ended << e; });
     }
-    void answer()
-    {
-        port->responder = [this](const QByteArray &frame) { return controller(frame); };
-    }
-    ControllerModel &model(int address = 1) { return line->controller(address); }
-    void ticks(int n) { LineDriver::ticks(*line, n); }
     QList<QByteArray> writes() const
     {
         QList<QByteArray> out;
