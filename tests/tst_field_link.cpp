@@ -86,7 +86,8 @@ void TestFieldLink::monitor_shows_each_verdict_data()
     QTest::newRow("good") << QStringList{} << "  ОК, " << 0;
     QTest::newRow("corrupt") << QStringList{"--corrupt", "1"} << "  несовпадение КС, " << 1;
     QTest::newRow("drop") << QStringList{"--drop", "1"} << "← нет ответа" << 2;
-    QTest::newRow("exception") << QStringList{"--exception", "2"} << "  исключение, код 2 (недопустимый адрес данных), " << 3;
+    QTest::newRow("exception") << QStringList{"--exception", "2"}
+                               << "  исключение, код 2 (недопустимый адрес данных), " << 3;
 }
 
 void TestFieldLink::monitor_shows_each_verdict()

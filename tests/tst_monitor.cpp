@@ -100,11 +100,11 @@ void TestMonitor::exchange_lines_and_counts_data()
     QTest::newRow("two bytes") << true << poll << QByteArray::fromHex("0103") << none << -1 << poll
                                << QStringList{"← 01 03  нет ответа", sent_line}
                                << Counts{1, 0, 0, 1, 0};
-    QTest::newRow("exception") << true << poll << QByteArray::fromHex("018302c0f1") << good << 2
-                               << poll
-                               << QStringList{"← 01 83 02 C0 F1  исключение, код 2 (недопустимый адрес данных), 12 мс",
-                                              sent_line}
-                               << Counts{1, 0, 0, 0, 1};
+    QTest::newRow("exception")
+        << true << poll << QByteArray::fromHex("018302c0f1") << good << 2 << poll
+        << QStringList{"← 01 83 02 C0 F1  исключение, код 2 (недопустимый адрес данных), 12 мс",
+                       sent_line}
+        << Counts{1, 0, 0, 0, 1};
     // Nothing was out and nothing came: only the frame sent.
     QTest::newRow("first tick") << true << QByteArray() << QByteArray() << none << -1 << poll
                                 << QStringList{sent_line} << Counts{1, 0, 0, 0, 0};

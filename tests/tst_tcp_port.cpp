@@ -380,7 +380,8 @@ void TestTcpPort::cli_reads_a_line_of_controllers_over_modbus_tcp()
     const Run silent =
         cli({"read", "--port", QString::fromLatin1(device), "--address", "9", "--timeout", "1"});
     QCOMPARE(silent.code, 4);
-    QVERIFY2(QString::fromUtf8(silent.err).contains(QStringLiteral("исключение 11: шлюз: устройство не ответило")),
+    QVERIFY2(QString::fromUtf8(silent.err)
+                 .contains(QStringLiteral("исключение 11: шлюз: устройство не ответило")),
              silent.err.constData());
     stop(sim);
 }
