@@ -78,6 +78,9 @@ pid=
 [ ! -e "$link" ] && [ ! -L "$link" ] || fail "link $link left behind"
 
 # Modbus TCP: the port is the simulator's choice, printed as its first line.
+# The first simulator's output is removed first: the new one truncates the file
+# only once it runs, and until then the wait below would read the old line.
+rm -f "$work/sim.out" "$work/sim.err"
 "$sim" --seed 5 --address 1,2 --mbtcp 0 --gateway-exceptions -v >"$work/sim.out" 2>"$work/sim.err" &
 pid=$!
 for _ in $(seq 300); do
