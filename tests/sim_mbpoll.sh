@@ -18,7 +18,8 @@ fi
 work=$(mktemp -d)
 pid=
 cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    # The killed simulator's status must not end the cleanup (set -e).
+    [ -z "$pid" ] || { kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; }
     rm -rf "$work"
 }
 trap cleanup EXIT
