@@ -34,6 +34,9 @@ public:
     // Start-up. False when the operator cancelled the port error: the
     // program then ends without the window having been shown.
     bool Form_Load();
+    // rzt604-modbus --demo, before Form_Load: the titles say so and the
+    // port dialog saves nothing.
+    void set_demo();
 
     // ConfigView
     void show_status_now(const QString &text) override;
@@ -117,6 +120,7 @@ private:
 
     Line m_line;
     ParBoxes *m_par = nullptr;
+    bool m_demo = false;
 
     QComboBox *m_cmb_slad = nullptr;
     QLabel *m_lbl_sys_mes = nullptr;

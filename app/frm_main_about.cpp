@@ -23,7 +23,9 @@ QString FrmMain::about_text() const
     return windowTitle() + QLatin1Char('\n') +
            QStringLiteral("Версия %1\n").arg(QStringLiteral(RZT_VERSION)) +
            QStringLiteral("Qt %1\n").arg(QString::fromLatin1(qVersion())) +
-           QStringLiteral("Файл конфигурации: %1\n").arg(m_line.config_path()) +
+           (m_demo ? QStringLiteral("Файл конфигурации на время демонстрации: %1\n")
+                   : QStringLiteral("Файл конфигурации: %1\n"))
+               .arg(m_line.config_path()) +
            (device.isEmpty() ? QStringLiteral("Порт не выбран")
                              : QStringLiteral("Порт COM%1: %2").arg(n).arg(device));
 }

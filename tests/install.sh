@@ -144,5 +144,32 @@ pids+=($!)
 wait_for "$work/sim.err" ' rx 01 03 ' \
     || fail "the program did not poll the port of the user's file: $(cat "$work/app2.out")"
 
+
+# --demo: the installed simulator, found beside the program, serves it for
+# this run only; neither the user's folders nor the temporary one keep
+# anything once the program has ended, and the simulator ends with it.
+need pgrep procps
+demo=$work/demo
+mkdir -p "$demo/tmp" "$demo/run"
+chmod 700 "$demo/run"
+[ "$(id -u)" -ne 0 ] || chown -R 65534:65534 "$demo"
+(exec "${as_user[@]}" env HOME="$demo" XDG_CONFIG_HOME="$demo/.config" \
+    XDG_DATA_HOME="$demo/.local/share" XDG_RUNTIME_DIR="$demo/run" TMPDIR="$demo/tmp" \
+    QT_QPA_PLATFORM=offscreen "$prefix/bin/rzt604-modbus" --demo) >"$work/demo.out" 2>&1 &
+app=$!
+pids+=("$app")
+sim=
+for _ in $(seq 600); do
+    sim=$(pgrep -P "$app" -x rzt604-sim) && break
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.05
+done
+[ -n "$sim" ] || fail "--demo started no simulator: $(cat "$work/demo.out")"
+kill "$app"
+wait "$app" || fail "--demo ended with $?: $(cat "$work/demo.out")"
+! kill -0 "$sim" 2>/dev/null || fail "--demo left its simulator running"
+left=$(cd "$demo" && find . -mindepth 1 ! -path ./tmp ! -path ./run ! -path './run/*')
+[ -z "$left" ] || fail "--demo left files behind: $left"
+
 [ "$(ls -A "$prefix/bin")" = "$before" ] || fail "written beside the program: $(ls -A "$prefix/bin")"
 echo "PASS: installed $version into a prefix; config in $ini"
