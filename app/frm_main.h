@@ -71,6 +71,8 @@ public:
     JournalWindow *journal_window() const { return m_journal_window; }
     // "О программе": version, Qt, the configuration file and the port's device.
     void mnu_about_Click();
+    // F1: the operator's guide, or where it is to be had and the main keys.
+    void key_guide_Click();
     QString about_text() const;
 
     // Live values older than this are shown greyed.

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks it as a desktop and a
-# Debian package see it: every file in place, the desktop entry and AppStream
-# metainfo valid, icons of the size their folder says, --version equal to the
-# package's version without a display; then runs the installed program from a
-# folder its user may not write, against the installed simulator, and checks
-# that it creates and uses ~/.config/rzt604-modbus/тп.ini and writes nothing
-# beside itself.
+# Debian package see it: every file in place (the guides of docs/ among them),
+# the desktop entry and AppStream metainfo valid, icons of the size their
+# folder says, --version equal to the package's version without a display;
+# then runs the installed program from a folder its user may not write,
+# against the installed simulator, and checks that it creates and uses
+# ~/.config/rzt604-modbus/тп.ini and writes nothing beside itself, and that
+# --demo starts the installed simulator and leaves nothing behind.
 # Usage: install.sh BUILD_DIR APP_ID WITH_CLI(0|1)
 set -euo pipefail
 
@@ -42,6 +43,11 @@ files=(bin/rzt604-modbus bin/rzt604-sim
                                share/doc/rzt604-modbus/examples/publish.conf)
 for f in "${files[@]}"; do
     [ -s "$prefix/$f" ] || fail "not installed: $f"
+done
+# The guides and their pictures as they are in docs/, where F1 finds operator.md.
+for doc in "$(dirname "$0")"/../docs/*.md "$(dirname "$0")"/../docs/*.png; do
+    [ -e "$doc" ] || continue
+    cmp -s "$doc" "$prefix/share/doc/rzt604-modbus/${doc##*/}" || fail "not installed: docs/${doc##*/}"
 done
 
 # Outside a UTF-8 locale man formats for ASCII: a character with neither a
