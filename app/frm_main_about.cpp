@@ -56,7 +56,8 @@ QString FrmMain::about_text() const
                    : QStringLiteral("Файл конфигурации: %1\n"))
                .arg(m_line.config_path()) +
            (device.isEmpty() ? QStringLiteral("Порт не выбран")
-                             : QStringLiteral("Порт COM%1: %2").arg(n).arg(device));
+                             : QStringLiteral("Порт COM%1: %2").arg(n).arg(device)) +
+           QStringLiteral("\n\nРуководство оператора — F1, выход — Ctrl+Q");
 }
 
 void FrmMain::mnu_about_Click()
