@@ -92,6 +92,12 @@ bool FrmMain::Form_Load()
     return true;
 }
 
+void FrmMain::set_demo()
+{
+    m_demo = true;
+    setWindowTitle(windowTitle() + QStringLiteral(" (демонстрация)"));
+}
+
 bool FrmMain::open_port_step(PortError error)
 {
     QString text =
@@ -105,6 +111,7 @@ bool FrmMain::open_port_step(PortError error)
     if (answer != QMessageBox::Ok)
         return false;
     WndSetCom dialog(m_line, *this, this);
+    dialog.set_demo(m_demo);
     dialog.form_load();
     centre_on_screen(&dialog);
     dialog.exec();
@@ -126,6 +133,7 @@ void FrmMain::mnu_settings_Click()
     m_dialog->setAttribute(Qt::WA_DeleteOnClose);
     // Closing the main window ends the program even while this one is open.
     m_dialog->setAttribute(Qt::WA_QuitOnClose, false);
+    m_dialog->set_demo(m_demo);
     m_dialog->form_load();
     if (m_dialog)
         m_dialog->show();

@@ -34,6 +34,9 @@ public:
     // Start-up. False when the operator cancelled the port error: the
     // program then ends without the window having been shown.
     bool Form_Load();
+    // rzt604-modbus --demo, before Form_Load: the titles say so and the
+    // port dialog saves nothing.
+    void set_demo();
 
     // ConfigView
     void show_status_now(const QString &text) override;
@@ -68,6 +71,8 @@ public:
     JournalWindow *journal_window() const { return m_journal_window; }
     // "О программе": version, Qt, the configuration file and the port's device.
     void mnu_about_Click();
+    // F1: the operator's guide, or where it is to be had and the main keys.
+    void key_guide_Click();
     QString about_text() const;
 
     // Live values older than this are shown greyed.
@@ -117,6 +122,7 @@ private:
 
     Line m_line;
     ParBoxes *m_par = nullptr;
+    bool m_demo = false;
 
     QComboBox *m_cmb_slad = nullptr;
     QLabel *m_lbl_sys_mes = nullptr;

@@ -37,7 +37,7 @@ const char *const description =
     "                                 измерения, параметры и состояние каждого адреса\n"
     "                                 в брокер MQTT, пока не остановят\n"
     "\n"
-    "С несколькими адресами (--address 1,2,5 или 1-4) контроллеры на одной линии\n"
+    "С несколькими адресами (-a 1,2,5, 1-4 или 1:4) контроллеры на одной линии\n"
     "опрашиваются по очереди; read --json выводит строку JSON на адрес, monitor\n"
     "добавляет столбец address, params get пишет файл на адрес (в FILE {address}),\n"
     "params set записывает файл в каждый контроллер по очереди.\n"
@@ -91,9 +91,9 @@ void add_options(QCommandLineParser &p)
 {
     p.setApplicationDescription(QString::fromUtf8(description));
     p.addOption({{"h", "help"}, "Эта справка."});
-    p.addOption({"version", "Версия программы."});
+    p.addOption({{"V", "version"}, "Версия программы."});
     p.addPositionalArgument(
-        "command",
+        "команда",
         "read, params get, params set, params compare, journal, monitor, scan или publish.");
     p.addOptions({
         {"port",
@@ -102,8 +102,11 @@ void add_options(QCommandLineParser &p)
          "mbtcp://УЗЕЛ[:ПОРТ] устройства или шлюза Modbus TCP (без порта 502). "
          "По умолчанию порт из тп.ini рядом с программой, без него COM1.",
          "PORT"},
-        {"address", "Адрес контроллера, 1..247 (по умолчанию 1), или несколько: 1,2,5 или 1-4.",
-         "N", "1"},
+        {{"a", "address"},
+         "Адрес контроллера, 1..247 (по умолчанию 1), или несколько: 1,2,5, диапазон 1-4 "
+         "или 1:4, или вместе: 1,3:5.",
+         "N",
+         "1"},
         {"timeout",
          "Сколько секунд повторять запрос без полного ответа (по умолчанию 3); monitor "
          "после этого сообщает о молчании и ждёт дальше.",
@@ -243,14 +246,16 @@ CliArgs parse_args(const QStringList &arguments)
 QList<int> address_list(const QString &text, QString *why)
 {
     QList<int> out;
+    // A range as 1-4, or as 1:4 as mbpoll writes it.
     static const QRegularExpression item(
-        QStringLiteral("^\\s*(\\d{1,3})(?:\\s*-\\s*(\\d{1,3}))?\\s*$"));
+        QStringLiteral("^\\s*(\\d{1,3})(?:\\s*[-:]\\s*(\\d{1,3}))?\\s*$"));
     for (const QString &part : text.split(QLatin1Char(','))) {
         const auto m = item.match(part);
         const int first = m.captured(1).toInt();
         const int last = m.captured(2).isEmpty() ? first : m.captured(2).toInt();
         if (!m.hasMatch() || first < 1 || last > 247 || last < first) {
-            *why = QStringLiteral("«%1» — не адрес 1..247 и не диапазон вида 1-4").arg(part);
+            *why =
+                QStringLiteral("«%1» — не адрес 1..247 и не диапазон вида 1-4 или 1:4").arg(part);
             return {};
         }
         for (int a = first; a <= last; ++a) {

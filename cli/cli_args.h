@@ -31,7 +31,7 @@ struct CliArgs {
     QString port;    // "COM3" or a device path; empty for the port in тп.ini
     int address = 1; // the first of addresses
     bool address_given = false;
-    QList<int> addresses{1}; // "1,2,5", "1-4": the controllers on the line, in order
+    QList<int> addresses{1}; // "1,2,5", "1-4", "1:4": the controllers on the line, in order
     int timeout_ms = 3000;
     int reply_timeout_ms = 150; // how long one request waits for its reply
     int interval_ms = 1000;     // monitor, publish: each controller read this often
@@ -54,7 +54,8 @@ struct CliArgs {
     QString topic; // the prefix; rzt604/<host name> by default
 };
 
-// "1,2,5", "1-4", "1,3-5": addresses 1..247 in the order given, each once.
+// "1,2,5", "1-4" or "1:4", "1,3-5": addresses 1..247 in the order given,
+// each once.
 // Empty, with why set, for anything else.
 QList<int> address_list(const QString &text, QString *why);
 

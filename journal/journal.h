@@ -62,9 +62,10 @@ QJsonObject journal_entry_json(const JournalEntry &e);
 QString journal_table(const QList<JournalEntry> &entries);
 
 // The entries as CSV of the same columns: "," between fields and "." in
-// numbers, or for a spreadsheet the separators given, with a byte order mark.
-QByteArray journal_csv(const QList<JournalEntry> &entries, char separator = ',',
-                       char decimal = '.');
+// numbers, or the separators given; for a spreadsheet (spreadsheet_csv_layout
+// of records) after a byte order mark, so that it reads UTF-8.
+QByteArray journal_csv(const QList<JournalEntry> &entries, char separator = ',', char decimal = '.',
+                       bool byte_order_mark = false);
 
 struct JournalRead {
     QList<JournalEntry> entries; // oldest first

@@ -182,7 +182,8 @@ QString journal_table(const QList<JournalEntry> &entries)
     return out;
 }
 
-QByteArray journal_csv(const QList<JournalEntry> &entries, char separator, char decimal)
+QByteArray journal_csv(const QList<JournalEntry> &entries, char separator, char decimal,
+                       bool byte_order_mark)
 {
     static const QRegularExpression number(QStringLiteral("^-?\\d+\\.\\d+$"));
     const auto field = [&](QString text) {
@@ -192,7 +193,7 @@ QByteArray journal_csv(const QList<JournalEntry> &entries, char separator, char 
             text = u'"' + text.replace(QStringLiteral("\""), QStringLiteral("\"\"")) + u'"';
         return text.toUtf8();
     };
-    QByteArray out = separator == ',' ? QByteArray() : QByteArray("\xEF\xBB\xBF");
+    QByteArray out = byte_order_mark ? QByteArray("\xEF\xBB\xBF") : QByteArray();
     QList<QByteArray> head;
     for (const JournalColumn &c : journal_columns)
         head << field(QString::fromUtf8(c.caption));

@@ -1,6 +1,7 @@
 #include "journal_window.h"
 
 #include "journal.h"
+#include "measurement_csv.h"
 #include "message_box.h"
 #include "safe_write.h"
 
@@ -15,14 +16,6 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-
-namespace {
-
-const char *const plain_filter = "CSV (запятая, точка) (*.csv)";
-const char *const spreadsheet_filter =
-    "CSV для Excel (точка с запятой, десятичная запятая) (*.csv)";
-
-} // namespace
 
 JournalWindow::JournalWindow(Journal &journal, QWidget *parent)
     : QWidget(parent, Qt::Window), m_journal(journal)
@@ -150,20 +143,21 @@ void JournalWindow::show_rows()
 
 void JournalWindow::export_csv()
 {
+    const CsvLayout sheet = spreadsheet_csv_layout();
     FileChoice choice{
         true,
         QStringLiteral("Экспорт журнала"),
-        QString::fromUtf8(plain_filter) + QStringLiteral(";;") +
-            QString::fromUtf8(spreadsheet_filter),
+        plain_csv_filter() + QStringLiteral(";;") + spreadsheet_csv_filter(sheet),
         QStringLiteral("журнал-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate)),
         QStringLiteral("csv"),
         QString()};
     const QString path = choose_file(this, choice);
     if (path.isEmpty())
         return;
-    const bool spreadsheet = choice.chosen_filter == QString::fromUtf8(spreadsheet_filter);
+    const CsvLayout layout =
+        choice.chosen_filter == spreadsheet_csv_filter(sheet) ? sheet : CsvLayout{};
     const QByteArray csv =
-        spreadsheet ? journal_csv(m_shown, ';', ',') : journal_csv(m_shown, ',', '.');
+        journal_csv(m_shown, layout.separator, layout.decimal, layout.spreadsheet);
     QString why;
     if (!replace_file(path, csv, &why))
         message_box(this, QStringLiteral("Журнал не сохранён: ") + why, windowTitle(),

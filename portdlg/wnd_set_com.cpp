@@ -201,8 +201,16 @@ void WndSetCom::OK_Click()
         return;
     m_line.set_port_confirmed(true);
     m_line.set_com_port(uint8_t(chosen_port_number()));
-    save_config(m_line.config_path(), m_line.com_port(), m_main_view);
+    if (!m_demo)
+        save_config(m_line.config_path(), m_line.com_port(), m_main_view);
     accept();
+}
+
+void WndSetCom::set_demo(bool demo)
+{
+    m_demo = demo;
+    setWindowTitle(demo ? QStringLiteral("Настройка порта (демонстрация, не сохраняется)")
+                        : QStringLiteral("Настройка порта"));
 }
 
 void WndSetCom::Cancel_Click()

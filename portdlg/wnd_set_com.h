@@ -1,8 +1,8 @@
 #pragma once
 // The port selection dialog: probes COM1..COM16, lists the ports that open,
 // switches the live port on every choice, and on OK stores the choice in the
-// configuration file. Any other way of closing goes back to the port in use
-// when the dialog was loaded.
+// configuration file (not in a demonstration). Any other way of closing goes
+// back to the port in use when the dialog was loaded.
 
 #include <QDialog>
 #include <QString>
@@ -27,6 +27,10 @@ public:
 
     // Every way of closing (OK, Отмена, close button, Esc) ends up here.
     void done(int r) override;
+
+    // A demonstration (rzt604-modbus --demo): ОК takes the choice for this
+    // run only and saves nothing; the title says so.
+    void set_demo(bool demo);
 
 protected:
     // Enter in the list is ОК, though neither button is the default one.
@@ -54,6 +58,7 @@ private:
 
     uint8_t m_saved_port = 0;
     bool m_loaded = false;
+    bool m_demo = false;
 
     QComboBox *m_cmbCOMList = nullptr;
     QPushButton *m_ok = nullptr;

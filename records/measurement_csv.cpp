@@ -10,9 +10,10 @@ QByteArray csv_header(const CsvLayout &layout)
     if (layout.address)
         header += layout.separator + QByteArray("address");
     for (const MeasuredField &f : measured_fields) {
-        header += layout.separator + QByteArray(f.id);
-        if (layout.spreadsheet)
-            header += ", " + QByteArray(f.unit);
+        // "ia, А" is one field, quoted where "," separates fields.
+        const QByteArray name =
+            layout.spreadsheet ? QByteArray(f.id) + ", " + QByteArray(f.unit) : QByteArray(f.id);
+        header += layout.separator + (name.contains(layout.separator) ? '"' + name + '"' : name);
     }
     return header + '\n';
 }
@@ -48,4 +49,22 @@ QByteArray csv_row(const Measurement &m, const CsvLayout &layout)
         row += layout.separator + value;
     }
     return row + '\n';
+}
+
+CsvLayout spreadsheet_csv_layout(const QLocale &locale)
+{
+    const bool comma = locale.decimalPoint() == QLatin1String(",");
+    return {false, comma ? ';' : ',', comma ? ',' : '.', true};
+}
+
+QString plain_csv_filter()
+{
+    return QStringLiteral("CSV (запятая, точка) (*.csv)");
+}
+
+QString spreadsheet_csv_filter(const CsvLayout &layout)
+{
+    return layout.decimal == ','
+               ? QStringLiteral("CSV для таблиц (точка с запятой, десятичная запятая) (*.csv)")
+               : QStringLiteral("CSV для таблиц (запятая, десятичная точка) (*.csv)");
 }

@@ -2,6 +2,7 @@
 
 #include "mbtcp_server.h"
 #include "pty.h"
+#include "qt_russian.h"
 #include "rtu_slave.h"
 #include "server.h"
 #include "sim_options.h"
@@ -62,7 +63,8 @@ std::vector<std::unique_ptr<sim::Controller>> makeLine(const Options &o)
         if (!o.memory.isEmpty() && !ctl->attachFile(file, &error))
             fail(error);
         if (o.ignoredWrite != 0 && !ctl->ignoreWritesTo(o.ignoredWrite))
-            fail(QStringLiteral("--ignore-write: no parameter starts at %1").arg(o.ignoredWrite));
+            fail(QStringLiteral("--ignore-write: ни один параметр не начинается с %1")
+                     .arg(o.ignoredWrite));
         line.push_back(std::move(ctl));
     }
     return line;
@@ -117,6 +119,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rzt604-sim"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RZT_VERSION));
+    // Qt's own words in the help ("Использование", "Параметры") in Russian too.
+    install_qt_russian(app);
     const Options o = parseOptions(app);
 
     const std::vector<std::unique_ptr<sim::Controller>> line = makeLine(o);

@@ -47,7 +47,7 @@ bool MbtcpServer::listen(const QHostAddress &host, quint16 port, QString *error)
 {
     if (m_server.listen(host, port))
         return true;
-    *error = QStringLiteral("--mbtcp %1 on %2: %3")
+    *error = QStringLiteral("--mbtcp %1 на %2: %3")
                  .arg(QString::number(port), host.toString(), m_server.errorString());
     return false;
 }

@@ -103,7 +103,7 @@ bool Pty::makeLink(const QString &linkPath, QString *error)
     if (existing.isSymLink()) {
         QFile::remove(linkPath);
     } else if (existing.exists()) {
-        *error = QStringLiteral("%1 exists and is not a symbolic link").arg(linkPath);
+        *error = QStringLiteral("%1 уже есть, и это не символьная ссылка").arg(linkPath);
         return false;
     }
     if (::symlink(QFile::encodeName(m_path).constData(), QFile::encodeName(linkPath).constData()) !=

@@ -10,7 +10,7 @@ Pty::~Pty() = default;
 
 bool Pty::open(QString *error)
 {
-    *error = QStringLiteral("no pseudo-terminals on this system; use --device COMn");
+    *error = QStringLiteral("в этой системе нет псевдотерминалов; задайте --device COMn");
     return false;
 }
 
@@ -28,7 +28,7 @@ bool Pty::write(const QByteArray &)
 
 bool Pty::makeLink(const QString &, QString *error)
 {
-    *error = QStringLiteral("no pseudo-terminals on this system");
+    *error = QStringLiteral("в этой системе нет псевдотерминалов");
     return false;
 }
 

@@ -1,5 +1,7 @@
 #include "rtu_slave.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 #include <utility>
 
@@ -46,13 +48,15 @@ QList<int> parseAddressList(const QString &text, QString *error)
 {
     QList<int> out;
     for (const QString &item : text.split(QLatin1Char(','))) {
-        const QStringList ends = item.split(QLatin1Char('-'));
+        // A range as 1-4, or as 1:4 as mbpoll writes it.
+        static const QRegularExpression range_sign(QStringLiteral("[-:]"));
+        const QStringList ends = item.split(range_sign);
         bool okFirst = false;
         bool okLast = true;
         const int first = ends.first().trimmed().toInt(&okFirst);
         const int last = ends.size() == 2 ? ends.last().trimmed().toInt(&okLast) : first;
         if (ends.size() > 2 || !okFirst || !okLast || first < 1 || last > 247 || first > last) {
-            *error = QStringLiteral("\"%1\" is not an address 1..247 or a range such as 1-4")
+            *error = QStringLiteral("«%1» — не адрес 1..247 и не диапазон вида 1-4 или 1:4")
                          .arg(item.trimmed());
             return {};
         }

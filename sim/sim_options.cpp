@@ -22,7 +22,7 @@ double shareOption(const QCommandLineParser &p, const QString &name)
     bool ok = false;
     const double v = p.value(name).toDouble(&ok);
     if (!ok || v < 0 || v > 1)
-        fail(QStringLiteral("--%1 wants a share from 0 to 1").arg(name));
+        fail(QStringLiteral("--%1: нужна доля от 0 до 1").arg(name));
     return v;
 }
 
@@ -31,88 +31,91 @@ long intOption(const QCommandLineParser &p, const QString &name, long low, long 
     bool ok = false;
     const long v = p.value(name).toLong(&ok);
     if (!ok || v < low || v > high)
-        fail(
-            QStringLiteral("--%1 wants a whole number from %2 to %3").arg(name).arg(low).arg(high));
+        fail(QStringLiteral("--%1: нужно целое число от %2 до %3").arg(name).arg(low).arg(high));
     return v;
 }
 
 void addOptions(QCommandLineParser &p)
 {
     p.setApplicationDescription(QStringLiteral(
-        "Simulated RZT-604Д current-monitoring controller: a Modbus RTU slave at 115200 8N1.\n"
-        "Answers function 3 for registers 200..209 (200 status, 201/202 protocol 2.05 and\n"
-        "software 1.12, 203 read counter, 204..206 phase currents in mA near 1200, 207 frequency\n"
-        "in 0.01 Hz near 5000, 208/209 analog inputs) and functions 100/101 that read and write\n"
-        "the 14-byte parameter memory at 257..270. Memory defaults: trims 100 100 100 %,\n"
-        "imax_timed 5000 mA, timer 125 (12.5 s), imax_instant 20000 mA, CT 1000 (100.0 A),\n"
-        "current offset 0, relay mode 0.\n"
-        "Several addresses (--address 1,2,5) play several controllers on one line, each with\n"
-        "its own readings and memory: every address above 1 adds 100 mA to the currents,\n"
-        "10 (0.1 Hz) to the frequency over a cycle of five addresses and 10 (1 s) to the\n"
-        "timer, repeating every 32 addresses. Other addresses get no answer; a broadcast\n"
-        "write (address 0) goes into every memory. The fault options act on the whole line.\n"
-        "A request ends after the length its function code implies; other functions end after\n"
-        "20 ms of silence, which also discards incomplete frames and line noise.\n"
-        "By default it creates a pseudo-terminal and prints its device path as the first line\n"
-        "on standard output, then serves it until SIGINT or SIGTERM. Replies go out whole at\n"
-        "once unless --baud gives them a serial line's time.\n"
-        "With --mbtcp it serves Modbus TCP instead, with no pseudo-terminal: the same\n"
-        "controllers, each at its address as the unit id, to any number of clients at once;\n"
-        "the first line on standard output is then mbtcp://127.0.0.1:PORT, the port it\n"
-        "listens on (the one it picked for --mbtcp 0). --drop, --split, --delay,\n"
-        "--exception and --ignore-write act there too; --corrupt and --garbage, which\n"
-        "belong to a serial line, are refused."));
+        "Симулятор контроллера токовой защиты RZT-604Д: ведомое устройство Modbus RTU,\n"
+        "115200 8N1. Отвечает на функцию 3 для регистров 200..209 (200 состояние, 201/202\n"
+        "версии протокола 2.05 и программы 1.12, 203 счётчик чтений, 204..206 фазные токи\n"
+        "в мА около 1200, 207 частота в 0,01 Гц около 5000, 208/209 аналоговые входы) и на\n"
+        "функции 100/101, которые читают и пишут 14 байт памяти параметров 257..270.\n"
+        "Память по умолчанию: подстройки 100 100 100 %, Макс I (тмр) 5000 мА, таймер 125\n"
+        "(12,5 с), Макс I (мгн) 20000 мА, трансформатор тока 1000 (100,0 А), смещение\n"
+        "тока 0, режим реле 0.\n"
+        "Несколько адресов (--address 1,2,5) — несколько контроллеров на одной линии, у\n"
+        "каждого свои показания и память: каждый адрес выше 1 прибавляет 100 мА к токам,\n"
+        "10 (0,1 Гц) к частоте по кругу из пяти адресов и 10 (1 с) к таймеру, с повтором\n"
+        "через каждые 32 адреса. Другим адресам ответа нет; широковещательная запись\n"
+        "(адрес 0) попадает в память каждого. Параметры сбоев действуют на всю линию.\n"
+        "Запрос кончается на длине, которую задаёт код его функции; запрос другой функции —\n"
+        "после 20 мс тишины, которая отбрасывает и неполные кадры, и помехи на линии.\n"
+        "По умолчанию создаёт псевдотерминал, печатает путь к нему первой строкой\n"
+        "стандартного вывода и обслуживает его до SIGINT или SIGTERM. Ответ уходит целиком\n"
+        "сразу, если --baud не задаёт ему время последовательной линии.\n"
+        "С --mbtcp вместо этого обслуживает Modbus TCP, без псевдотерминала: те же\n"
+        "контроллеры, каждый по своему адресу как номеру устройства (unit id), сколько\n"
+        "угодно клиентам сразу; первая строка стандартного вывода тогда\n"
+        "mbtcp://127.0.0.1:ПОРТ — порт, который он слушает (выбранный им для --mbtcp 0).\n"
+        "--drop, --split, --delay, --exception и --ignore-write действуют и там; --corrupt\n"
+        "и --garbage относятся к последовательной линии и не принимаются."));
     p.addHelpOption();
     p.addOptions({
         {{"a", "address"},
-         "Slave addresses to answer, 1..247: one (5), a list (1,2,5), a range (1-4) or "
-         "both (1,3-5); default 1.",
+         "Адреса, на которые отвечать, 1..247: один (5), список (1,2,5), диапазон (1-4 или "
+         "1:4) или всё вместе (1,3-5); по умолчанию 1.",
          "LIST",
          "1"},
-        {"seed", "Seed for the measurement noise and the fault choices (default: random).", "N"},
-        {"link",
-         "Also make a symbolic link PATH to the pseudo-terminal (a stale link is replaced).",
+        {"seed", "Начальное число для шума измерений и выбора сбоев (по умолчанию случайное).",
+         "N"},
+        {"link", "Сделать ещё символьную ссылку PATH на псевдотерминал (старая ссылка заменяется).",
          "PATH"},
-        {"device", "Serve an existing serial device at 115200 8N1 instead of a pseudo-terminal.",
+        {"device",
+         "Обслуживать существующее последовательное устройство на 115200 8N1 вместо "
+         "псевдотерминала.",
          "PATH"},
         {"memory",
-         "Keep the parameter memory in FILE: loaded at start if present, saved after each write. "
-         "{address} in FILE is replaced by the address; with several addresses it is required, "
-         "so that each controller has a file of its own.",
+         "Хранить память параметров в FILE: читается при запуске, если есть, и сохраняется после "
+         "каждой записи. {address} в FILE заменяется адресом; с несколькими адресами он "
+         "обязателен, чтобы у каждого контроллера был свой файл.",
          "FILE"},
-        {"drop", "Share P (0..1) of replies that are not sent.", "P", "0"},
-        {"corrupt", "Share P (0..1) of replies sent with a wrong CRC.", "P", "0"},
-        {"split", "Share P (0..1) of replies sent in two parts with a pause between them.", "P",
+        {"drop", "Доля P (0..1) ответов, которые не отправляются.", "P", "0"},
+        {"corrupt", "Доля P (0..1) ответов, отправленных с неверной CRC.", "P", "0"},
+        {"split", "Доля P (0..1) ответов, отправленных двумя частями с паузой между ними.", "P",
          "0"},
-        {"split-pause", "Pause between the two parts of a split reply (default 200).", "MS", "200"},
-        {"delay", "Delay every reply by MS milliseconds (default 0).", "MS", "0"},
-        {"exception", "Answer every request with exception CODE (1..255).", "CODE"},
+        {"split-pause", "Пауза между частями разделённого ответа (по умолчанию 200).", "MS", "200"},
+        {"delay", "Задерживать каждый ответ на MS миллисекунд (по умолчанию 0).", "MS", "0"},
+        {"exception", "Отвечать на каждый запрос исключением CODE (1..255).", "CODE"},
         {"ignore-write",
-         "Answer writes to the parameter at ADDR (257..270) but keep its old value, at every "
-         "address.",
+         "Отвечать на запись параметра по адресу ADDR (257..270), но хранить прежнее значение, "
+         "на каждом адресе.",
          "ADDR"},
-        {"garbage", "Send a few random unsolicited bytes every MS milliseconds.", "MS"},
+        {"garbage", "Каждые MS миллисекунд посылать несколько случайных байтов без запроса.", "MS"},
         {"baud",
-         "Pace the replies as a serial line at N baud, 8N1, would: ten bits a byte (86.8 us at "
-         "115200), one reply after another. With --mbtcp a reply goes out whole once its last "
-         "byte would have arrived. Not with --device, which keeps its own time.",
+         "Выдавать ответы в темпе последовательной линии на N бод, 8N1: десять битов на байт "
+         "(86,8 мкс при 115200), ответ за ответом. С --mbtcp ответ уходит целиком, когда пришёл "
+         "бы его последний байт. Не с --device: у него своё время.",
          "N"},
         {"turnaround",
-         "With --baud: the reply's first byte leaves MS milliseconds after the request's last "
-         "byte (default 0); --delay adds to it.",
+         "С --baud: первый байт ответа уходит через MS миллисекунд после последнего байта "
+         "запроса (по умолчанию 0); --delay прибавляется к этому.",
          "MS"},
         {"mbtcp",
-         "Serve Modbus TCP on PORT of 127.0.0.1 instead of a pseudo-terminal; 0 picks a free "
-         "port. The first line on standard output is mbtcp://127.0.0.1:PORT.",
+         "Обслуживать Modbus TCP на порту PORT адреса 127.0.0.1 вместо псевдотерминала; 0 — "
+         "выбрать свободный порт. Первая строка стандартного вывода — mbtcp://127.0.0.1:PORT.",
          "PORT"},
         {"gateway-exceptions",
-         "With --mbtcp: answer for a unit that gives no answer (another address, a dropped "
-         "reply) with exception 0x0B, and for a unit id outside 1..247 with 0x0A, as a gateway "
-         "does; without it both get no answer."},
+         "С --mbtcp: за устройство, которое не отвечает (другой адрес, пропущенный ответ), "
+         "отвечать исключением 0x0B, а на номер устройства вне 1..247 — исключением 0x0A, как "
+         "шлюз; без этого параметра ни на то, ни на другое ответа нет."},
         {{"v", "verbose"},
-         "Log requests, replies and faults in hex with timestamps to standard error."},
+         "Записывать запросы, ответы и сбои в шестнадцатеричном виде с метками времени "
+         "в стандартный поток ошибок."},
         // Not addVersionOption(): its -v is taken by --verbose.
-        {"version", "Print the version and exit."},
+        {{"V", "version"}, "Напечатать версию и выйти."},
     });
 }
 
@@ -121,21 +124,21 @@ void parse_line_options(const QCommandLineParser &p, Options &o)
 {
     o.pacing.baud = p.isSet("baud") ? int(intOption(p, "baud", 300, 4000000)) : 0;
     if (p.isSet("turnaround") && o.pacing.baud == 0)
-        fail(QStringLiteral("--turnaround needs --baud"));
+        fail(QStringLiteral("--turnaround задаётся только вместе с --baud"));
     o.pacing.turnaround_ms = p.isSet("turnaround") ? int(intOption(p, "turnaround", 0, 60000)) : 0;
     if (o.pacing.baud > 0 && !o.device.isEmpty())
-        fail(QStringLiteral("--baud paces a pseudo-terminal or --mbtcp; a --device keeps its own "
-                            "time"));
+        fail(QStringLiteral("--baud задаёт темп псевдотерминалу или --mbtcp; у --device своё "
+                            "время"));
     o.gateway_exceptions = p.isSet("gateway-exceptions");
     if (!p.isSet("mbtcp")) {
         if (o.gateway_exceptions)
-            fail(QStringLiteral("--gateway-exceptions needs --mbtcp"));
+            fail(QStringLiteral("--gateway-exceptions задаётся только вместе с --mbtcp"));
         return;
     }
     o.mbtcp_port = int(intOption(p, "mbtcp", 0, 65535));
     for (const char *serial : {"link", "device", "garbage", "corrupt"}) {
         if (p.isSet(QLatin1String(serial)))
-            fail(QStringLiteral("--%1 belongs to a serial line, not to --mbtcp")
+            fail(QStringLiteral("--%1 относится к последовательной линии, а не к --mbtcp")
                      .arg(QLatin1String(serial)));
     }
 }
@@ -150,8 +153,8 @@ Options parseOptions(const QCoreApplication &app)
     if (p.isSet("version"))
         p.showVersion();
     if (!p.positionalArguments().isEmpty())
-        fail(QStringLiteral("unexpected argument %1 (see --help)")
-                 .arg(p.positionalArguments().first()));
+        fail(
+            QStringLiteral("лишний аргумент %1 (см. --help)").arg(p.positionalArguments().first()));
     Options o;
     QString error;
     o.addresses = sim::parseAddressList(p.value("address"), &error);
@@ -162,10 +165,10 @@ Options parseOptions(const QCoreApplication &app)
     o.link = p.value("link");
     o.device = p.value("device");
     if (!o.link.isEmpty() && !o.device.isEmpty())
-        fail(QStringLiteral("--link applies to the pseudo-terminal, not to --device"));
+        fail(QStringLiteral("--link относится к псевдотерминалу, а не к --device"));
     o.memory = p.value("memory");
     if (o.addresses.size() > 1 && !o.memory.isEmpty() && !o.memory.contains(MemoryPattern))
-        fail(QStringLiteral("--memory: with several addresses FILE needs %1").arg(MemoryPattern));
+        fail(QStringLiteral("--memory: с несколькими адресами в FILE нужен %1").arg(MemoryPattern));
     o.verbose = p.isSet("verbose");
     o.ignoredWrite = p.isSet("ignore-write") ? int(intOption(p, "ignore-write", 257, 270)) : 0;
     o.garbageMs = p.isSet("garbage") ? int(intOption(p, "garbage", 1, 3600000)) : 0;

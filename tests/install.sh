@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks it as a desktop and a
-# Debian package see it: every file in place, the desktop entry and AppStream
-# metainfo valid, icons of the size their folder says, --version equal to the
-# package's version without a display; then runs the installed program from a
-# folder its user may not write, against the installed simulator, and checks
-# that it creates and uses ~/.config/rzt604-modbus/тп.ini and writes nothing
-# beside itself.
+# Debian package see it: every file in place (the guides of docs/ among them),
+# the desktop entry and AppStream metainfo valid, icons of the size their
+# folder says, --version equal to the package's version without a display;
+# then runs the installed program from a folder its user may not write,
+# against the installed simulator, and checks that it creates and uses
+# ~/.config/rzt604-modbus/тп.ini and writes nothing beside itself, and that
+# --demo starts the installed simulator and leaves nothing behind.
 # Usage: install.sh BUILD_DIR APP_ID WITH_CLI(0|1)
 set -euo pipefail
 
@@ -18,6 +19,9 @@ pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     wait 2>/dev/null || true
+    # The program's folder is made read-only below; its files cannot go until
+    # it is writable again.
+    chmod -R u+w "$work" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -39,6 +43,11 @@ files=(bin/rzt604-modbus bin/rzt604-sim
                                share/doc/rzt604-modbus/examples/publish.conf)
 for f in "${files[@]}"; do
     [ -s "$prefix/$f" ] || fail "not installed: $f"
+done
+# The guides and their pictures as they are in docs/, where F1 finds operator.md.
+for doc in "$(dirname "$0")"/../docs/*.md "$(dirname "$0")"/../docs/*.png; do
+    [ -e "$doc" ] || continue
+    cmp -s "$doc" "$prefix/share/doc/rzt604-modbus/${doc##*/}" || fail "not installed: docs/${doc##*/}"
 done
 
 # Outside a UTF-8 locale man formats for ASCII: a character with neither a
@@ -140,6 +149,33 @@ run "$prefix/bin/rzt604-modbus" >"$work/app2.out" 2>&1 &
 pids+=($!)
 wait_for "$work/sim.err" ' rx 01 03 ' \
     || fail "the program did not poll the port of the user's file: $(cat "$work/app2.out")"
+
+
+# --demo: the installed simulator, found beside the program, serves it for
+# this run only; neither the user's folders nor the temporary one keep
+# anything once the program has ended, and the simulator ends with it.
+need pgrep procps
+demo=$work/demo
+mkdir -p "$demo/tmp" "$demo/run"
+chmod 700 "$demo/run"
+[ "$(id -u)" -ne 0 ] || chown -R 65534:65534 "$demo"
+(exec "${as_user[@]}" env HOME="$demo" XDG_CONFIG_HOME="$demo/.config" \
+    XDG_DATA_HOME="$demo/.local/share" XDG_RUNTIME_DIR="$demo/run" TMPDIR="$demo/tmp" \
+    QT_QPA_PLATFORM=offscreen "$prefix/bin/rzt604-modbus" --demo) >"$work/demo.out" 2>&1 &
+app=$!
+pids+=("$app")
+sim=
+for _ in $(seq 600); do
+    sim=$(pgrep -P "$app" -x rzt604-sim) && break
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.05
+done
+[ -n "$sim" ] || fail "--demo started no simulator: $(cat "$work/demo.out")"
+kill "$app"
+wait "$app" || fail "--demo ended with $?: $(cat "$work/demo.out")"
+! kill -0 "$sim" 2>/dev/null || fail "--demo left its simulator running"
+left=$(cd "$demo" && find . -mindepth 1 ! -path ./tmp ! -path ./run ! -path './run/*')
+[ -z "$left" ] || fail "--demo left files behind: $left"
 
 [ "$(ls -A "$prefix/bin")" = "$before" ] || fail "written beside the program: $(ls -A "$prefix/bin")"
 echo "PASS: installed $version into a prefix; config in $ini"

@@ -18,7 +18,8 @@ fi
 work=$(mktemp -d)
 pid=
 cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    # The killed simulator's status must not end the cleanup (set -e).
+    [ -z "$pid" ] || { kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; }
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -78,6 +79,9 @@ pid=
 [ ! -e "$link" ] && [ ! -L "$link" ] || fail "link $link left behind"
 
 # Modbus TCP: the port is the simulator's choice, printed as its first line.
+# The first simulator's output is removed first: the new one truncates the file
+# only once it runs, and until then the wait below would read the old line.
+rm -f "$work/sim.out" "$work/sim.err"
 "$sim" --seed 5 --address 1,2 --mbtcp 0 --gateway-exceptions -v >"$work/sim.out" 2>"$work/sim.err" &
 pid=$!
 for _ in $(seq 300); do

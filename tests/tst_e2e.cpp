@@ -2,6 +2,7 @@
 // driven by the real polling timer: start-up, writing back, Enter in a box,
 // the line faults the simulator can inject and exception replies.
 
+#include "demo_session.h"
 #include "event_wait.h"
 #include "frm_main.h"
 #include "line_driver.h"
@@ -9,10 +10,12 @@
 #include "modbus.h"
 #include "par_box.h"
 #include "qt_serial_port.h"
+#include "serial_port_factory.h"
 #include "sim_window.h"
 #include "window_probe.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +27,8 @@
 #include <QTest>
 
 #include <memory>
+
+#include <signal.h>
 
 namespace {
 
@@ -110,6 +115,7 @@ private slots:
     void intermittent_faults_lose_nothing();
     void exception_reply_is_reported_and_removes_the_request();
     void written_means_read_back();
+    void demo_shows_live_values_and_leaves_nothing();
 };
 
 void TestEndToEnd::init()
@@ -282,6 +288,53 @@ void TestEndToEnd::written_means_read_back()
     changed[266 - 257] = 0x01;
     changed[267 - 257] = char(0xf4);
     QCOMPARE(memory().toHex(' '), changed.toHex(' '));
+}
+
+// rzt604-modbus --demo: the simulator found beside the program, live values
+// and a write through the journal; once the window and the session are gone
+// the simulator has ended and nothing is left, in the user's folders least.
+void TestEndToEnd::demo_shows_live_values_and_leaves_nothing()
+{
+    QTemporaryDir home;
+    const QString tmp = home.filePath(QStringLiteral("tmp"));
+    QVERIFY(QDir().mkpath(tmp));
+    const QList<QByteArray> vars = {"TMPDIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME"};
+    QList<QByteArray> saved;
+    for (const QByteArray &var : vars) {
+        saved << qgetenv(var.constData());
+        qputenv(var.constData(), home.filePath(QString::fromLatin1(var)).toLocal8Bit());
+    }
+    const auto restore = qScopeGuard([&] {
+        for (qsizetype i = 0; i < vars.size(); ++i)
+            qputenv(vars[i].constData(), saved[i]);
+    });
+    qputenv("TMPDIR", tmp.toLocal8Bit());
+
+    qint64 sim = 0;
+    {
+        DemoSession demo;
+        QString why;
+        QVERIFY2(demo.start(QFileInfo(QStringLiteral(SIM_PATH)).absolutePath(), &why),
+                 qPrintable(why));
+        sim = demo.simulator_pid();
+        m_win = std::make_unique<FrmMain>(make_serial_port(demo.config_path()), demo.config_path());
+        m_win->set_demo();
+        QVERIFY(m_win->Form_Load());
+        QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), event_wait_ms);
+        const auto amps = [&] { return caption(m_win.get(), Caption::phAI).toDouble(); };
+        QTRY_VERIFY_WITH_TIMEOUT(amps() > 1.0 && amps() < 1.4, event_wait_ms);
+        type(6, QStringLiteral("50"));
+        click("cmd_writeall");
+        QTRY_VERIFY_WITH_TIMEOUT(green(6) && only_polls(), event_wait_ms);
+        QVERIFY(QFile::exists(QFileInfo(demo.config_path()).dir().filePath("journal.jsonl")));
+        m_win.reset();
+    }
+    QVERIFY(sim > 0);
+    QCOMPARE(::kill(pid_t(sim), 0), -1);
+    QCOMPARE(QDir(tmp).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    QCOMPARE(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{"tmp"});
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -184,15 +184,20 @@ private slots:
     {
         QTest::addColumn<QString>("choice");
         QTest::addColumn<int>("stored");
-        QTest::newRow("COM12 chosen") << QStringLiteral("COM12") << 12;
-        QTest::newRow("selection unchanged") << QString() << 3;
+        QTest::addColumn<bool>("demo");
+        QTest::newRow("COM12 chosen") << QStringLiteral("COM12") << 12 << false;
+        QTest::newRow("selection unchanged") << QString() << 3 << false;
+        // Taken for the run, but the run's file is not the operator's.
+        QTest::newRow("COM12 chosen in a demonstration") << QStringLiteral("COM12") << 12 << true;
     }
 
     void choice_switches_live_port_and_ok_stores_it()
     {
         QFETCH(QString, choice);
         QFETCH(int, stored);
+        QFETCH(bool, demo);
         Rig rig({1, 3, 12});
+        rig.dlg.set_demo(demo);
         rig.load_with_port_open();
         if (!choice.isEmpty()) {
             rig.choose(choice);
@@ -206,8 +211,12 @@ private slots:
         QCOMPARE(rig.dlg.result(), int(QDialog::Accepted));
         QVERIFY(rig.port_confirmed);
         QCOMPARE(rig.com_port, uint8_t(stored));
-        QCOMPARE(rig.ini_value("PC config", "COM"), QString::number(stored));
-        QCOMPARE(rig.ini_value("VRE config", "MBSLAD"), QStringLiteral("17"));
+        if (demo) {
+            QVERIFY(!QFile::exists(rig.ini));
+        } else {
+            QCOMPARE(rig.ini_value("PC config", "COM"), QString::number(stored));
+            QCOMPARE(rig.ini_value("VRE config", "MBSLAD"), QStringLiteral("17"));
+        }
         QVERIFY(rig.port.is_open());
         QCOMPARE(rig.port.port_number(), stored);
         // Closed and reopened exactly once on the way out.

@@ -65,6 +65,8 @@ private slots:
 
     void csv_row_data();
     void csv_row();
+    void spreadsheet_layout_follows_the_locale_data();
+    void spreadsheet_layout_follows_the_locale();
     void plot_and_file_get_the_same_scaled_values();
     void only_good_replies_are_logged_once_each();
     void rows_reach_the_disk_within_a_second_and_at_stop();
@@ -101,6 +103,40 @@ void TestTrend::csv_row()
     QLocale::setDefault(QLocale(locale));
     QCOMPARE(csv_header(), QByteArray("time,ia,ib,ic,frequency,ain1,ain2\n"));
     QCOMPARE(::csv_row(m), row + '\n');
+}
+
+// In an English spreadsheet "1,234" is a thousand and more: the decimal sign
+// is the locale's, and the field separator then one it does not confuse.
+void TestTrend::spreadsheet_layout_follows_the_locale_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("ru_RU") << "ru_RU"
+                           << "CSV для таблиц (точка с запятой, десятичная запятая) (*.csv)"
+                           << QByteArray(
+                                  "\xEF\xBB\xBFtime;ia, А;ib, А;ic, А;frequency, Гц;ain1, "
+                                  "В;ain2, В\n"
+                                  "2026-12-07 10:15:30,123;1,234;0,000;65,535;50,00;12,00;7,00\n");
+    QTest::newRow("en_US") << "en_US"
+                           << "CSV для таблиц (запятая, десятичная точка) (*.csv)"
+                           << QByteArray(
+                                  "\xEF\xBB\xBFtime,\"ia, А\",\"ib, А\",\"ic, А\",\"frequency, "
+                                  "Гц\",\"ain1, В\",\"ain2, В\"\n"
+                                  "2026-12-07 10:15:30.123,1.234,0.000,65.535,50.00,12.00,7.00\n");
+}
+
+void TestTrend::spreadsheet_layout_follows_the_locale()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, filter);
+    QFETCH(QByteArray, file);
+    QLocale::setDefault(QLocale(locale));
+    const CsvLayout layout = spreadsheet_csv_layout();
+    QCOMPARE(spreadsheet_csv_filter(layout), filter);
+    const Measurement m =
+        reading(local_ms(2026, 12, 7, 10, 15, 30, 123), 1234, 0, 65535, 5000, 12, 7);
+    QCOMPARE(csv_header(layout) + ::csv_row(m, layout), file);
 }
 
 void TestTrend::plot_and_file_get_the_same_scaled_values()

@@ -218,8 +218,8 @@ void TestTrendChart::the_window_keeps_its_width_while_recording()
              qPrintable(QString::number(w.minimumSizeHint().width())));
 }
 
-// The spreadsheet choice gives the spreadsheet's bytes; a picture that
-// cannot be written says so and one that can is a PNG.
+// The spreadsheet choice gives the bytes of the operator's locale; a picture
+// that cannot be written says so and one that can is a PNG.
 void TestTrendChart::files_are_written_as_chosen()
 {
     const FileDialogFn dialog = file_dialog_fn();
@@ -242,6 +242,7 @@ void TestTrendChart::files_are_written_as_chosen()
         return QMessageBox::Ok;
     };
 
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     TrendWindow w;
     w.show();
     chosen = dir.filePath(QStringLiteral("excel"));
@@ -251,8 +252,9 @@ void TestTrendChart::files_are_written_as_chosen()
     w.add_measurement(reading(local_ms(10, 15, 30, 123), 1234, 5001));
     record->click();
     QCOMPARE(file_bytes(chosen + QStringLiteral(".csv")),
-             QByteArray("\xEF\xBB\xBFtime;ia, А;ib, А;ic, А;frequency, Гц;ain1, В;ain2, В\n"
-                        "2026-12-07 10:15:30,123;1,234;1,244;1,254;50,01;12,00;0,00\n"));
+             QByteArray("\xEF\xBB\xBFtime,\"ia, А\",\"ib, А\",\"ic, А\",\"frequency, Гц\","
+                        "\"ain1, В\",\"ain2, В\"\n"
+                        "2026-12-07 10:15:30.123,1.234,1.244,1.254,50.01,12.00,0.00\n"));
 
     auto *image = w.findChild<QPushButton *>(QStringLiteral("cmd_image"));
     chosen = dir.filePath(QStringLiteral("нет такой папки/тренд.png"));

@@ -13,14 +13,6 @@
 #include <QPushButton>
 #include <QTime>
 
-namespace {
-
-const char *const plain_filter = "CSV (запятая, точка) (*.csv)";
-const char *const spreadsheet_filter =
-    "CSV для Excel (точка с запятой, десятичная запятая) (*.csv)";
-
-} // namespace
-
 // "РЗТ604-адр1-2026-12-07-101530.csv": the controller, the day and the
 // time, as a recording or a picture is rarely the only one of the day.
 QString TrendWindow::default_name(const char *suffix) const
@@ -52,18 +44,18 @@ void TrendWindow::cmd_record_click()
         stop_recording();
         return;
     }
+    const CsvLayout sheet = spreadsheet_csv_layout();
     FileChoice choice{true,
                       QStringLiteral("Запись в CSV"),
-                      QString::fromUtf8(plain_filter) + QStringLiteral(";;") +
-                          QString::fromUtf8(spreadsheet_filter),
+                      plain_csv_filter() + QStringLiteral(";;") + spreadsheet_csv_filter(sheet),
                       default_name("csv"),
                       QStringLiteral("csv"),
                       QString()};
     const QString path = choose_file(this, choice);
     if (path.isEmpty())
         return;
-    const bool spreadsheet = choice.chosen_filter == QString::fromUtf8(spreadsheet_filter);
-    if (!start_recording(path, spreadsheet ? spreadsheet_csv_layout : CsvLayout{}))
+    const bool spreadsheet = choice.chosen_filter == spreadsheet_csv_filter(sheet);
+    if (!start_recording(path, spreadsheet ? sheet : CsvLayout{}))
         message_box(this, m_recorder.error(), windowTitle(), QMessageBox::Ok,
                     QMessageBox::Critical);
 }
