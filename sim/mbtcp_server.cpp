@@ -108,9 +108,9 @@ void MbtcpServer::answer(QTcpSocket *client, const QByteArray &request)
     frame.append(char((reply.size() + 1) & 0xFF));
     frame.append(char(unit));
     frame += reply;
-    Reply r = m_slave.makeReply(frame);
+    Reply r = m_slave.make_reply(frame);
     if (m_pacing.baud > 0)
-        r.delayMs += m_pacing.turnaround_ms + line_ms(m_pacing, reply.size());
+        r.delay_ms += m_pacing.turnaround_ms + line_ms(m_pacing, reply.size());
     send(client, r);
 }
 
@@ -130,15 +130,15 @@ QByteArray MbtcpServer::reply_pdu(quint8 unit, const QByteArray &pdu)
 
 void MbtcpServer::send(QTcpSocket *client, const Reply &r)
 {
-    if (r.delayMs == 0 && r.second.isEmpty()) {
+    if (r.delay_ms == 0 && r.second.isEmpty()) {
         write(client, r.first);
         return;
     }
     // The client as the context: a reply to a client that went is dropped.
-    QTimer::singleShot(r.delayMs, Qt::PreciseTimer, client, [this, client, r] {
+    QTimer::singleShot(r.delay_ms, Qt::PreciseTimer, client, [this, client, r] {
         write(client, r.first);
         if (!r.second.isEmpty())
-            QTimer::singleShot(r.pauseMs, Qt::PreciseTimer, client,
+            QTimer::singleShot(r.pause_ms, Qt::PreciseTimer, client,
                                [this, client, r] { write(client, r.second); });
     });
 }

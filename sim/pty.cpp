@@ -15,7 +15,7 @@ namespace sim {
 
 namespace {
 
-QString sysError(const char *what)
+QString sys_error(const char *what)
 {
     return QStringLiteral("%1: %2").arg(QLatin1String(what),
                                         QString::fromLocal8Bit(strerror(errno)));
@@ -28,8 +28,8 @@ Pty::Pty() = default;
 Pty::~Pty()
 {
     m_notifier.reset();
-    if (!m_link.isEmpty() && QFileInfo(m_link).symLinkTarget() == m_path)
-        QFile::remove(m_link);
+    if (!m_symlink.isEmpty() && QFileInfo(m_symlink).symLinkTarget() == m_path)
+        QFile::remove(m_symlink);
     if (m_slave >= 0)
         ::close(m_slave);
     if (m_master >= 0)
@@ -40,19 +40,19 @@ bool Pty::open(QString *error)
 {
     m_master = posix_openpt(O_RDWR | O_NOCTTY);
     if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
-        *error = sysError("posix_openpt");
+        *error = sys_error("posix_openpt");
         return false;
     }
     const char *name = ptsname(m_master);
     if (!name) {
-        *error = sysError("ptsname");
+        *error = sys_error("ptsname");
         return false;
     }
     m_path = QString::fromLocal8Bit(name);
     m_slave = ::open(name, O_RDWR | O_NOCTTY);
     termios tio{};
     if (m_slave < 0 || tcgetattr(m_slave, &tio) != 0) {
-        *error = sysError("open pty slave");
+        *error = sys_error("open pty slave");
         return false;
     }
     cfmakeraw(&tio);
@@ -60,16 +60,16 @@ bool Pty::open(QString *error)
     tcsetattr(m_slave, TCSANOW, &tio);
     fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
     m_notifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readAvailable(); });
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { read_available(); });
     return true;
 }
 
-void Pty::onReceived(std::function<void(const QByteArray &)> handler)
+void Pty::on_received(std::function<void(const QByteArray &)> handler)
 {
     m_handler = std::move(handler);
 }
 
-void Pty::readAvailable()
+void Pty::read_available()
 {
     char buf[512];
     for (;;) {
@@ -97,21 +97,21 @@ bool Pty::write(const QByteArray &bytes)
     return true;
 }
 
-bool Pty::makeLink(const QString &linkPath, QString *error)
+bool Pty::make_symlink(const QString &path, QString *error)
 {
-    const QFileInfo existing(linkPath);
+    const QFileInfo existing(path);
     if (existing.isSymLink()) {
-        QFile::remove(linkPath);
+        QFile::remove(path);
     } else if (existing.exists()) {
-        *error = QStringLiteral("%1 уже есть, и это не символьная ссылка").arg(linkPath);
+        *error = QStringLiteral("%1 уже есть, и это не символьная ссылка").arg(path);
         return false;
     }
-    if (::symlink(QFile::encodeName(m_path).constData(), QFile::encodeName(linkPath).constData()) !=
+    if (::symlink(QFile::encodeName(m_path).constData(), QFile::encodeName(path).constData()) !=
         0) {
-        *error = sysError(qPrintable(linkPath));
+        *error = sys_error(qPrintable(path));
         return false;
     }
-    m_link = linkPath;
+    m_symlink = path;
     return true;
 }
 

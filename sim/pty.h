@@ -21,22 +21,22 @@ public:
     Pty &operator=(const Pty &) = delete;
 
     bool open(QString *error);
-    QString devicePath() const { return m_path; }
-    void onReceived(std::function<void(const QByteArray &)> handler);
+    QString device_path() const { return m_path; }
+    void on_received(std::function<void(const QByteArray &)> handler);
     // Writes what the pty takes without blocking; false if bytes were lost.
     bool write(const QByteArray &bytes);
 
-    // Symbolic link linkPath -> device; a stale symbolic link is replaced,
-    // any other file there is an error. Removed again by the destructor.
-    bool makeLink(const QString &linkPath, QString *error);
+    // A symbolic link path -> device; a stale symbolic link is replaced, any
+    // other file there is an error. Removed again by the destructor.
+    bool make_symlink(const QString &path, QString *error);
 
 private:
-    void readAvailable();
+    void read_available();
 
     int m_master = -1;
     int m_slave = -1;
     QString m_path;
-    QString m_link;
+    QString m_symlink;
     std::unique_ptr<QSocketNotifier> m_notifier;
     std::function<void(const QByteArray &)> m_handler;
 };

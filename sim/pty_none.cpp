@@ -14,19 +14,19 @@ bool Pty::open(QString *error)
     return false;
 }
 
-void Pty::onReceived(std::function<void(const QByteArray &)> handler)
+void Pty::on_received(std::function<void(const QByteArray &)> handler)
 {
     m_handler = std::move(handler);
 }
 
-void Pty::readAvailable() {}
+void Pty::read_available() {}
 
 bool Pty::write(const QByteArray &)
 {
     return false;
 }
 
-bool Pty::makeLink(const QString &, QString *error)
+bool Pty::make_symlink(const QString &, QString *error)
 {
     *error = QStringLiteral("в этой системе нет псевдотерминалов");
     return false;

@@ -18,7 +18,7 @@ quint16 crc16(const QByteArray &bytes)
     return crc;
 }
 
-QByteArray withCrc(QByteArray frame)
+QByteArray with_crc(QByteArray frame)
 {
     const quint16 crc = crc16(frame);
     frame.append(char(crc & 0xFF));
@@ -33,7 +33,7 @@ QString hex(const QByteArray &bytes)
 
 namespace {
 
-bool crcOk(const QByteArray &frame)
+bool crc_ok(const QByteArray &frame)
 {
     const qsizetype n = frame.size();
     if (n < 4)
@@ -44,18 +44,18 @@ bool crcOk(const QByteArray &frame)
 
 } // namespace
 
-QList<int> parseAddressList(const QString &text, QString *error)
+QList<int> parse_address_list(const QString &text, QString *error)
 {
     QList<int> out;
     for (const QString &item : text.split(QLatin1Char(','))) {
         // A range as 1-4, or as 1:4 as mbpoll writes it.
         static const QRegularExpression range_sign(QStringLiteral("[-:]"));
         const QStringList ends = item.split(range_sign);
-        bool okFirst = false;
-        bool okLast = true;
-        const int first = ends.first().trimmed().toInt(&okFirst);
-        const int last = ends.size() == 2 ? ends.last().trimmed().toInt(&okLast) : first;
-        if (ends.size() > 2 || !okFirst || !okLast || first < 1 || last > 247 || first > last) {
+        bool ok_first = false;
+        bool ok_last = true;
+        const int first = ends.first().trimmed().toInt(&ok_first);
+        const int last = ends.size() == 2 ? ends.last().trimmed().toInt(&ok_last) : first;
+        if (ends.size() > 2 || !ok_first || !ok_last || first < 1 || last > 247 || first > last) {
             *error = QStringLiteral("«%1» — не адрес 1..247 и не диапазон вида 1-4 или 1:4")
                          .arg(item.trimmed());
             return {};
@@ -80,14 +80,14 @@ void RtuSlave::log(const QString &text, Level level) const
         m_log(level, text);
 }
 
-QList<Reply> RtuSlave::feed(const QByteArray &bytes, qint64 nowMs)
+QList<Reply> RtuSlave::feed(const QByteArray &bytes, qint64 now_ms)
 {
-    QList<Reply> out = poll(nowMs);
+    QList<Reply> out = poll(now_ms);
     if (bytes.isEmpty())
         return out;
     m_buf += bytes;
-    m_lastByteMs = nowMs;
-    extractFrames(out);
+    m_last_byte_ms = now_ms;
+    extract_frames(out);
     return out;
 }
 
@@ -95,27 +95,27 @@ QList<Reply> RtuSlave::feed(const QByteArray &bytes, qint64 nowMs)
 // is judged as it stands; anything else left over, or a frame failing its
 // CRC, may be noise in front of a real frame, so step over one byte and
 // look again until the buffer is used up.
-QList<Reply> RtuSlave::poll(qint64 nowMs)
+QList<Reply> RtuSlave::poll(qint64 now_ms)
 {
     QList<Reply> out;
-    if (m_buf.isEmpty() || nowMs - m_lastByteMs < SilenceMs)
+    if (m_buf.isEmpty() || now_ms - m_last_byte_ms < silence_ms)
         return out;
     while (!m_buf.isEmpty()) {
-        if (expectedLength() == 0 && crcOk(m_buf)) {
+        if (expected_length() == 0 && crc_ok(m_buf)) {
             judge(m_buf, out);
             m_buf.clear();
         } else {
-            skipByte();
-            extractFrames(out);
+            skip_byte();
+            extract_frames(out);
         }
     }
-    flushSkipped();
+    flush_skipped();
     return out;
 }
 
 // Frame length told by the function code: > 0 known, -1 not known yet,
 // 0 not derivable (only silence ends the frame).
-int RtuSlave::expectedLength() const
+int RtuSlave::expected_length() const
 {
     if (m_buf.size() < 2)
         return -1;
@@ -131,38 +131,38 @@ int RtuSlave::expectedLength() const
     }
 }
 
-void RtuSlave::extractFrames(QList<Reply> &out)
+void RtuSlave::extract_frames(QList<Reply> &out)
 {
     for (;;) {
-        const int len = expectedLength();
-        if (len > MaxFrame) {
-            skipByte();
+        const int len = expected_length();
+        if (len > max_frame) {
+            skip_byte();
             continue;
         }
         if (len <= 0 || m_buf.size() < len)
             break;
         const QByteArray frame = m_buf.left(len);
         // A bad CRC may mean noise in front of a real frame.
-        if (crcOk(frame)) {
+        if (crc_ok(frame)) {
             judge(frame, out);
             m_buf.remove(0, len);
         } else {
-            skipByte();
+            skip_byte();
         }
     }
-    while (m_buf.size() > MaxFrame)
-        skipByte();
+    while (m_buf.size() > max_frame)
+        skip_byte();
 }
 
-void RtuSlave::skipByte()
+void RtuSlave::skip_byte()
 {
-    if (m_skipped.size() >= MaxFrame)
-        flushSkipped();
+    if (m_skipped.size() >= max_frame)
+        flush_skipped();
     m_skipped.append(m_buf[0]);
     m_buf.remove(0, 1);
 }
 
-void RtuSlave::flushSkipped()
+void RtuSlave::flush_skipped()
 {
     if (!m_skipped.isEmpty())
         log(QStringLiteral("ignored %1").arg(hex(m_skipped)));
@@ -171,19 +171,19 @@ void RtuSlave::flushSkipped()
 
 void RtuSlave::judge(const QByteArray &frame, QList<Reply> &out)
 {
-    flushSkipped();
+    flush_skipped();
     log(QStringLiteral("rx %1").arg(hex(frame)));
     const quint8 address = quint8(frame[0]);
     const QByteArray reply = answer(address, frame.mid(1, frame.size() - 3));
     if (!reply.isEmpty())
-        out.append(makeReply(withCrc(QByteArray(1, char(address)) + reply)));
+        out.append(make_reply(with_crc(QByteArray(1, char(address)) + reply)));
 }
 
 QByteArray RtuSlave::answer(quint8 address, const QByteArray &pdu)
 {
     if (address == 0) {
         // Every controller on the line takes a broadcast write.
-        if (quint8(pdu[0]) == FnWriteParams && m_faults.exceptionCode == 0) {
+        if (quint8(pdu[0]) == FnWriteParams && m_faults.exception_code == 0) {
             for (Controller *ctl : std::as_const(m_line))
                 handle(*ctl, pdu);
         }
@@ -196,8 +196,8 @@ QByteArray RtuSlave::answer(quint8 address, const QByteArray &pdu)
         return {};
     }
     const QByteArray reply =
-        m_faults.exceptionCode
-            ? Controller::exception(quint8(pdu[0]), quint8(m_faults.exceptionCode))
+        m_faults.exception_code
+            ? Controller::exception(quint8(pdu[0]), quint8(m_faults.exception_code))
             : handle(*ctl, pdu);
     if (m_faults.drop > 0 && std::bernoulli_distribution(m_faults.drop)(m_rng)) {
         log(QStringLiteral("drop"));
@@ -209,15 +209,15 @@ QByteArray RtuSlave::answer(quint8 address, const QByteArray &pdu)
 QByteArray RtuSlave::handle(Controller &ctl, const QByteArray &pdu)
 {
     const QByteArray reply = ctl.handle(pdu);
-    if (quint8(pdu[0]) == FnWriteParams && !ctl.lastSaveError().isEmpty())
-        log(QStringLiteral("memory not saved: %1").arg(ctl.lastSaveError()), Level::Warning);
+    if (quint8(pdu[0]) == FnWriteParams && !ctl.last_save_error().isEmpty())
+        log(QStringLiteral("memory not saved: %1").arg(ctl.last_save_error()), Level::Warning);
     return reply;
 }
 
-Reply RtuSlave::makeReply(QByteArray frame)
+Reply RtuSlave::make_reply(QByteArray frame)
 {
     Reply r;
-    r.delayMs = m_faults.delayMs;
+    r.delay_ms = m_faults.delay_ms;
     if (m_faults.corrupt > 0 && std::bernoulli_distribution(m_faults.corrupt)(m_rng)) {
         frame[frame.size() - 1] = char(~quint8(frame[frame.size() - 1]));
         log(QStringLiteral("corrupt"));
@@ -226,7 +226,7 @@ Reply RtuSlave::makeReply(QByteArray frame)
         const int cut = std::uniform_int_distribution<int>(1, int(frame.size()) - 1)(m_rng);
         r.first = frame.left(cut);
         r.second = frame.mid(cut);
-        r.pauseMs = m_faults.splitPauseMs;
+        r.pause_ms = m_faults.split_pause_ms;
         log(QStringLiteral("split %1+%2").arg(r.first.size()).arg(r.second.size()));
     } else {
         r.first = frame;

@@ -17,7 +17,7 @@ void log_line(bool verbose, const QString &text)
 
 void log_slave(RtuSlave &slave, bool verbose)
 {
-    slave.setLogger([verbose](RtuSlave::Level level, const QString &text) {
+    slave.set_logger([verbose](RtuSlave::Level level, const QString &text) {
         if (level == RtuSlave::Level::Warning)
             std::fprintf(stderr, "warning: %s\n", qPrintable(text));
         else
@@ -45,12 +45,12 @@ void Server::received(const QByteArray &bytes)
     m_last_rx = LinePacer::Clock::now();
     send(m_slave.feed(bytes, m_clock.elapsed()));
     if (m_slave.pending())
-        m_silence.start(RtuSlave::SilenceMs + 1);
+        m_silence.start(RtuSlave::silence_ms + 1);
 }
 
-void Server::startGarbage(int intervalMs)
+void Server::start_garbage(int interval_ms)
 {
-    m_garbage.start(intervalMs);
+    m_garbage.start(interval_ms);
 }
 
 void Server::send(const QList<Reply> &replies)
@@ -60,14 +60,14 @@ void Server::send(const QList<Reply> &replies)
             pace(r);
             continue;
         }
-        if (r.delayMs == 0 && r.second.isEmpty()) {
+        if (r.delay_ms == 0 && r.second.isEmpty()) {
             transmit(r.first);
             continue;
         }
-        QTimer::singleShot(r.delayMs, Qt::PreciseTimer, this, [this, r] {
+        QTimer::singleShot(r.delay_ms, Qt::PreciseTimer, this, [this, r] {
             transmit(r.first);
             if (!r.second.isEmpty())
-                QTimer::singleShot(r.pauseMs, Qt::PreciseTimer, this,
+                QTimer::singleShot(r.pause_ms, Qt::PreciseTimer, this,
                                    [this, r] { transmit(r.second); });
         });
     }
@@ -80,13 +80,13 @@ void Server::pace(const Reply &r)
 {
     using std::chrono::milliseconds;
     const auto start =
-        std::max(m_last_rx + milliseconds(m_turnaround_ms + r.delayMs), LinePacer::Clock::now());
+        std::max(m_last_rx + milliseconds(m_turnaround_ms + r.delay_ms), LinePacer::Clock::now());
     log(QStringLiteral("tx %1").arg(hex(r.first)));
     const auto end = m_pacer->send(r.first, start);
     if (r.second.isEmpty())
         return;
     log(QStringLiteral("tx %1").arg(hex(r.second)));
-    m_pacer->send(r.second, end + milliseconds(r.pauseMs));
+    m_pacer->send(r.second, end + milliseconds(r.pause_ms));
 }
 
 void Server::transmit(const QByteArray &bytes, const char *what)

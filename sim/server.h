@@ -35,7 +35,7 @@ public:
            QObject *parent = nullptr);
 
     void received(const QByteArray &bytes);
-    void startGarbage(int intervalMs);
+    void start_garbage(int interval_ms);
     void log(const QString &text) const { log_line(m_verbose, text); }
 
 private:

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <random>
 
-const QString MemoryPattern = QStringLiteral("{address}");
+const QString memory_pattern = QStringLiteral("{address}");
 
 [[noreturn]] void fail(const QString &message)
 {
@@ -17,7 +17,7 @@ const QString MemoryPattern = QStringLiteral("{address}");
 
 namespace {
 
-double shareOption(const QCommandLineParser &p, const QString &name)
+double share_option(const QCommandLineParser &p, const QString &name)
 {
     bool ok = false;
     const double v = p.value(name).toDouble(&ok);
@@ -26,7 +26,7 @@ double shareOption(const QCommandLineParser &p, const QString &name)
     return v;
 }
 
-long intOption(const QCommandLineParser &p, const QString &name, long low, long high)
+long int_option(const QCommandLineParser &p, const QString &name, long low, long high)
 {
     bool ok = false;
     const long v = p.value(name).toLong(&ok);
@@ -35,7 +35,7 @@ long intOption(const QCommandLineParser &p, const QString &name, long low, long 
     return v;
 }
 
-void addOptions(QCommandLineParser &p)
+void add_options(QCommandLineParser &p)
 {
     p.setApplicationDescription(QStringLiteral(
         "Симулятор контроллера токовой защиты RZT-604Д: ведомое устройство Modbus RTU,\n"
@@ -122,10 +122,10 @@ void addOptions(QCommandLineParser &p)
 // --baud, --turnaround, --mbtcp and what goes with them.
 void parse_line_options(const QCommandLineParser &p, Options &o)
 {
-    o.pacing.baud = p.isSet("baud") ? int(intOption(p, "baud", 300, 4000000)) : 0;
+    o.pacing.baud = p.isSet("baud") ? int(int_option(p, "baud", 300, 4000000)) : 0;
     if (p.isSet("turnaround") && o.pacing.baud == 0)
         fail(QStringLiteral("--turnaround задаётся только вместе с --baud"));
-    o.pacing.turnaround_ms = p.isSet("turnaround") ? int(intOption(p, "turnaround", 0, 60000)) : 0;
+    o.pacing.turnaround_ms = p.isSet("turnaround") ? int(int_option(p, "turnaround", 0, 60000)) : 0;
     if (o.pacing.baud > 0 && !o.device.isEmpty())
         fail(QStringLiteral("--baud задаёт темп псевдотерминалу или --mbtcp; у --device своё "
                             "время"));
@@ -135,7 +135,7 @@ void parse_line_options(const QCommandLineParser &p, Options &o)
             fail(QStringLiteral("--gateway-exceptions задаётся только вместе с --mbtcp"));
         return;
     }
-    o.mbtcp_port = int(intOption(p, "mbtcp", 0, 65535));
+    o.mbtcp_port = int(int_option(p, "mbtcp", 0, 65535));
     for (const char *serial : {"link", "device", "garbage", "corrupt"}) {
         if (p.isSet(QLatin1String(serial)))
             fail(QStringLiteral("--%1 относится к последовательной линии, а не к --mbtcp")
@@ -145,10 +145,10 @@ void parse_line_options(const QCommandLineParser &p, Options &o)
 
 } // namespace
 
-Options parseOptions(const QCoreApplication &app)
+Options parse_options(const QCoreApplication &app)
 {
     QCommandLineParser p;
-    addOptions(p);
+    add_options(p);
     p.process(app);
     if (p.isSet("version"))
         p.showVersion();
@@ -157,27 +157,28 @@ Options parseOptions(const QCoreApplication &app)
             QStringLiteral("лишний аргумент %1 (см. --help)").arg(p.positionalArguments().first()));
     Options o;
     QString error;
-    o.addresses = sim::parseAddressList(p.value("address"), &error);
+    o.addresses = sim::parse_address_list(p.value("address"), &error);
     if (o.addresses.isEmpty())
         fail(QStringLiteral("--address: %1").arg(error));
     o.seed =
-        p.isSet("seed") ? quint32(intOption(p, "seed", 0, 0xFFFFFFFFL)) : std::random_device{}();
-    o.link = p.value("link");
+        p.isSet("seed") ? quint32(int_option(p, "seed", 0, 0xFFFFFFFFL)) : std::random_device{}();
+    o.symlink = p.value("link");
     o.device = p.value("device");
-    if (!o.link.isEmpty() && !o.device.isEmpty())
+    if (!o.symlink.isEmpty() && !o.device.isEmpty())
         fail(QStringLiteral("--link относится к псевдотерминалу, а не к --device"));
     o.memory = p.value("memory");
-    if (o.addresses.size() > 1 && !o.memory.isEmpty() && !o.memory.contains(MemoryPattern))
-        fail(QStringLiteral("--memory: с несколькими адресами в FILE нужен %1").arg(MemoryPattern));
+    if (o.addresses.size() > 1 && !o.memory.isEmpty() && !o.memory.contains(memory_pattern))
+        fail(
+            QStringLiteral("--memory: с несколькими адресами в FILE нужен %1").arg(memory_pattern));
     o.verbose = p.isSet("verbose");
-    o.ignoredWrite = p.isSet("ignore-write") ? int(intOption(p, "ignore-write", 257, 270)) : 0;
-    o.garbageMs = p.isSet("garbage") ? int(intOption(p, "garbage", 1, 3600000)) : 0;
-    o.faults.drop = shareOption(p, "drop");
-    o.faults.corrupt = shareOption(p, "corrupt");
-    o.faults.split = shareOption(p, "split");
-    o.faults.splitPauseMs = int(intOption(p, "split-pause", 0, 60000));
-    o.faults.delayMs = int(intOption(p, "delay", 0, 60000));
-    o.faults.exceptionCode = p.isSet("exception") ? int(intOption(p, "exception", 1, 255)) : 0;
+    o.ignored_write = p.isSet("ignore-write") ? int(int_option(p, "ignore-write", 257, 270)) : 0;
+    o.garbage_ms = p.isSet("garbage") ? int(int_option(p, "garbage", 1, 3600000)) : 0;
+    o.faults.drop = share_option(p, "drop");
+    o.faults.corrupt = share_option(p, "corrupt");
+    o.faults.split = share_option(p, "split");
+    o.faults.split_pause_ms = int(int_option(p, "split-pause", 0, 60000));
+    o.faults.delay_ms = int(int_option(p, "delay", 0, 60000));
+    o.faults.exception_code = p.isSet("exception") ? int(int_option(p, "exception", 1, 255)) : 0;
     parse_line_options(p, o);
     return o;
 }

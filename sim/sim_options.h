@@ -12,11 +12,11 @@ class QCoreApplication;
 struct Options {
     QList<int> addresses;
     quint32 seed = 0;
-    QString link;
+    QString symlink; // --link
     QString device;
     QString memory;
-    int ignoredWrite = 0;
-    int garbageMs = 0;
+    int ignored_write = 0;
+    int garbage_ms = 0;
     bool verbose = false;
     sim::Faults faults;
     sim::Pacing pacing;
@@ -25,10 +25,10 @@ struct Options {
 };
 
 // Replaced by the address in a --memory FILE.
-extern const QString MemoryPattern;
+extern const QString memory_pattern;
 
 // The message on standard error, and exit status 2.
 [[noreturn]] void fail(const QString &message);
 
 // The options given, checked; --help and --version end the process here.
-Options parseOptions(const QCoreApplication &app);
+Options parse_options(const QCoreApplication &app);

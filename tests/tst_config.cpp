@@ -82,7 +82,7 @@ private slots:
         QFile::remove(ini);
     }
 
-    void missingFileIsCreated()
+    void missing_file_is_created()
     {
         FakeView view;
         uint8_t port = 9;
@@ -95,7 +95,7 @@ private slots:
 
     // The port number is a whole number 1..255 or a mistake: taking COM1 or
     // the nearest number instead could open another device.
-    void portValue_data()
+    void port_value_data()
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<int>("expected"); // -1: the read-error box
@@ -116,7 +116,7 @@ private slots:
         QTest::newRow("inf") << QByteArray("[PC config]\nCOM=inf\n") << -1;
         QTest::newRow("nan") << QByteArray("[PC config]\nCOM=nan\n") << -1;
     }
-    void portValue()
+    void port_value()
     {
         QFETCH(QByteArray, file);
         QFETCH(int, expected);
@@ -141,7 +141,7 @@ private slots:
         }
     }
 
-    void retryRereadsFile()
+    void retry_rereads_file()
     {
         store(ini, "[PC config]\nCOM=abc\n");
         FakeView view;
@@ -159,7 +159,7 @@ private slots:
 
     // A file that is there but cannot be read is named, not taken for a
     // missing one (re-created, losing its "Ports") nor waited on for ever.
-    void unusableFileIsNamed_data()
+    void unusable_file_is_named_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("said");
@@ -176,7 +176,7 @@ private slots:
         QTest::newRow("unreadable") << "unreadable"
                                     << "не читается (нет прав доступа)";
     }
-    void unusableFileIsNamed()
+    void unusable_file_is_named()
     {
         QFETCH(QString, kind);
         QFETCH(QString, said);
@@ -232,11 +232,11 @@ private slots:
             QCOMPARE(read_ini_string(ini, "Ports", "COM7", "-"), QStringLiteral("-"));
     }
 
-    void readValue_data()
+    void read_value_data()
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("expected");
-        const QByteArray longValue(300, 'x');
+        const QByteArray long_value(300, 'x');
         QTest::newRow("names any case, blanks")
             << QByteArray("[a]\r\n [ Pc Config ] \r\n\tcom = 5 x \r\n") << "5 x";
         QTest::newRow("first occurrence")
@@ -244,10 +244,10 @@ private slots:
         QTest::newRow("comment skipped") << QByteArray("[PC config]\n; COM=2\nCOM=4") << "4";
         QTest::newRow("equals in value") << QByteArray("[PC config]\nCOM=a=b\n") << "a=b";
         QTest::newRow("byte order mark") << QByteArray("\xEF\xBB\xBF[PC config]\nCOM=6\n") << "6";
-        QTest::newRow("cap 254") << "[PC config]\nCOM=" + longValue + "\n" << QString(254, 'x');
+        QTest::newRow("cap 254") << "[PC config]\nCOM=" + long_value + "\n" << QString(254, 'x');
         QTest::newRow("missing key") << QByteArray("[PC config]\nCOMX=1\n") << "def";
     }
-    void readValue()
+    void read_value()
     {
         QFETCH(QByteArray, file);
         QFETCH(QString, expected);
@@ -257,7 +257,7 @@ private slots:
                  expected);
     }
 
-    void writeValue_data()
+    void write_value_data()
     {
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QString>("section");
@@ -288,7 +288,7 @@ private slots:
         QTest::newRow("missing file") << QByteArray("<missing>") << "s"
                                       << "1" << QByteArray("[s]\r\nCOM=1\r\n");
     }
-    void writeValue()
+    void write_value()
     {
         QFETCH(QByteArray, before);
         QFETCH(QString, section);
@@ -300,7 +300,7 @@ private slots:
         QCOMPARE(load(ini), after);
     }
 
-    void saveUpdatesBothKeys()
+    void save_updates_both_keys()
     {
         store(ini, "[VRE config]\nMBSLAD=5\n[PC config]\nCOM=3\n");
         FakeView view;
@@ -310,17 +310,17 @@ private slots:
         QCOMPARE(view.statuses, QStringList({saving, QString()}));
     }
 
-    void readOnlyIsRefusedSilently_data()
+    void read_only_is_refused_silently_data()
     {
-        QTest::addColumn<bool>("lockFolder");
+        QTest::addColumn<bool>("lock_folder");
         QTest::newRow("file") << false;
         QTest::newRow("folder") << true;
     }
-    void readOnlyIsRefusedSilently()
+    void read_only_is_refused_silently()
     {
-        QFETCH(bool, lockFolder);
+        QFETCH(bool, lock_folder);
 #ifdef Q_OS_WIN
-        if (lockFolder)
+        if (lock_folder)
             QSKIP("a folder's read-only attribute does not stop new files on Windows");
 #endif
         QTemporaryDir sub(dir.filePath(QStringLiteral("ro-XXXXXX")));
@@ -328,7 +328,7 @@ private slots:
         const QByteArray original = "[PC config]\r\nCOM=3\r\n";
         const auto readOnly =
             QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner;
-        if (lockFolder) {
+        if (lock_folder) {
             QVERIFY(QFile::setPermissions(sub.path(), readOnly));
         } else {
             store(path, original);
@@ -339,13 +339,13 @@ private slots:
         save_config(path, 8, view);
         QVERIFY(!write_ini_string(path, QStringLiteral("PC config"), QStringLiteral("COM"),
                                   QStringLiteral("9")));
-        QCOMPARE(load(path), lockFolder ? QByteArray("<missing>") : original);
+        QCOMPARE(load(path), lock_folder ? QByteArray("<missing>") : original);
         QCOMPARE(view.statuses, QStringList({saving, QString()}));
         QVERIFY(view.boxes.isEmpty());
         QFile::setPermissions(sub.path(), readOnly | QFile::WriteOwner);
     }
 
-    void fullDiskKeepsOldFile()
+    void full_disk_keeps_old_file()
     {
         QTemporaryDir mnt(dir.filePath(QStringLiteral("full-XXXXXX")));
         const QStringList mount = {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mnt.path()};
@@ -370,7 +370,7 @@ private slots:
         QVERIFY(view.boxes.isEmpty());
     }
 
-    void writeCutShortKeepsOldFile()
+    void write_cut_short_keeps_old_file()
     {
 #ifndef Q_OS_UNIX
         QSKIP("needs a file size limit (setrlimit)");
@@ -397,41 +397,41 @@ private slots:
 #endif
     }
 
-    void saveKeepsLinkAndMode()
+    void save_keeps_symlink_and_mode()
     {
 #ifndef Q_OS_UNIX
         QSKIP("symbolic links and modes are a POSIX affair");
 #else
         QTemporaryDir sub(dir.filePath(QStringLiteral("link-XXXXXX")));
         const QString real = sub.filePath(QStringLiteral("real.ini"));
-        const QString link = sub.filePath(QStringLiteral("тп.ini"));
+        const QString symlink = sub.filePath(QStringLiteral("тп.ini"));
         store(real, "[PC config]\nCOM=3\n");
         const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
         QVERIFY(QFile::setPermissions(real, mode));
-        QVERIFY(QFile::link(real, link));
+        QVERIFY(QFile::link(real, symlink));
 
-        QVERIFY(write_ini_string(link, "PC config", "COM", "4"));
-        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(write_ini_string(symlink, "PC config", "COM", "4"));
+        QVERIFY(QFileInfo(symlink).isSymLink());
         QCOMPARE(load(real), QByteArray("[PC config]\nCOM=4\n"));
         const auto user = QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
         QCOMPARE(QFileInfo(real).permissions() & ~user, mode);
 #endif
     }
 
-    void fileLivesBesideProgramOrWithUser_data()
+    void file_lives_beside_program_or_with_user_data()
     {
         QTest::addColumn<QString>("folder"); // "portable", "read-only" or "system"
-        QTest::addColumn<bool>("fileThere");
+        QTest::addColumn<bool>("file_there");
         QTest::addColumn<bool>("beside");
         QTest::newRow("portable, first run") << "portable" << false << true;
         QTest::newRow("read-only stick with its file") << "read-only" << true << true;
         QTest::newRow("read-only, no file") << "read-only" << false << false;
         QTest::newRow("installed, writable") << "system" << false << false;
     }
-    void fileLivesBesideProgramOrWithUser()
+    void file_lives_beside_program_or_with_user()
     {
         QFETCH(QString, folder);
-        QFETCH(bool, fileThere);
+        QFETCH(bool, file_there);
         QFETCH(bool, beside);
         QTemporaryDir home;
         QString program = home.filePath(QStringLiteral("program"));
@@ -452,7 +452,7 @@ private slots:
         const QByteArray user_base = qgetenv(user_var);
         const auto restore_user = qScopeGuard([&] { qputenv(user_var, user_base); });
         qputenv(user_var, home.filePath(QStringLiteral("user")).toLocal8Bit());
-        if (fileThere)
+        if (file_there)
             store(program + QStringLiteral("/тп.ini"), "[PC config]\r\nCOM=3\r\n");
         const QString made = home.filePath(QStringLiteral("program"));
         const auto unlock = qScopeGuard([&] {
@@ -461,7 +461,7 @@ private slots:
         if (folder == QLatin1String("read-only")) {
             QVERIFY(QFile::setPermissions(made, QFile::ReadOwner | QFile::ExeOwner));
             // root writes anywhere: a folder that is not there stands in.
-            if (!fileThere && QFileInfo(made).isWritable())
+            if (!file_there && QFileInfo(made).isWritable())
                 program = home.filePath(QStringLiteral("gone"));
         }
 
@@ -472,11 +472,11 @@ private slots:
         // A place chosen for a new file must take it: the first save would
         // otherwise be refused without a word. A stick that is read-only keeps
         // its file, and its saves are refused as such.
-        if (!fileThere)
+        if (!file_there)
             QVERIFY(QFileInfo(QFileInfo(path).path()).isWritable());
     }
 
-    void unchangedFileIsReadOnce()
+    void unchanged_file_is_read_once()
     {
         // The keys, 1 MB of empty lines, and the port map that is read key by key.
         QByteArray data = "[PC config]\r\nCOM=3\r\n" + QByteArray(1'000'000, '\n') + "[Ports]\r\n";
@@ -504,7 +504,7 @@ private slots:
 
     // A file past the size limit is not taken into memory by any reader: its
     // keys read as missing, and a save leaves it alone.
-    void oversizedFileIsNotRead()
+    void oversized_file_is_not_read()
     {
         const QByteArray head = "[PC config]\r\nCOM=3\r\n[Ports]\r\nCOM5=/dev/ttyX\r\n";
         store(ini, head);
@@ -518,7 +518,7 @@ private slots:
         QVERIFY(ini_file_problem(ini).contains(QStringLiteral("слишком велик")));
     }
 
-    void rewriteWithinOneClockTickIsSeen()
+    void rewrite_within_one_clock_tick_is_seen()
     {
         store(ini, "[PC config]\nCOM=2\n");
         const QDateTime stamp = QFileInfo(ini).lastModified();

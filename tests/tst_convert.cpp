@@ -19,7 +19,7 @@ class TestConvert : public QObject {
 private slots:
     void cleanup() { QLocale::setDefault(QLocale::c()); }
 
-    void replyBytes()
+    void reply_bytes()
     {
         // Function-3 reply: address, function, byte count, then registers.
         RxBuf rx{};
@@ -39,7 +39,7 @@ private slots:
     }
 
     // clang-format off
-    void textToNumber_data()
+    void number_from_text_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("expected");
@@ -59,7 +59,7 @@ private slots:
         QTest::newRow("arabic-indic digit") << QStringLiteral("\u0663") << 0.0;
     }
     // clang-format on
-    void textToNumber()
+    void number_from_text()
     {
         QFETCH(QString, text);
         QFETCH(double, expected);
@@ -69,7 +69,7 @@ private slots:
     }
 
     // clang-format off
-    void roundToInt_data()
+    void rounding_to_int_data()
     {
         QTest::addColumn<double>("x");
         QTest::addColumn<int>("expected");
@@ -86,7 +86,7 @@ private slots:
             QTest::newRow(r.name) << r.x << int(r.expected);
     }
     // clang-format on
-    void roundToInt()
+    void rounding_to_int()
     {
         QFETCH(double, x);
         QFETCH(int, expected);
@@ -94,7 +94,7 @@ private slots:
     }
 
     // clang-format off
-    void textToRaw_data()
+    void raw_from_text_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("low");
@@ -114,7 +114,7 @@ private slots:
                                   << r.expected;
     }
     // clang-format on
-    void textToRaw()
+    void raw_from_text()
     {
         QFETCH(QString, text);
         QFETCH(int, low);
@@ -126,7 +126,7 @@ private slots:
 
     // Only text with a digit in its leading number may ever become a value.
     // clang-format off
-    void textHasNumber_data()
+    void text_with_a_number_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("has");
@@ -140,7 +140,7 @@ private slots:
             QTest::newRow(r.text) << QString::fromUtf8(r.text) << r.has;
     }
     // clang-format on
-    void textHasNumber()
+    void text_with_a_number()
     {
         QFETCH(QString, text);
         QFETCH(bool, has);
@@ -148,7 +148,7 @@ private slots:
     }
 
     // clang-format off
-    void formatScaled_data()
+    void scaled_text_data()
     {
         QTest::addColumn<double>("value");
         QTest::addColumn<double>("factor");
@@ -180,7 +180,7 @@ private slots:
             QTest::newRow(r.expected) << r.v << r.f << r.d << r.l << QString::fromUtf8(r.expected);
     }
     // clang-format on
-    void formatScaled()
+    void scaled_text()
     {
         QFETCH(double, value);
         QFETCH(double, factor);
@@ -190,7 +190,7 @@ private slots:
         QCOMPARE(format_scaled(value, factor, digits, QString(), locale), expected);
     }
 
-    void suffixFollowsTheSpace()
+    void suffix_follows_the_space()
     {
         QCOMPARE(format_scaled(1500, 0.001, 3, QStringLiteral("А"),
                                QLocale(QLocale::Russian, QLocale::Russia)),
@@ -200,7 +200,7 @@ private slots:
     // What a box shows must read back to the same raw value, so that
     // writing all boxes without edits writes back exactly what was read.
     // clang-format off
-    void roundTrip_data()
+    void round_trip_data()
     {
         QTest::addColumn<QLocale>("locale");
         QTest::newRow("C") << QLocale::c();
@@ -209,7 +209,7 @@ private slots:
         QTest::newRow("ar_EG") << QLocale(QLocale::Arabic, QLocale::Egypt);
     }
     // clang-format on
-    void roundTrip()
+    void round_trip()
     {
         QFETCH(QLocale, locale);
         QLocale::setDefault(locale);

@@ -32,15 +32,15 @@ QByteArray bytes(std::initializer_list<int> list)
 
 QByteArray request(int address, const QByteArray &pdu)
 {
-    return withCrc(QByteArray(1, char(address)) + pdu);
+    return with_crc(QByteArray(1, char(address)) + pdu);
 }
 
-QByteArray readParams(int start, int n)
+QByteArray read_params(int start, int n)
 {
     return request(1, bytes({100, start >> 8, start & 0xFF, n}));
 }
 
-QByteArray writeParams(int start, const QByteArray &data)
+QByteArray write_params(int start, const QByteArray &data)
 {
     return request(1, bytes({101, start >> 8, start & 0xFF, int(data.size())}) + data);
 }
@@ -50,9 +50,9 @@ quint16 word(const QByteArray &b, int at)
     return quint16(quint8(b[at]) << 8 | quint8(b[at + 1]));
 }
 
-bool crcGood(const QByteArray &f)
+bool crc_good(const QByteArray &f)
 {
-    return f.size() >= 4 && withCrc(f.left(f.size() - 2)) == f;
+    return f.size() >= 4 && with_crc(f.left(f.size() - 2)) == f;
 }
 
 // One request into a fresh feed, the reply frame (empty when none) out.
@@ -60,11 +60,11 @@ QByteArray exchange(RtuSlave &slave, const QByteArray &req, qint64 &now)
 {
     now += 150;
     QList<Reply> replies = slave.feed(req, now);
-    replies += slave.poll(now + RtuSlave::SilenceMs);
+    replies += slave.poll(now + RtuSlave::silence_ms);
     return replies.isEmpty() ? QByteArray() : replies.first().bytes();
 }
 
-const QByteArray DefaultPoll = bytes({0x01, 0x03, 0x00, 0xC8, 0x00, 0x0A, 0x44, 0x33});
+const QByteArray default_poll = bytes({0x01, 0x03, 0x00, 0xC8, 0x00, 0x0A, 0x44, 0x33});
 
 } // namespace
 
@@ -84,34 +84,36 @@ private slots:
         slave.emplace(ctl, 1);
     }
 
-    void defaultPollAnswersAllTenRegisters()
+    void default_poll_answers_all_ten_registers()
     {
-        QSet<quint16> phaseA;
+        QSet<quint16> phase_a;
         for (int round = 0; round < 200; ++round) {
-            const QByteArray r = ask(DefaultPoll);
+            const QByteArray r = ask(default_poll);
             QCOMPARE(r.size(), 25);
             QCOMPARE(r.left(3), bytes({1, 3, 20}));
-            QVERIFY(crcGood(r));
+            QVERIFY(crc_good(r));
             QCOMPARE(word(r, 3 + 2), quint16(0x0205));
             QCOMPARE(word(r, 3 + 4), quint16(0x010C));
             for (int phase = 0; phase < 3; ++phase) {
-                const int mA = word(r, 3 + 8 + 2 * phase);
-                QVERIFY2(mA > 1100 && mA < 1300, qPrintable(QString::number(mA)));
+                const int milliamps = word(r, 3 + 8 + 2 * phase);
+                QVERIFY2(milliamps > 1100 && milliamps < 1300,
+                         qPrintable(QString::number(milliamps)));
             }
             const int freq = word(r, 3 + 14);
             QVERIFY2(freq > 4950 && freq < 5050, qPrintable(QString::number(freq)));
-            phaseA.insert(word(r, 3 + 8));
+            phase_a.insert(word(r, 3 + 8));
         }
-        QVERIFY(phaseA.size() > 1); // the values do move
+        QVERIFY(phase_a.size() > 1); // the values do move
     }
 
-    void partialRegisterRead()
+    void partial_register_read()
     {
-        QCOMPARE(ask(request(1, bytes({3, 0, 201, 0, 2}))), withCrc(bytes({1, 3, 4, 2, 5, 1, 12})));
+        QCOMPARE(ask(request(1, bytes({3, 0, 201, 0, 2}))),
+                 with_crc(bytes({1, 3, 4, 2, 5, 1, 12})));
         QCOMPARE(ask(request(1, bytes({3, 0, 209, 0, 1}))).mid(3, 2), bytes({0, 3}));
     }
 
-    void readParameterMemory_data()
+    void read_parameter_memory_data()
     {
         QTest::addColumn<int>("start");
         QTest::addColumn<QByteArray>("expected");
@@ -119,19 +121,19 @@ private slots:
         QTest::newRow("timer 12.5 s") << 262 << bytes({0x00, 0x7D});
         QTest::newRow("imax_instant, ct_amps") << 264 << bytes({0x4E, 0x20, 0x03, 0xE8});
         QTest::newRow("relay_mode, last byte") << 270 << bytes({0});
-        QTest::newRow("whole memory") << 257 << Controller::defaultMemory();
+        QTest::newRow("whole memory") << 257 << Controller::default_memory();
     }
 
-    void readParameterMemory()
+    void read_parameter_memory()
     {
         QFETCH(int, start);
         QFETCH(QByteArray, expected);
-        const QByteArray r = ask(readParams(start, int(expected.size())));
-        QCOMPARE(
-            r, withCrc(bytes({1, 100, start >> 8, start & 0xFF, int(expected.size())}) + expected));
+        const QByteArray r = ask(read_params(start, int(expected.size())));
+        QCOMPARE(r, with_crc(bytes({1, 100, start >> 8, start & 0xFF, int(expected.size())}) +
+                             expected));
     }
 
-    void writeParameterMemory_data()
+    void write_parameter_memory_data()
     {
         QTest::addColumn<int>("start");
         QTest::addColumn<QByteArray>("data");
@@ -143,20 +145,20 @@ private slots:
 
     // Starts from zeroed memory so that neither a stale default nor a write
     // spilling into a neighbour can pass for the expected contents.
-    void writeParameterMemory()
+    void write_parameter_memory()
     {
         QFETCH(int, start);
         QFETCH(QByteArray, data);
-        ctl.setMemory(QByteArray(Controller::MemSize, 0));
-        const QByteArray req = writeParams(start, data);
+        ctl.set_memory(QByteArray(Controller::mem_size, 0));
+        const QByteArray req = write_params(start, data);
         QCOMPARE(ask(req), req); // the answer carries the written data
-        QByteArray expected(Controller::MemSize, 0);
-        expected.replace(start - Controller::MemFirst, data.size(), data);
+        QByteArray expected(Controller::mem_size, 0);
+        expected.replace(start - Controller::mem_first, data.size(), data);
         QCOMPARE(ctl.memory(), expected);
-        QCOMPARE(ask(readParams(start, int(data.size()))).mid(5, data.size()), data);
+        QCOMPARE(ask(read_params(start, int(data.size()))).mid(5, data.size()), data);
     }
 
-    void exceptionReplies_data()
+    void exception_replies_data()
     {
         QTest::addColumn<QByteArray>("pdu");
         QTest::addColumn<int>("code");
@@ -173,74 +175,74 @@ private slots:
         QTest::newRow("126 registers") << bytes({3, 0, 200, 0, 126}) << 3;
     }
 
-    void exceptionReplies()
+    void exception_replies()
     {
         QFETCH(QByteArray, pdu);
         QFETCH(int, code);
-        const QByteArray memBefore = ctl.memory();
+        const QByteArray mem_before = ctl.memory();
         const QByteArray r = ask(request(1, pdu));
-        QCOMPARE(r, withCrc(bytes({1, quint8(pdu[0]) | 0x80, code})));
-        QCOMPARE(ctl.memory(), memBefore);
+        QCOMPARE(r, with_crc(bytes({1, quint8(pdu[0]) | 0x80, code})));
+        QCOMPARE(ctl.memory(), mem_before);
     }
 
-    void noReply_data()
+    void no_reply_data()
     {
         QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("other slave") << request(2, DefaultPoll.mid(1, 5));
-        QTest::newRow("broadcast") << request(0, DefaultPoll.mid(1, 5));
+        QTest::newRow("other slave") << request(2, default_poll.mid(1, 5));
+        QTest::newRow("broadcast") << request(0, default_poll.mid(1, 5));
         QTest::newRow("bad crc poll") << bytes({0x01, 0x03, 0x00, 0xC8, 0x00, 0x0A, 0x44, 0x34});
-        QByteArray badWrite = writeParams(262, bytes({0, 1}));
-        badWrite[badWrite.size() - 2] = char(badWrite[badWrite.size() - 2] ^ 1);
-        QTest::newRow("bad crc write") << badWrite;
+        QByteArray bad_write = write_params(262, bytes({0, 1}));
+        bad_write[bad_write.size() - 2] = char(bad_write[bad_write.size() - 2] ^ 1);
+        QTest::newRow("bad crc write") << bad_write;
         QTest::newRow("unknown function, bad crc") << bytes({1, 5, 0, 1, 0xFF, 0, 0, 0});
     }
 
-    void noReply()
+    void no_reply()
     {
         QFETCH(QByteArray, frame);
-        const QByteArray memBefore = ctl.memory();
+        const QByteArray mem_before = ctl.memory();
         QCOMPARE(ask(frame), QByteArray());
-        QCOMPARE(ctl.memory(), memBefore);
+        QCOMPARE(ctl.memory(), mem_before);
         QVERIFY(!slave->pending());
-        QCOMPARE(ask(DefaultPoll).size(), 25); // and the next request is served
+        QCOMPARE(ask(default_poll).size(), 25); // and the next request is served
     }
 
-    void broadcastWriteIsStoredSilently()
+    void broadcast_write_is_stored_silently()
     {
         QCOMPARE(ask(request(0, bytes({101, 1, 14, 1, 1}))), QByteArray());
         QCOMPARE(int(ctl.memory().back()), 1);
     }
 
-    void requestInPiecesIsAssembled_data()
+    void request_in_pieces_is_assembled_data()
     {
         QTest::addColumn<QByteArray>("req");
         QTest::addColumn<int>("cut");
-        QTest::newRow("poll after address") << DefaultPoll << 1;
-        QTest::newRow("poll before crc") << DefaultPoll << 6;
-        QTest::newRow("poll before last") << DefaultPoll << 7;
-        QTest::newRow("write before count") << writeParams(257, bytes({1, 2, 3})) << 4;
-        QTest::newRow("write inside data") << writeParams(257, bytes({1, 2, 3})) << 6;
+        QTest::newRow("poll after address") << default_poll << 1;
+        QTest::newRow("poll before crc") << default_poll << 6;
+        QTest::newRow("poll before last") << default_poll << 7;
+        QTest::newRow("write before count") << write_params(257, bytes({1, 2, 3})) << 4;
+        QTest::newRow("write inside data") << write_params(257, bytes({1, 2, 3})) << 6;
         QTest::newRow("unknown function") << request(1, bytes({5, 0, 1, 0xFF, 0})) << 3;
     }
 
-    void requestInPiecesIsAssembled()
+    void request_in_pieces_is_assembled()
     {
         QFETCH(QByteArray, req);
         QFETCH(int, cut);
         QVERIFY(slave->feed(req.left(cut), 1000).isEmpty());
-        QList<Reply> out = slave->feed(req.mid(cut), 1000 + RtuSlave::SilenceMs - 1);
-        out += slave->poll(1000 + 2 * RtuSlave::SilenceMs);
+        QList<Reply> out = slave->feed(req.mid(cut), 1000 + RtuSlave::silence_ms - 1);
+        out += slave->poll(1000 + 2 * RtuSlave::silence_ms);
         QCOMPARE(out.size(), 1);
-        QVERIFY(crcGood(out.first().bytes()));
+        QVERIFY(crc_good(out.first().bytes()));
         QCOMPARE(quint8(out.first().bytes()[1]) & 0x7F, quint8(req[1]));
     }
 
-    void noiseIsSkipped_data()
+    void noise_is_skipped_data()
     {
         QTest::addColumn<QByteArray>("noise");
-        QTest::addColumn<int>("gapMs");
-        const int later = RtuSlave::SilenceMs + 1;
-        QTest::newRow("partial poll, then silence") << DefaultPoll.left(5) << later;
+        QTest::addColumn<int>("gap_ms");
+        const int later = RtuSlave::silence_ms + 1;
+        QTest::newRow("partial poll, then silence") << default_poll.left(5) << later;
         QTest::newRow("partial write, then silence") << bytes({1, 101, 1, 1, 200, 7}) << later;
         QTest::newRow("unknown function, then silence") << bytes({1, 7, 7}) << later;
         QTest::newRow("one byte, no gap") << bytes({0xFF}) << 0;
@@ -248,13 +250,13 @@ private slots:
         QTest::newRow("huge write count, no gap") << bytes({1, 101, 1, 1, 250}) << 0;
     }
 
-    void noiseIsSkipped()
+    void noise_is_skipped()
     {
         QFETCH(QByteArray, noise);
-        QFETCH(int, gapMs);
+        QFETCH(int, gap_ms);
         QList<Reply> out = slave->feed(noise, 5000);
-        out += slave->feed(DefaultPoll, 5000 + gapMs);
-        out += slave->poll(5000 + gapMs + RtuSlave::SilenceMs);
+        out += slave->feed(default_poll, 5000 + gap_ms);
+        out += slave->poll(5000 + gap_ms + RtuSlave::silence_ms);
         QCOMPARE(out.size(), 1);
         QCOMPARE(out.first().bytes().size(), 25);
         QVERIFY(!slave->pending());
@@ -264,7 +266,7 @@ private slots:
     {
         QTest::addColumn<Faults>("f");
         QTest::addColumn<int>("replies");
-        QTest::addColumn<bool>("crcOk");
+        QTest::addColumn<bool>("crc_ok");
         QTest::newRow("corrupt") << Faults{0, 1} << 1 << false;
         QTest::newRow("drop") << Faults{1} << 0 << true;
         QTest::newRow("split, delayed") << Faults{0, 0, 1, 200, 40} << 1 << true;
@@ -274,49 +276,49 @@ private slots:
     {
         QFETCH(Faults, f);
         QFETCH(int, replies);
-        QFETCH(bool, crcOk);
+        QFETCH(bool, crc_ok);
         RtuSlave faulty(ctl, 1, f, 3);
-        const QList<Reply> out = faulty.feed(DefaultPoll, 0);
+        const QList<Reply> out = faulty.feed(default_poll, 0);
         QCOMPARE(out.size(), replies);
         for (const Reply &r : out) {
             QCOMPARE(r.bytes().size(), 25);
-            QCOMPARE(crcGood(r.bytes()), crcOk);
-            QCOMPARE(r.delayMs, f.delayMs);
+            QCOMPARE(crc_good(r.bytes()), crc_ok);
+            QCOMPARE(r.delay_ms, f.delay_ms);
             QCOMPARE(!r.first.isEmpty() && !r.second.isEmpty(), f.split > 0);
             if (f.split > 0)
-                QCOMPARE(r.pauseMs, f.splitPauseMs);
+                QCOMPARE(r.pause_ms, f.split_pause_ms);
         }
     }
 
-    void forcedException()
+    void forced_exception()
     {
         Faults f;
-        f.exceptionCode = 6;
+        f.exception_code = 6;
         RtuSlave busy(ctl, 1, f);
-        QCOMPARE(exchange(busy, DefaultPoll, now), bytes({1, 0x83, 6, 0xC1, 0x32}));
-        QCOMPARE(exchange(busy, writeParams(257, bytes({9})), now), withCrc(bytes({1, 0xE5, 6})));
+        QCOMPARE(exchange(busy, default_poll, now), bytes({1, 0x83, 6, 0xC1, 0x32}));
+        QCOMPARE(exchange(busy, write_params(257, bytes({9})), now), with_crc(bytes({1, 0xE5, 6})));
         QCOMPARE(int(ctl.memory()[0]), 100);
     }
 
     // One line, three controllers: each polled address answers from its own
     // controller, any other address gets nothing, a write changes only the
     // memory it was sent to and a broadcast reaches them all.
-    void lineOfThreeControllers()
+    void line_of_three_controllers()
     {
         Controller c1(7, 1), c2(7, 2), c5(7, 5);
         RtuSlave line(c1, 1);
         line.serve(2, c2);
         line.serve(5, c5);
-        const QByteArray poll = DefaultPoll.mid(1, 5);
+        const QByteArray poll = default_poll.mid(1, 5);
         for (int a : {5, 1, 2}) {
             const QByteArray r = exchange(line, request(a, poll), now);
             QCOMPARE(r.left(3), bytes({a, 3, 20}));
-            QVERIFY(crcGood(r));
+            QVERIFY(crc_good(r));
             const int target = 1200 + 100 * (a - 1);
             for (int phase = 0; phase < 3; ++phase) {
-                const int mA = word(r, 3 + 8 + 2 * phase);
-                QVERIFY2(qAbs(mA - target) < 50,
-                         qPrintable(QStringLiteral("%1 mA at %2").arg(mA).arg(a)));
+                const int milliamps = word(r, 3 + 8 + 2 * phase);
+                QVERIFY2(qAbs(milliamps - target) < 50,
+                         qPrintable(QStringLiteral("%1 mA at %2").arg(milliamps).arg(a)));
             }
         }
         for (int a : {3, 4, 6, 247})
@@ -326,7 +328,7 @@ private slots:
         const QByteArray before1 = c1.memory(), before5 = c5.memory();
         const QByteArray write = request(2, bytes({101, 1, 6, 2, 0x01, 0xF4}));
         QCOMPARE(exchange(line, write, now), write);
-        QCOMPARE(c2.memory().mid(262 - Controller::MemFirst, 2), bytes({0x01, 0xF4}));
+        QCOMPARE(c2.memory().mid(262 - Controller::mem_first, 2), bytes({0x01, 0xF4}));
         QCOMPARE(c1.memory(), before1);
         QCOMPARE(c5.memory(), before5);
 
@@ -335,7 +337,7 @@ private slots:
             QCOMPARE(int(c->memory().back()), 1);
     }
 
-    void addressLists_data()
+    void address_lists_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QList<int>>("addresses"); // empty: refused
@@ -354,27 +356,27 @@ private slots:
         QTest::newRow("not a number") << "1,b" << QList<int>{};
     }
 
-    void addressLists()
+    void address_lists()
     {
         QFETCH(QString, text);
         QFETCH(QList<int>, addresses);
         QString error;
-        QCOMPARE(parseAddressList(text, &error), addresses);
+        QCOMPARE(parse_address_list(text, &error), addresses);
         QCOMPARE(error.isEmpty(), !addresses.isEmpty());
     }
 
-    void memoryFilePersists()
+    void memory_file_persists()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("mem.bin"));
         QString error;
-        QVERIFY(ctl.attachFile(path, &error)); // absent: defaults, nothing written yet
-        ask(writeParams(262, bytes({0x01, 0xF4})));
-        QVERIFY(ctl.lastSaveError().isEmpty());
+        QVERIFY(ctl.attach_file(path, &error)); // absent: defaults, nothing written yet
+        ask(write_params(262, bytes({0x01, 0xF4})));
+        QVERIFY(ctl.last_save_error().isEmpty());
 
         Controller reborn(1);
-        QVERIFY(reborn.attachFile(path, &error));
-        QByteArray expected = Controller::defaultMemory();
+        QVERIFY(reborn.attach_file(path, &error));
+        QByteArray expected = Controller::default_memory();
         expected[5] = 0x01;
         expected[6] = char(0xF4);
         QCOMPARE(reborn.memory(), expected);
@@ -405,8 +407,8 @@ void TstSim::baud_and_turnaround_hold_the_reply()
 
     QElapsedTimer clock;
     clock.start();
-    QCOMPARE(::write(fd, DefaultPoll.constData(), size_t(DefaultPoll.size())),
-             ssize_t(DefaultPoll.size()));
+    QCOMPARE(::write(fd, default_poll.constData(), size_t(default_poll.size())),
+             ssize_t(default_poll.size()));
     QByteArray reply;
     while (reply.size() < 25 && !clock.hasExpired(event_wait_ms)) {
         pollfd p{fd, POLLIN, 0};

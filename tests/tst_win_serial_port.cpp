@@ -1,5 +1,5 @@
 // The Win32 serial port on two COM ports joined like a null-modem cable:
-// under Wine, dosdevices links to a pseudo-terminal pair that scripts/windows
+// under Wine, dosdevices symbolic links to a pseudo-terminal pair that scripts/windows
 // --test makes with socat and names in RZT_TEST_COM_PAIR ("11,12": numbers
 // above 9, which only the "\\.\COMn" form reaches). The far end plays the
 // controller. socat ends the pair after 20 s without traffic, and the near
@@ -61,7 +61,7 @@ private slots:
         QCOMPARE(m_far->open(), PortError::None);
     }
 
-    void framesCrossWholeAndInOrder()
+    void frames_cross_whole_and_in_order()
     {
         auto port = open_near();
         QVERIFY(port);
@@ -78,7 +78,7 @@ private slots:
         QVERIFY(port->last_byte_ms() >= before);
     }
 
-    void refusalsSayWhy()
+    void refusals_say_why()
     {
         WinSerialPort port{QString()};
         QCOMPARE(port.set_device(QStringLiteral("COM99")), PortError::None);
@@ -97,7 +97,7 @@ private slots:
     }
 
     // Last: the pair is gone afterwards.
-    void pulledAdapterIsLost()
+    void pulled_adapter_is_lost()
     {
         auto port = open_near();
         QVERIFY(port);

@@ -1,5 +1,5 @@
 // The window over the Win32 port against rzt604-sim, which scripts/windows
-// --test serves under Wine on COM<RZT_TEST_COM> (a dosdevices link to the
+// --test serves under Wine on COM<RZT_TEST_COM> (a dosdevices symbolic link to the
 // simulator's pseudo-terminal): start-up reads every parameter and the live
 // values, Enter in a box writes it and the controller's answer turns it
 // green. The simulator's log, read by the script, shows the polling period.
@@ -17,7 +17,7 @@ class TestWinWindow : public QObject {
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale::c()); }
 
-    void readsAllThenWritesOne()
+    void reads_all_then_writes_one()
     {
         const int com = qEnvironmentVariableIntValue("RZT_TEST_COM");
         if (com == 0)
@@ -43,7 +43,7 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(all_green(), 15000);
         QTRY_VERIFY_WITH_TIMEOUT(caption(&w, Caption::fr).toDouble() > 45, 5000);
-        QCOMPARE(w.status(), text_link_ok);
+        QCOMPARE(w.status(), text_connected);
 
         QLineEdit *timer = par_box(&w, 4);
         timer->clear();
