@@ -38,7 +38,7 @@ void TrendWindow::stop_recording()
     update_record_status();
 }
 
-void TrendWindow::cmd_record_click()
+void TrendWindow::toggle_recording()
 {
     if (m_recorder.recording()) {
         stop_recording();
@@ -60,7 +60,7 @@ void TrendWindow::cmd_record_click()
                     QMessageBox::Critical);
 }
 
-void TrendWindow::cmd_image_click()
+void TrendWindow::ask_save_image()
 {
     FileChoice choice{true,
                       QStringLiteral("Сохранить изображение"),

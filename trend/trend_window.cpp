@@ -77,7 +77,6 @@ QWidget *TrendWindow::build_series_row()
             refresh();
         });
         row->addWidget(check);
-        m_chk_series[size_t(s)] = check;
     }
     row->addStretch(1);
     for (QWidget *w : view_commands(bar))
@@ -102,16 +101,15 @@ QWidget *TrendWindow::build_command_row()
             refresh();
         });
         row->addWidget(check);
-        m_chk_limits[size_t(l)] = check;
     }
     row->addStretch(1);
     auto *image = new QPushButton(QStringLiteral("Сохранить изобра&жение…"), bar);
     image->setObjectName(QStringLiteral("cmd_image"));
-    connect(image, &QPushButton::clicked, this, &TrendWindow::cmd_image_click);
+    connect(image, &QPushButton::clicked, this, &TrendWindow::ask_save_image);
     m_cmd_record = two_text_button(QStringLiteral("&Запись в CSV…"),
                                    QStringLiteral("Остановить &запись"), bar);
     m_cmd_record->setObjectName(QStringLiteral("cmd_record"));
-    connect(m_cmd_record, &QPushButton::clicked, this, &TrendWindow::cmd_record_click);
+    connect(m_cmd_record, &QPushButton::clicked, this, &TrendWindow::toggle_recording);
     row->addWidget(image);
     row->addWidget(m_cmd_record);
     return bar;
@@ -130,7 +128,7 @@ QList<QWidget *> TrendWindow::view_commands(QWidget *bar)
     connect(m_cmb_window, &QComboBox::currentIndexChanged, this, &TrendWindow::reset_zoom);
     m_cmd_pause = two_text_button(QStringLiteral("&Пауза"), QStringLiteral("&Продолжить"), bar);
     m_cmd_pause->setObjectName(QStringLiteral("cmd_pause"));
-    connect(m_cmd_pause, &QPushButton::clicked, this, &TrendWindow::cmd_pause_click);
+    connect(m_cmd_pause, &QPushButton::clicked, this, &TrendWindow::toggle_pause);
     m_cmd_unzoom = new QPushButton(QStringLiteral("&Сбросить масштаб"), bar);
     m_cmd_unzoom->setObjectName(QStringLiteral("cmd_unzoom"));
     m_cmd_unzoom->setEnabled(false);
@@ -238,7 +236,7 @@ void TrendWindow::hideEvent(QHideEvent *event)
     m_redraw.stop();
 }
 
-void TrendWindow::cmd_pause_click()
+void TrendWindow::toggle_pause()
 {
     m_paused = !m_paused;
     m_cmd_pause->setText(m_paused ? QStringLiteral("&Продолжить") : QStringLiteral("&Пауза"));

@@ -11,10 +11,8 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <array>
 #include <optional>
 
-class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -67,9 +65,9 @@ private:
     QWidget *build_command_row();
     QList<QWidget *> view_commands(QWidget *bar);
     QWidget *build_status_row();
-    void cmd_record_click();
-    void cmd_pause_click();
-    void cmd_image_click();
+    void toggle_recording();
+    void toggle_pause();
+    void ask_save_image();
     void redraw_tick();
     qint64 live_span() const;
     void update_record_status();
@@ -79,8 +77,6 @@ private:
     TrendBuffer m_buffer;
     CsvRecorder m_recorder;
     TrendChart *m_chart;
-    std::array<QCheckBox *, trend_series> m_chk_series{};
-    std::array<QCheckBox *, 2> m_chk_limits{};
     QComboBox *m_cmb_window = nullptr;
     QPushButton *m_cmd_pause = nullptr;
     QPushButton *m_cmd_unzoom = nullptr;
