@@ -15,7 +15,7 @@
 
 namespace {
 
-const QString text_link_ok = QStringLiteral("Связь с контроллером RZT-604Д установлена");
+const QString text_connected = QStringLiteral("Связь с контроллером RZT-604Д установлена");
 const QString text_crc_mismatch = QStringLiteral("Ошибка обмена: Несовпадение КС");
 const QString text_no_answer = QStringLiteral("Ошибка обмена: Нет ответа от контроллера RZT-604Д");
 const QString text_malformed = QStringLiteral("Ошибка обмена: ответ не той длины");
@@ -24,7 +24,7 @@ QString verdict_text(Verdict v)
 {
     switch (v) {
     case Verdict::good:
-        return text_link_ok;
+        return text_connected;
     case Verdict::crc_mismatch:
         return text_crc_mismatch;
     case Verdict::malformed:

@@ -101,9 +101,9 @@ int main(int argc, char *argv[])
     conf.close();
     QProcess mosquitto, sim, sub, cli;
     mosquitto.start(broker, {"-c", conf.fileName()});
-    const QString link = dir.filePath("tty");
+    const QString symlink = dir.filePath("tty");
     sim.start(bin + "/rzt604-sim",
-              QStringList{"--address", QStringLiteral("1-%1").arg(count), "--link", link,
+              QStringList{"--address", QStringLiteral("1-%1").arg(count), "--link", symlink,
                           "--memory", dir.filePath("mem-{address}.bin")} +
                   line_time);
     QThread::msleep(1000);
@@ -111,9 +111,9 @@ int main(int argc, char *argv[])
                             "bench/+/measurement", "-F", "%U %p"});
     QThread::msleep(500);
     cli.start(bin + "/rzt604-cli",
-              {"--port", link, "--address", QStringLiteral("1-%1").arg(count), "publish", "--mqtt",
-               QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--topic", "bench", "--interval",
-               interval});
+              {"--port", symlink, "--address", QStringLiteral("1-%1").arg(count), "publish",
+               "--mqtt", QStringLiteral("mqtt://127.0.0.1:%1").arg(port), "--topic", "bench",
+               "--interval", interval});
     cli.waitForStarted();
 
     std::vector<double> latency_ms;

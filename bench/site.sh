@@ -62,19 +62,19 @@ cpu_of() {
 }
 
 for n in $counts; do
-    link="$work/tty$n"
-    "$bin/rzt604-sim" -v --address "1-$n" --link "$link" --baud 115200 --turnaround 2 \
+    symlink="$work/tty$n"
+    "$bin/rzt604-sim" -v --address "1-$n" --link "$symlink" --baud 115200 --turnaround 2 \
         >"$work/sim$n.out" 2>"$work/sim$n.log" &
     sim=$!
     for _ in $(seq 50); do [ -s "$work/sim$n.out" ] && break; sleep 0.1; done
 
     : >"$work/sim$n.log"
-    ours=$(cpu_of "$work/ours$n" "$bin/rzt604-cli" --port "$link" --address "1-$n" \
+    ours=$(cpu_of "$work/ours$n" "$bin/rzt604-cli" --port "$symlink" --address "1-$n" \
         monitor --interval 0 --duration "$seconds")
     cp "$work/sim$n.log" "$work/ours$n.log"
     : >"$work/sim$n.log"
     theirs=$(cpu_of "$work/mbpoll$n" timeout -s INT "$seconds" mbpoll -m rtu -b 115200 -P none \
-        -a "1:$n" -r 201 -c 10 -l 10 -o 0.15 "$link")
+        -a "1:$n" -r 201 -c 10 -l 10 -o 0.15 "$symlink")
     cp "$work/sim$n.log" "$work/mbpoll$n.log"
     kill "$sim"; wait "$sim" 2>/dev/null || true
     sim=

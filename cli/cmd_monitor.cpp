@@ -22,8 +22,8 @@ CsvExisting existing_file(const CliArgs &args)
 
 int run_monitor(const CliArgs &args)
 {
-    CliLine link;
-    if (const int code = link.open(args))
+    CliLine cli;
+    if (const int code = cli.open(args))
         return code;
     CsvRecorder out;
     // Row by row: a reader of the file sees every row within a tick.
@@ -43,29 +43,29 @@ int run_monitor(const CliArgs &args)
     QObject::connect(&out, &CsvRecorder::failed, [&](const QString &message) {
         failed = true;
         fail(exit_file, message);
-        link.stop();
+        cli.stop();
     });
     qint64 rows = 0;
-    Line &line = link.line();
+    Line &line = cli.line();
     for (int a : args.addresses) {
         QObject::connect(&line.controller(a), &ControllerModel::measured,
                          [&](const Measurement &m) {
                              out.append(m);
                              ++rows;
-                             link.progress(m.address);
+                             cli.progress(m.address);
                          });
     }
     QObject owner;
     if (args.duration_ms >= 0)
-        QTimer::singleShot(args.duration_ms, &owner, [&link] { link.stop(); });
+        QTimer::singleShot(args.duration_ms, &owner, [&cli] { cli.stop(); });
     // Later silences leave gaps and are said on stderr; they do not end the run.
-    link.keep_waiting();
+    cli.keep_waiting();
     // Several controllers on the line are asked in turn, one a tick.
     line.set_polling(true, several ? std::vector<int>(args.addresses.begin(), args.addresses.end())
                                    : std::vector<int>{});
-    link.run([] { return false; });
+    cli.run([] { return false; });
     out.stop();
     if (failed || !out.error().isEmpty())
         return exit_file;
-    return rows > 0 ? exit_ok : link.no_answer();
+    return rows > 0 ? exit_ok : cli.no_answer();
 }

@@ -15,7 +15,7 @@
 namespace {
 
 // Runs the line until the operation that start() queues ends on the model.
-std::optional<OperationEnd> run_operation(CliLine &link, ControllerModel &model, OperationKind kind,
+std::optional<OperationEnd> run_operation(CliLine &cli, ControllerModel &model, OperationKind kind,
                                           const std::function<bool()> &start)
 {
     std::optional<OperationEnd> ended;
@@ -25,17 +25,17 @@ std::optional<OperationEnd> run_operation(CliLine &link, ControllerModel &model,
             ended = e;
     });
     QObject::connect(&model, &ControllerModel::parameter_changed, &owner,
-                     [&] { link.progress(model.address()); });
+                     [&] { cli.progress(model.address()); });
     if (!start())
         return std::nullopt;
-    link.run([&] { return ended.has_value(); });
+    cli.run([&] { return ended.has_value(); });
     return ended;
 }
 
 // The run ended before the controller had answered: interrupted, or silent.
-int stopped(CliLine &link, int address)
+int stopped(CliLine &cli, int address)
 {
-    return link.interrupted() ? exit_no_answer : link.no_answer({address});
+    return cli.interrupted() ? exit_no_answer : cli.no_answer({address});
 }
 
 QString who(const CliArgs &args, int address)
@@ -97,21 +97,21 @@ ParamFile file_of(const ControllerModel &model)
 
 // The versions first, from the measurement block; then the three reads:
 // what the controller holds, in its model. exit_ok, or why not.
-int read_controller(CliLine &link, const CliArgs &args, int address)
+int read_controller(CliLine &cli, const CliArgs &args, int address)
 {
-    Line &line = link.line();
+    Line &line = cli.line();
     line.ask_measurement(address);
-    const auto end = run_operation(link, line.controller(address), OperationKind::read_all,
+    const auto end = run_operation(cli, line.controller(address), OperationKind::read_all,
                                    [&] { return line.read_all(address); });
     if (!end)
-        return stopped(link, address);
+        return stopped(cli, address);
     return unanswered(line.table(), who(args, address), *end);
 }
 
-int get_one(CliLine &link, const CliArgs &args, int address, const QString &path)
+int get_one(CliLine &cli, const CliArgs &args, int address, const QString &path)
 {
-    Line &line = link.line();
-    if (const int code = read_controller(link, args, address))
+    Line &line = cli.line();
+    if (const int code = read_controller(cli, args, address))
         return code;
     const ParamFile file = file_of(line.controller(address));
     if (path == QLatin1String("-")) {
@@ -148,15 +148,15 @@ QString groups_text(const ParTable &table, const ControllerModel &model)
 
 // A comparison of what the controller holds, read afresh, with the file:
 // each difference on stdout; exit_mismatch when there are any.
-int compare_one(CliLine &link, const CliArgs &args, int address, const ParRaws &raws,
+int compare_one(CliLine &cli, const CliArgs &args, int address, const ParRaws &raws,
                 const QString &shown_path)
 {
-    Line &line = link.line();
+    Line &line = cli.line();
     ControllerModel &model = line.controller(address);
-    const auto end = run_operation(link, model, OperationKind::compare,
+    const auto end = run_operation(cli, model, OperationKind::compare,
                                    [&] { return line.compare(raws, address); });
     if (!end)
-        return stopped(link, address);
+        return stopped(cli, address);
     if (const int code = unanswered(line.table(), who(args, address), *end))
         return code;
     QList<int> differ = end->differ;
@@ -173,27 +173,27 @@ int compare_one(CliLine &link, const CliArgs &args, int address, const ParRaws &
     return differ.isEmpty() ? exit_ok : exit_mismatch;
 }
 
-int set_one(CliLine &link, const CliArgs &args, int address, const ParRaws &raws,
+int set_one(CliLine &cli, const CliArgs &args, int address, const ParRaws &raws,
             const QString &shown_path)
 {
-    Line &line = link.line();
+    Line &line = cli.line();
     const ParTable &table = line.table();
     ControllerModel &model = line.controller(address);
     // What it holds and its versions first: the journal keeps what each
     // write replaced, and on which controller.
-    if (const int code = read_controller(link, args, address))
+    if (const int code = read_controller(cli, args, address))
         return code;
     // Each echoed write is read back by the line; the end says what the
     // controller's memory kept.
     QString refused;
-    const auto end = run_operation(link, model, OperationKind::write_all, [&] {
+    const auto end = run_operation(cli, model, OperationKind::write_all, [&] {
         refused = line.write_all(raws, address);
         return refused.isEmpty();
     });
     if (!refused.isEmpty())
         return fail(exit_file, who(args, address) + refused);
     if (!end) {
-        const int code = stopped(link, address);
+        const int code = stopped(cli, address);
         fail(code, who(args, address) + groups_text(table, model));
         return code;
     }
@@ -213,7 +213,7 @@ int set_one(CliLine &link, const CliArgs &args, int address, const ParRaws &raws
         return code;
     // The whole file against a fresh read, the parameters it left as they
     // were included.
-    return compare_one(link, args, address, raws, shown_path);
+    return compare_one(cli, args, address, raws, shown_path);
 }
 
 std::optional<ParRaws> load_raws(const QString &path, const QString &shown_path)
@@ -235,14 +235,14 @@ QString shown_name(const QString &path)
 }
 
 // One controller after the other, each finished before the next.
-int for_each_address(CliLine &link, const CliArgs &args, const std::function<int(int)> &one)
+int for_each_address(CliLine &cli, const CliArgs &args, const std::function<int(int)> &one)
 {
     int result = exit_ok;
     for (int address : args.addresses) {
         const int code = one(address);
         if (code != exit_ok)
             result = code;
-        if (link.interrupted())
+        if (cli.interrupted())
             break;
     }
     return result;
@@ -256,11 +256,11 @@ int run_params_get(const CliArgs &args)
     if (args.addresses.size() > 1 && !path.contains(QStringLiteral("{address}")))
         usage_error(QStringLiteral("params get с несколькими адресами: в имени файла нужен "
                                    "{address}, например ctrl-{address}.json"));
-    CliLine link;
-    if (const int code = link.open(args))
+    CliLine cli;
+    if (const int code = cli.open(args))
         return code;
-    return for_each_address(link, args,
-                            [&](int a) { return get_one(link, args, a, file_for(path, a)); });
+    return for_each_address(cli, args,
+                            [&](int a) { return get_one(cli, args, a, file_for(path, a)); });
 }
 
 int run_params_set(const CliArgs &args)
@@ -269,12 +269,12 @@ int run_params_set(const CliArgs &args)
     const auto raws = load_raws(args.words[2], shown_path);
     if (!raws)
         return exit_file;
-    CliLine link;
-    if (const int code = link.open(args))
+    CliLine cli;
+    if (const int code = cli.open(args))
         return code;
     // What this run changed, as the journal has it and in its words.
     QList<JournalEntry> changed;
-    QObject::connect(&link.line().journal(), &Journal::appended, [&](const QJsonObject &r) {
+    QObject::connect(&cli.line().journal(), &Journal::appended, [&](const QJsonObject &r) {
         const QString id = r.value(QLatin1String("id")).toString();
         if (r.value(QLatin1String("kind")).toString() == QLatin1String("intent")) {
             changed.append({r, {}, {}});
@@ -286,7 +286,7 @@ int run_params_set(const CliArgs &args)
         }
     });
     const int code = for_each_address(
-        link, args, [&](int a) { return set_one(link, args, a, *raws, shown_path); });
+        cli, args, [&](int a) { return set_one(cli, args, a, *raws, shown_path); });
     const QByteArray table = changed.isEmpty() ? QByteArray() : journal_table(changed).toUtf8();
     std::fwrite(table.constData(), 1, size_t(table.size()), stdout);
     std::fflush(stdout);
@@ -299,9 +299,9 @@ int run_params_compare(const CliArgs &args)
     const auto raws = load_raws(args.words[2], shown_path);
     if (!raws)
         return exit_file;
-    CliLine link;
-    if (const int code = link.open(args))
+    CliLine cli;
+    if (const int code = cli.open(args))
         return code;
-    return for_each_address(link, args,
-                            [&](int a) { return compare_one(link, args, a, *raws, shown_path); });
+    return for_each_address(cli, args,
+                            [&](int a) { return compare_one(cli, args, a, *raws, shown_path); });
 }

@@ -41,20 +41,20 @@ QByteArray as_text(const Measurement &m)
 
 int run_read(const CliArgs &args)
 {
-    CliLine link;
-    if (const int code = link.open(args))
+    CliLine cli;
+    if (const int code = cli.open(args))
         return code;
-    Line &line = link.line();
+    Line &line = cli.line();
     QMap<int, Measurement> got;
     for (int a : args.addresses) {
         QObject::connect(&line.controller(a), &ControllerModel::measured,
-                         [&got, &link, a](const Measurement &m) {
+                         [&got, &cli, a](const Measurement &m) {
                              got[a] = m;
-                             link.progress(a);
+                             cli.progress(a);
                          });
         line.ask_measurement(a);
     }
-    const bool all = link.run([&] { return got.size() == args.addresses.size(); });
+    const bool all = cli.run([&] { return got.size() == args.addresses.size(); });
     const bool several = args.addresses.size() > 1;
     QByteArray out;
     for (const Measurement &m : std::as_const(got)) {
@@ -77,5 +77,5 @@ int run_read(const CliArgs &args)
         if (!got.contains(a))
             silent << a;
     }
-    return link.interrupted() ? exit_no_answer : link.no_answer(silent);
+    return cli.interrupted() ? exit_no_answer : cli.no_answer(silent);
 }

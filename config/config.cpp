@@ -54,7 +54,7 @@ bool looks_binary(const QByteArray &bytes)
 }
 
 // Why a symbolic link leads to no file: round in a circle, or to nothing.
-QString dead_link_reason(const QString &path)
+QString dead_symlink_reason(const QString &path)
 {
 #ifdef Q_OS_UNIX
     struct stat st = {};
@@ -74,7 +74,7 @@ QString ini_file_problem(const QString &path)
     const QString name = QDir::toNativeSeparators(path);
     const QFileInfo info(path);
     if (info.isSymLink() && !info.exists())
-        return name + QStringLiteral(": ссылка не ведёт к файлу (") + dead_link_reason(path) +
+        return name + QStringLiteral(": ссылка не ведёт к файлу (") + dead_symlink_reason(path) +
                QLatin1Char(')');
     if (!info.exists())
         return {};
@@ -131,7 +131,7 @@ void read_config(const QString &path, uint8_t &com_port, ConfigView &view)
 {
     com_port = 1;
     // A file that is there but cannot be read is not missing: making a new
-    // one would lose its "Ports" entries, or write through a broken link.
+    // one would lose its "Ports" entries, or write through a broken symbolic link.
     if (!QFileInfo(path).isFile() && ini_file_problem(path).isEmpty()) {
         save_config(path, com_port, view);
         view.show_status_now(QString());

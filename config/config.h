@@ -46,8 +46,8 @@ bool write_ini_string(const QString &file, const QString &section, const QString
 
 // Why the file at path cannot be read as a configuration file, in words
 // that name it: not readable, not a regular file (a folder, a pipe, a
-// device), a link that leads nowhere or round in a circle, too large, or not
-// text (UTF-16, binary). Empty when it is a readable text file or missing.
+// device), a symbolic link that leads nowhere or round in a circle, too
+// large, or not text (UTF-16, binary). Empty when it is a readable text file or missing.
 QString ini_file_problem(const QString &path);
 
 // "PC config"/"COM" as read_config takes it: a whole number 1..255 in

@@ -47,7 +47,7 @@ bool inside(const QString &dir, const QString &folder)
 
 bool in_system_folder(const QString &program_dir)
 {
-    // Both the folder as named and where its links lead.
+    // Both the folder as named and where its symbolic links lead.
     const QString real = QFileInfo(program_dir).canonicalFilePath();
     for (const QString &folder : system_folders()) {
         if (inside(program_dir, folder) || (!real.isEmpty() && inside(real, folder)))

@@ -93,25 +93,25 @@ bool sync_folder(const QString &folder)
 #endif
 }
 
-// A link planted in a shared folder (/tmp: world-writable, sticky) by
-// someone else must not make a save overwrite what it points to; the
+// A symbolic link planted in a shared folder (/tmp: world-writable, sticky)
+// by someone else must not make a save overwrite what it points to; the
 // kernel's protected_symlinks rule, applied to every save: such a link is
 // followed only when it belongs to the saving user or to the folder's owner.
-bool planted_link(const QString &path)
+bool planted_symlink(const QString &path)
 {
 #ifdef Q_OS_WIN
     Q_UNUSED(path);
     return false;
 #else
-    struct stat link = {};
+    struct stat entry = {};
     struct stat folder = {};
     const QByteArray name = QFile::encodeName(path);
     const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    if (::lstat(name.constData(), &link) != 0 || !S_ISLNK(link.st_mode) ||
+    if (::lstat(name.constData(), &entry) != 0 || !S_ISLNK(entry.st_mode) ||
         ::stat(dir.constData(), &folder) != 0)
         return false;
     const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
-    return shared && link.st_uid != ::geteuid() && link.st_uid != folder.st_uid;
+    return shared && entry.st_uid != ::geteuid() && entry.st_uid != folder.st_uid;
 #endif
 }
 
@@ -144,7 +144,7 @@ bool replace_file(const QString &path, const QByteArray &data, QString *why)
         return false;
     };
     const QFileInfo info(path);
-    if (planted_link(path))
+    if (planted_symlink(path))
         return failed(QStringLiteral("это символическая ссылка чужого пользователя в общей папке"));
     const QString target = info.isSymLink() && info.exists() ? info.canonicalFilePath() : path;
     QFile temp;

@@ -6,25 +6,27 @@
 
 Master::Master(SerialPort &port, QObject *parent) : QObject(parent)
 {
-    m_link.port = &port;
-    m_link.idle_pdu = measurement_poll_pdu();
-    m_link.idle_record = measurement_poll_record(request_for(Purpose::poll));
+    m_modbus.port = &port;
+    m_modbus.idle_pdu = measurement_poll_pdu();
+    m_modbus.idle_record = measurement_poll_record(request_for(Purpose::poll));
 }
 
 void Master::exchange_step()
 {
-    const Exchange e = ::exchange_step(m_link);
+    const Exchange e = ::exchange_step(m_modbus);
     emit exchanged(e);
     if (e.verdict != Verdict::good)
         return;
-    Reply r = decode_reply(m_link.rx_buf, m_link.rx_count, m_table, e.asked);
+    Reply r = decode_reply(m_modbus.rx_buf, m_modbus.rx_count, m_table, e.asked);
     r.exception_code = e.exception_code;
     r.time_ms = e.reply_ms > 0 ? e.reply_ms : QDateTime::currentMSecsSinceEpoch();
     if (r.measurement) {
         r.measurement->time_ms = r.time_ms;
         r.measurement->address = r.address;
     }
-    if (m_read_back && e.exception_code < 0 && purpose_of(e.asked) == Purpose::write)
+    // What is shown as the controller's comes from its memory, not from the
+    // echo of a write.
+    if (e.exception_code < 0 && purpose_of(e.asked) == Purpose::write)
         read_back(e.asked);
     emit replied(r);
 }
@@ -35,14 +37,14 @@ void Master::read_back(const RequestRecord &write)
 {
     RequestRecord base = write;
     base.purpose = uint8_t(Purpose::read_back);
-    par_read_request(m_link.ring, write.start, uint8_t(write.count), base);
+    par_read_request(m_modbus.ring, write.start, uint8_t(write.count), base);
 }
 
 void Master::set_polling(bool on, const std::vector<int> &addresses)
 {
-    m_link.idle_pdu = on ? measurement_poll_pdu() : std::vector<uint8_t>{};
-    m_link.idle_targets = addresses;
-    m_link.idle_next = 0;
+    m_modbus.idle_pdu = on ? measurement_poll_pdu() : std::vector<uint8_t>{};
+    m_modbus.idle_targets = addresses;
+    m_modbus.idle_next = 0;
 }
 
 void Master::par_table_init()
@@ -52,18 +54,18 @@ void Master::par_table_init()
 
 bool Master::par_readall(const RequestRecord &base)
 {
-    return ::par_readall(m_link.ring, m_table, base);
+    return ::par_readall(m_modbus.ring, m_table, base);
 }
 
 WriteAllResult Master::par_writeall(const ParTexts &texts, const ParKnown &confirmed,
                                     const RequestRecord &base)
 {
-    return ::par_writeall(m_link.ring, m_table, texts, confirmed, base);
+    return ::par_writeall(m_modbus.ring, m_table, texts, confirmed, base);
 }
 
 bool Master::par_writeall(const ParRaws &raws, const RequestRecord &base)
 {
-    return ::par_writeall(m_link.ring, m_table, raws, base);
+    return ::par_writeall(m_modbus.ring, m_table, raws, base);
 }
 
 Queued Master::par_write(int index, const QString &text, const RequestRecord &base, int32_t *raw)
@@ -73,7 +75,7 @@ Queued Master::par_write(int index, const QString &text, const RequestRecord &ba
         return Queued::no_number;
     if (raw != nullptr)
         *raw = *value;
-    return par_write_request(m_link.ring, par_addr(m_table, index), *value,
+    return par_write_request(m_modbus.ring, par_addr(m_table, index), *value,
                              par_width(m_table, index), base)
                ? Queued::yes
                : Queued::ring_full;
@@ -81,33 +83,33 @@ Queued Master::par_write(int index, const QString &text, const RequestRecord &ba
 
 bool Master::par_write_raw(int index, int32_t raw, const RequestRecord &base)
 {
-    return par_write_request(m_link.ring, par_addr(m_table, index), raw, par_width(m_table, index),
-                             base);
+    return par_write_request(m_modbus.ring, par_addr(m_table, index), raw,
+                             par_width(m_table, index), base);
 }
 
 bool Master::ask_measurement(const RequestRecord &base)
 {
     const std::vector<uint8_t> poll = measurement_poll_pdu();
-    return push(m_link.ring, measurement_poll_record(base), std::span(poll).subspan(1));
+    return push(m_modbus.ring, measurement_poll_record(base), std::span(poll).subspan(1));
 }
 
 int Master::pending_writes() const
 {
     int n = 0;
-    for (int k = 0; k < m_link.ring.pending(); ++k)
-        n += purpose_of(m_link.ring.record(m_link.ring.slot(k))) == Purpose::write ? 1 : 0;
+    for (int k = 0; k < m_modbus.ring.pending(); ++k)
+        n += purpose_of(m_modbus.ring.record(m_modbus.ring.slot(k))) == Purpose::write ? 1 : 0;
     return n;
 }
 
 QList<TakenRequest> Master::take_requests(const std::function<bool(const RequestRecord &)> &which)
 {
     QList<TakenRequest> taken;
-    drop_requests(m_link, [&](int slot) {
-        const RequestRecord &r = m_link.ring.record(slot);
+    drop_requests(m_modbus, [&](int slot) {
+        const RequestRecord &r = m_modbus.ring.record(slot);
         if (!which(r))
             return false;
-        const auto &bytes = m_link.ring.req_queue[size_t(slot)];
-        const auto len = size_t(m_link.ring.req_len[size_t(slot)]);
+        const auto &bytes = m_modbus.ring.req_queue[size_t(slot)];
+        const auto len = size_t(m_modbus.ring.req_len[size_t(slot)]);
         taken.append({std::vector<uint8_t>(bytes.begin() + 1, bytes.begin() + 1 + long(len)), r});
         return true;
     });
@@ -120,5 +122,5 @@ bool Master::put_back(const TakenRequest &request, uint32_t generation)
         return false;
     RequestRecord r = request.record;
     r.generation = generation;
-    return push(m_link.ring, r, std::span(request.pdu).subspan(1));
+    return push(m_modbus.ring, r, std::span(request.pdu).subspan(1));
 }

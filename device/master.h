@@ -46,20 +46,17 @@ public:
     const ParTable &table() const { return m_table; }
     // Slave address of every frame built from now on for no address in
     // particular; -1 for none.
-    void set_address(int address) { m_link.address = address; }
-    int address() const { return m_link.address; }
+    void set_address(int address) { m_modbus.address = address; }
+    int address() const { return m_modbus.address; }
     // The measurement block is asked whenever nothing else is queued, of
     // these addresses in turn (empty: the selected one); off: only what is
     // asked goes on the line.
     void set_polling(bool on, const std::vector<int> &addresses = {});
-    const RequestRing &ring() const { return m_link.ring; }
-    // After a write is echoed the same group is read back, so that what is
-    // shown as the controller's comes from its memory, not from its echo.
-    void set_read_back(bool on) { m_read_back = on; }
+    const RequestRing &ring() const { return m_modbus.ring; }
 
     // What the line talks to; requests are made for the current one.
-    uint32_t generation() const { return m_link.generation; }
-    void next_generation() { ::next_generation(m_link); }
+    uint32_t generation() const { return m_modbus.generation; }
+    void next_generation() { ::next_generation(m_modbus); }
 
     bool par_readall(const RequestRecord &base);
     WriteAllResult par_writeall(const ParTexts &texts, const ParKnown &confirmed,
@@ -74,11 +71,11 @@ public:
 
     // Writes still waiting in the ring.
     int pending_writes() const;
-    bool idle() const { return m_link.ring.empty(); }
+    bool idle() const { return m_modbus.ring.empty(); }
     // A frame is out, awaiting its reply; what a whole reply to it would
     // take, were it no exception.
-    bool in_flight() const { return !m_link.in_flight.isEmpty(); }
-    int reply_expected() const { return ::reply_expected(m_link); }
+    bool in_flight() const { return !m_modbus.in_flight.isEmpty(); }
+    int reply_expected() const { return ::reply_expected(m_modbus); }
     // Takes out every pending request whose record matches, in order.
     QList<TakenRequest> take_requests(const std::function<bool(const RequestRecord &)> &which);
     // Queues a taken request again, for the generation given.
@@ -93,7 +90,6 @@ signals:
 private:
     void read_back(const RequestRecord &write);
 
-    Modbus m_link;
+    Modbus m_modbus;
     ParTable m_table;
-    bool m_read_back = true;
 };

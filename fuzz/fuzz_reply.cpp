@@ -82,7 +82,7 @@ struct Rig {
         return request_for(purpose, int16_t(port.address), owned->generation(), ++next_id);
     }
 
-    // Every input starts from an idle link: no pending request, nothing in flight.
+    // Every input starts from an idle master: no pending request, nothing in flight.
     void reset(int address)
     {
         owned = std::make_unique<Master>(port);

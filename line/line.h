@@ -92,7 +92,6 @@ public:
     // The measurement block is asked whenever nothing else is, of these
     // addresses in turn (none given: the selected one).
     void set_polling(bool on, const std::vector<int> &addresses = {});
-    void set_read_back(bool on) { m_master.set_read_back(on); }
     const ParTable &table() const { return m_master.table(); }
 
     // The journal of setting changes every write goes through: its intent

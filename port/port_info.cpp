@@ -6,7 +6,7 @@
 
 namespace {
 
-// The device itself when the path is a link; empty when nothing is there.
+// The device itself when the path is a symbolic link; empty when nothing is there.
 QString real_device(const QString &path)
 {
     return QFileInfo(path).canonicalFilePath();
@@ -48,7 +48,7 @@ QStringList by_id_names(const QString &device_path, const QString &by_id_dir)
     QStringList names;
     if (device.isEmpty())
         return names;
-    // Links whose device is gone are listed too (QDir::System), and skipped here.
+    // Symbolic links whose device is gone are listed too (QDir::System), and skipped here.
     const QDir::Filters filter = QDir::Files | QDir::System | QDir::NoDotAndDotDot;
     const QFileInfoList entries = QDir(by_id_dir).entryInfoList(filter, QDir::Name);
     for (const QFileInfo &entry : entries) {

@@ -7,11 +7,12 @@
 #include <QString>
 #include <QStringList>
 
-// udev's folder of links named after the adapter's make and serial number.
+// udev's folder of symbolic links named after the adapter's make and serial number.
 inline const QString serial_by_id_dir = QStringLiteral("/dev/serial/by-id");
 
-// The links in by_id_dir that lead to the same device as device_path (itself
-// a device node or a link to one), as full paths in name order.
+// The symbolic links in by_id_dir that lead to the same device as
+// device_path (itself a device node or a symbolic link to one), as full paths
+// in name order.
 QStringList by_id_names(const QString &device_path, const QString &by_id_dir = serial_by_id_dir);
 
 // One line each: the path, the device it leads to when that differs, then

@@ -76,7 +76,7 @@ QString kernel_node(dev_t device)
 }
 
 // A node of that number in the folders where devices are, for one made
-// elsewhere (mknod) or through a link outside /dev.
+// elsewhere (mknod) or through a symbolic link outside /dev.
 QString node_in_dev(dev_t device)
 {
     for (const char *folder : {"/dev/pts", "/dev"}) {

@@ -7,11 +7,11 @@
 #include <QString>
 
 // The name under /dev of the device a path leads to, found by its device
-// number: through links (/dev/serial/by-id/..., a simulator's link) and
-// other nodes of the same device, so that every name of one device takes
-// the one lock file other programs look for (LCK..ttyUSB0). The path as it
-// is when it is no character device or no such name is found, and on
-// Windows.
+// number: through symbolic links (/dev/serial/by-id/..., a simulator's
+// --link) and other nodes of the same device, so that every name of one
+// device takes the one lock file other programs look for (LCK..ttyUSB0). The
+// path as it is when it is no character device or no such name is found,
+// and on Windows.
 QString port_device_node(const QString &path);
 
 // Where QSerialPort keeps the lock of this device, opened by the name

@@ -30,7 +30,7 @@ QString PortSession::port_name() const
 PortError PortSession::set_configured()
 {
     // The number is looked up again, so a "Ports" entry that now names
-    // another device (a re-pointed link) is followed.
+    // another device (a re-pointed symbolic link) is followed.
     return m_device.isEmpty() ? m_port->set_port_number(com_port) : m_port->set_device(m_device);
 }
 

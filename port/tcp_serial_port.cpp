@@ -17,7 +17,7 @@
 namespace {
 
 // A device server on a LAN accepts within milliseconds, one behind a mobile
-// link within a few hundred. Longer would hold the window (the reconnect
+// connection within a few hundred. Longer would hold the window (the reconnect
 // opens from its event loop) and the port dialog's probe of every port.
 constexpr int connect_wait_ms = 1000;
 // More than a tick takes from the line (two frames), little enough to stay small.

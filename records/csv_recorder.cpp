@@ -17,8 +17,8 @@
 namespace {
 
 // A folder anyone may write in and only owners delete from (/tmp): another
-// user may have planted a link there, to make us create or write a file of
-// their choosing.
+// user may have planted a symbolic link there, to make us create or write a
+// file of their choosing.
 bool in_shared_folder(const QString &path)
 {
 #ifdef Q_OS_UNIX
@@ -32,10 +32,10 @@ bool in_shared_folder(const QString &path)
 #endif
 }
 
-// Why a link may not be written through: none is in a shared folder, and a
-// file is only ever replaced by its own name, as a link's target could be
-// anyone's file.
-QString link_refusal(const QString &path, CsvExisting existing)
+// Why a symbolic link may not be written through: none is in a shared folder,
+// and a file is only ever replaced by its own name, as a symbolic link's
+// target could be anyone's file.
+QString symlink_refusal(const QString &path, CsvExisting existing)
 {
     const QFileInfo info(path);
     if (!info.isSymLink())
@@ -52,10 +52,10 @@ QString link_refusal(const QString &path, CsvExisting existing)
     return {};
 }
 
-// The file opened for writing by the name given, never through a link put in
-// its place after the checks (O_NOFOLLOW; O_EXCL for a new file), and
-// emptied only once it is known to be a regular file. A link that passed
-// link_refusal is followed. -1 with errno set on failure.
+// The file opened for writing by the name given, never through a symbolic link
+// put in its place after the checks (O_NOFOLLOW; O_EXCL for a new file), and
+// emptied only once it is known to be a regular file. A symbolic link that
+// passed symlink_refusal is followed. -1 with errno set on failure.
 int open_for_writing(const QString &path, CsvExisting existing)
 {
 #ifdef Q_OS_UNIX
@@ -108,7 +108,7 @@ bool CsvRecorder::start(const QString &path, CsvExisting existing)
     m_is_stdout = false;
     m_path = QFileInfo(path).absoluteFilePath();
     const QFileInfo info(path);
-    m_error = link_refusal(path, existing);
+    m_error = symlink_refusal(path, existing);
     if (!m_error.isEmpty())
         return false;
     if (info.exists() && existing == CsvExisting::refuse) {
@@ -150,7 +150,7 @@ bool CsvRecorder::open_existing(const QString &path)
 {
     m_file.setFileName(path);
 #ifdef Q_OS_UNIX
-    // Not through a link put in its place since the checks.
+    // Not through a symbolic link put in its place since the checks.
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_RDWR | O_CLOEXEC | (QFileInfo(path).isSymLink() ? 0 : O_NOFOLLOW));
     const bool opened = fd >= 0 && m_file.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered,

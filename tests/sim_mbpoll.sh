@@ -2,7 +2,7 @@
 # mbpoll, an independent Modbus RTU master, reads registers 200..209 from the
 # simulator over a pseudo-terminal; the values must be the simulated
 # controller's. Also checks an exception reply, silence towards another slave
-# address, and that SIGTERM ends the simulator cleanly and removes its link.
+# address, and that SIGTERM ends the simulator cleanly and removes its symbolic link.
 # Then mbpoll as a Modbus TCP client reads the same registers from the
 # simulator's --mbtcp, and gets a gateway's exceptions for a unit nobody
 # answers for and for a unit id that is no slave address.
@@ -26,8 +26,8 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*" >&2; echo "--- simulator log:" >&2; cat "$work/sim.err" >&2; exit 1; }
 
-link=$work/ttyRZT
-"$sim" --seed 5 --link "$link" -v >"$work/sim.out" 2>"$work/sim.err" &
+symlink=$work/ttyRZT
+"$sim" --seed 5 --link "$symlink" -v >"$work/sim.out" 2>"$work/sim.err" &
 pid=$!
 for _ in $(seq 300); do
     [ -s "$work/sim.out" ] && break
@@ -35,13 +35,13 @@ for _ in $(seq 300); do
 done
 dev=$(head -n 1 "$work/sim.out")
 [ -c "$dev" ] || fail "no device path on the first line: '$dev'"
-[ "$(readlink "$link")" = "$dev" ] || fail "--link does not point at $dev"
+[ "$(readlink "$symlink")" = "$dev" ] || fail "--link does not point at $dev"
 
 # A reply may take a while on a busy machine; the time-out only ends a failure.
 poll() { mbpoll -m rtu -b 115200 -P none -t 4 -1 -o "${reply_limit:-5}" "$@" 2>&1; }
 
 # -r is 1-based: reference 201 is register 200.
-out=$(poll -a 1 -r 201 -c 10 "$link") || fail "mbpoll read failed: $out"
+out=$(poll -a 1 -r 201 -c 10 "$symlink") || fail "mbpoll read failed: $out"
 declare -A reg
 while read -r ref value; do
     reg[$ref]=$value
@@ -76,7 +76,7 @@ status=0
 wait "$pid" || status=$?
 pid=
 [ "$status" -eq 0 ] || fail "simulator exit status $status after SIGTERM"
-[ ! -e "$link" ] && [ ! -L "$link" ] || fail "link $link left behind"
+[ ! -e "$symlink" ] && [ ! -L "$symlink" ] || fail "symbolic link $symlink left behind"
 
 # Modbus TCP: the port is the simulator's choice, printed as its first line.
 # The first simulator's output is removed first: the new one truncates the file

@@ -318,7 +318,7 @@ private slots:
                                  Caption::phCI,   Caption::fr,     Caption::ain_0, Caption::ain_1};
         for (int i = 0; i < 8; ++i)
             QCOMPARE(caption(r.w.get(), order[i]), shown[i]);
-        QCOMPARE(r.w->status(), text_link_ok);
+        QCOMPARE(r.w->status(), text_connected);
         // A reply shorter than the registers asked is no reading at all.
         block = with_crc(hex("01030400000307"));
         r.ticks(2);
@@ -327,7 +327,7 @@ private slots:
         // An exception reply is the connection text, then its code.
         block = with_crc(hex("018302"));
         r.ticks(2);
-        QCOMPARE(r.w->status(), text_link_ok + QStringLiteral(" Нарушение протокола, код: 2"));
+        QCOMPARE(r.w->status(), text_connected + QStringLiteral(" Нарушение протокола, код: 2"));
         QCOMPARE(caption(r.w.get(), Caption::fr), shown[5]);
     }
 

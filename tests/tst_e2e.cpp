@@ -138,7 +138,7 @@ void TestEndToEnd::startup_reads_all_parameters_and_live_values()
     QTRY_COMPARE_WITH_TIMEOUT(caption(m_win.get(), Caption::sw_ver), QStringLiteral("1 .12 "),
                               event_wait_ms);
     QCOMPARE(caption(m_win.get(), Caption::pr_ver), QStringLiteral("2 .05 "));
-    QCOMPARE(m_win->status(), text_link_ok);
+    QCOMPARE(m_win->status(), text_connected);
     for (Caption c : {Caption::phAI, Caption::phBI, Caption::phCI}) {
         const QString text = caption(m_win.get(), c);
         QVERIFY2(text.endsWith(QLatin1Char(' ')), qPrintable(text));
@@ -246,7 +246,7 @@ void TestEndToEnd::exception_reply_is_reported_and_removes_the_request()
     const QString blank = box(0)->text();
     QTRY_VERIFY_WITH_TIMEOUT(only_polls(), event_wait_ms);
     QTRY_COMPARE_WITH_TIMEOUT(m_win->status(),
-                              text_link_ok + QStringLiteral(" Нарушение протокола, код: 2"),
+                              text_connected + QStringLiteral(" Нарушение протокола, код: 2"),
                               event_wait_ms);
     QStringList requests;
     QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 5, event_wait_ms);

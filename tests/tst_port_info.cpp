@@ -1,5 +1,5 @@
 // What the port dialog's tooltips tell about a device: its path, and the
-// stable names udev gives it in /dev/serial/by-id, found through the links.
+// stable names udev gives it in /dev/serial/by-id, found through the symbolic links.
 
 #include "port_info.h"
 
@@ -22,7 +22,7 @@ class TestPortInfo : public QObject {
     int m_fds[2] = {-1, -1};
 
     QString path(const QString &name) const { return m_dir.filePath(name); }
-    bool link(const QString &target, const QString &name) const
+    bool make_symlink(const QString &target, const QString &name) const
     {
         return QFile::link(target, path(name));
     }
@@ -36,13 +36,13 @@ private slots:
         QVERIFY2(open_raw_pty(m_fds[0], m_fds[1], m_pty), "openpty failed");
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir().mkpath(path("by-id")));
-        // Two names for the pty, one through the link beside the ini, one
+        // Two names for the pty, one through the symbolic link beside the ini, one
         // for another device and one whose device is gone.
-        QVERIFY(link(m_pty, "by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
-        QVERIFY(link(m_pty, "ttyRZT"));
-        QVERIFY(link(path("ttyRZT"), "by-id/usb-1a86_USB_Serial-if00-port0"));
-        QVERIFY(link("/dev/null", "by-id/usb-other-if00-port0"));
-        QVERIFY(link(path("gone"), "by-id/usb-gone-if00-port0"));
+        QVERIFY(make_symlink(m_pty, "by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0"));
+        QVERIFY(make_symlink(m_pty, "ttyRZT"));
+        QVERIFY(make_symlink(path("ttyRZT"), "by-id/usb-1a86_USB_Serial-if00-port0"));
+        QVERIFY(make_symlink("/dev/null", "by-id/usb-other-if00-port0"));
+        QVERIFY(make_symlink(path("gone"), "by-id/usb-gone-if00-port0"));
 #endif
     }
 
@@ -82,11 +82,11 @@ private slots:
         QCOMPARE(direct.first(), m_pty);
         QVERIFY(direct.contains(path("by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0")));
 
-        const QStringList linked =
+        const QStringList indirect =
             port_tooltip(path("ttyRZT"), path("by-id")).split(QLatin1Char('\n'));
-        QCOMPARE(linked.mid(0, 2), (QStringList{path("ttyRZT"), m_pty}));
-        QVERIFY(linked.contains(path("by-id/usb-1a86_USB_Serial-if00-port0")));
-        QVERIFY(!linked.contains(path("by-id/usb-other-if00-port0")));
+        QCOMPARE(indirect.mid(0, 2), (QStringList{path("ttyRZT"), m_pty}));
+        QVERIFY(indirect.contains(path("by-id/usb-1a86_USB_Serial-if00-port0")));
+        QVERIFY(!indirect.contains(path("by-id/usb-other-if00-port0")));
 
         // A device that is not there is still named, with nothing more.
         QCOMPARE(port_tooltip(path("gone"), path("by-id")), path("gone"));

@@ -536,14 +536,14 @@ void TestPublish::a_line_of_controllers_published_until_the_end()
     QVERIFY(broker.start());
     Lines sub;
     QVERIFY(subscribe(sub, broker, "site/#"));
-    const QString link = m_dir->filePath("ttyRZT");
+    const QString symlink = m_dir->filePath("ttyRZT");
     Lines sim;
-    sim.start(QStringLiteral(SIM_PATH), {"--address", "1,2", "--link", link, "--memory",
+    sim.start(QStringLiteral(SIM_PATH), {"--address", "1,2", "--link", symlink, "--memory",
                                          m_dir->filePath("mem-{address}.bin")});
-    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(link); }, wait_ms));
+    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(symlink); }, wait_ms));
 
     QProcess cli;
-    cli.start(QStringLiteral(CLI_PATH), {"--port", link, "--address", "1,2", "publish", "--mqtt",
+    cli.start(QStringLiteral(CLI_PATH), {"--port", symlink, "--address", "1,2", "publish", "--mqtt",
                                          broker.url(), "--topic", "site", "--duration", "3"});
     QVERIFY(cli.waitForFinished(wait_ms));
     QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
@@ -593,12 +593,13 @@ void TestPublish::publish_says_when_it_cannot_do_its_job()
     QVERIFY(broker.require_login("board3", "right"));
     if (problem != "no broker")
         QVERIFY(broker.start());
-    const QString link = m_dir->filePath("ttyRZT");
+    const QString symlink = m_dir->filePath("ttyRZT");
     Lines sim;
-    sim.start(QStringLiteral(SIM_PATH), {"--link", link, "--memory", m_dir->filePath("mem.bin")});
-    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(link); }, wait_ms));
+    sim.start(QStringLiteral(SIM_PATH),
+              {"--link", symlink, "--memory", m_dir->filePath("mem.bin")});
+    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(symlink); }, wait_ms));
 
-    QStringList args = {"--port",     link,         "publish",
+    QStringList args = {"--port",     symlink,      "publish",
                         "--mqtt",     broker.url(), "-u",
                         "board3",     "-P",         problem == "password" ? "wrong" : "right",
                         "--duration", "2"};

@@ -232,7 +232,7 @@ private slots:
 
     void default_poll_shows_the_registers()
     {
-        QTRY_COMPARE_WITH_TIMEOUT(m_w->status(), text_link_ok, event_wait_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(m_w->status(), text_connected, event_wait_ms);
         QTRY_COMPARE_WITH_TIMEOUT(caption(m_w.get(), Caption::fr), QStringLiteral("50 "),
                                   event_wait_ms);
         const std::pair<Caption, const char *> shown[] = {
@@ -254,12 +254,12 @@ private slots:
     // Qt builds the exception reply itself when the poll reaches past its map.
     void server_exception_code_is_appended_to_the_status()
     {
-        QTRY_COMPARE_WITH_TIMEOUT(m_w->status(), text_link_ok, event_wait_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(m_w->status(), text_connected, event_wait_ms);
         QModbusDataUnitMap map;
         map.insert(QModbusDataUnit::HoldingRegisters, {QModbusDataUnit::HoldingRegisters, 200, 5});
         QVERIFY(m_server->setMap(map));
         m_statuses.clear();
-        const QString expected = text_link_ok + QStringLiteral(" Нарушение протокола, код: 2");
+        const QString expected = text_connected + QStringLiteral(" Нарушение протокола, код: 2");
         QTRY_VERIFY_WITH_TIMEOUT(m_statuses.contains(expected), event_wait_ms);
     }
 

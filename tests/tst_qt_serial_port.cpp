@@ -272,18 +272,18 @@ private slots:
                 said.contains(QStringLiteral("PID %1").arg(QCoreApplication::applicationPid())),
             qPrintable(said));
         // Another name of the same device, as root would open it past
-        // TIOCEXCL: a link, held by the first through the device's own name.
-        const QString link = m_dir.filePath(QStringLiteral("ttyLink"));
-        QVERIFY(QFile::link(pty.path(), link));
+        // TIOCEXCL: a symbolic link, held by the first through the device's own name.
+        const QString symlink = m_dir.filePath(QStringLiteral("ttyLink"));
+        QVERIFY(QFile::link(pty.path(), symlink));
         QtSerialPort third(m_ini);
-        QCOMPARE(third.set_device(link), PortError::None);
+        QCOMPARE(third.set_device(symlink), PortError::None);
         QCOMPARE(third.open(), PortError::Busy);
-        QCOMPARE(port_lock_file(link), port_lock_file(pty.path()));
+        QCOMPARE(port_lock_file(symlink), port_lock_file(pty.path()));
 #endif
         first.close();
         QCOMPARE(second.open(), PortError::None);
 #ifndef Q_OS_WIN
-        // And the other way round: held through the link, the device's own
+        // And the other way round: held through the symbolic link, the device's own
         // name is refused.
         second.close();
         QCOMPARE(third.open(), PortError::None);

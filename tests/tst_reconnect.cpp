@@ -385,7 +385,7 @@ private slots:
         QProcess sim;
         QVERIFY(start_sim(sim, link, QStringLiteral("late.bin")));
         QTRY_VERIFY_WITH_TIMEOUT(box_colour(&w, 8) == colour_green, event_wait_ms);
-        QCOMPARE(w.status(), text_link_ok);
+        QCOMPARE(w.status(), text_connected);
         stop(sim);
     }
 };

@@ -293,7 +293,7 @@ void TestTcpPort::window_polls_through_a_server_that_goes_away_and_comes_back()
     };
     auto w = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(ini), ini);
     QVERIFY(w->Form_Load());
-    QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_link_ok, event_wait_ms);
+    QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_connected, event_wait_ms);
 
     stop(first);
     QTRY_COMPARE_WITH_TIMEOUT(w->status(), lost_text(5), event_wait_ms);
@@ -311,7 +311,7 @@ void TestTcpPort::window_polls_through_a_server_that_goes_away_and_comes_back()
     qInfo("polling resumed %lld ms after the server came back", resumed_ms);
     // Retried about once a second, so well within two; the bound allows for load.
     QVERIFY2(resumed_ms < 3000, qPrintable(QString::number(resumed_ms)));
-    QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_link_ok, event_wait_ms);
+    QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_connected, event_wait_ms);
     QCOMPARE(LineDriver::session(w->line()).reconnects(), 1);
     QVERIFY2(boxes.isEmpty(), qPrintable(boxes.value(0)));
 

@@ -72,7 +72,7 @@ private slots:
     void rows_reach_the_disk_within_a_second_and_at_stop();
     void a_full_disk_stops_the_recording_keeping_whole_rows();
     void a_vanished_folder_stops_the_recording();
-    void a_link_never_chooses_the_file_written();
+    void a_symlink_never_chooses_the_file_written();
     void a_long_run_is_held_in_bounded_memory();
     void a_hidden_window_does_not_draw();
 };
@@ -291,13 +291,13 @@ void TestTrend::a_vanished_folder_stops_the_recording()
              qPrintable(failed[0][0].toString()));
 }
 
-// A link planted in /tmp by another user must not make a recording create
+// A symbolic link planted in /tmp by another user must not make a recording create
 // or fill a file of their choosing, and a file is replaced only by its own
-// name: through a link it could be anyone's.
-void TestTrend::a_link_never_chooses_the_file_written()
+// name: through a symbolic link it could be anyone's.
+void TestTrend::a_symlink_never_chooses_the_file_written()
 {
 #ifndef Q_OS_UNIX
-    QSKIP("links and sticky folders are Unix's");
+    QSKIP("symbolic links and sticky folders are Unix's");
 #else
     QTemporaryDir dir;
     const QString shared = dir.filePath(QStringLiteral("shared"));
@@ -319,10 +319,10 @@ void TestTrend::a_link_never_chooses_the_file_written()
     QFile f(target);
     QVERIFY(f.open(QIODevice::WriteOnly) && f.write(kept) == kept.size());
     f.close();
-    const QString link = dir.filePath(QStringLiteral("link.csv"));
-    QVERIFY(QFile::link(target, link));
+    const QString symlink = dir.filePath(QStringLiteral("link.csv"));
+    QVERIFY(QFile::link(target, symlink));
     CsvRecorder r;
-    QVERIFY(!r.start(link, CsvExisting::overwrite));
+    QVERIFY(!r.start(symlink, CsvExisting::overwrite));
     QVERIFY2(r.error().contains(target), qPrintable(r.error()));
     QCOMPARE(file_text(target), kept);
 #endif

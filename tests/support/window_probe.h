@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QWidget>
 
-const QString text_link_ok = QStringLiteral("Связь с контроллером RZT-604Д установлена");
+const QString text_connected = QStringLiteral("Связь с контроллером RZT-604Д установлена");
 const QString text_crc_mismatch = QStringLiteral("Ошибка обмена: Несовпадение КС");
 const QString text_no_answer = QStringLiteral("Ошибка обмена: Нет ответа от контроллера RZT-604Д");
 

@@ -45,7 +45,7 @@ int lines_with(const TrafficLog &log, const QString &part)
 
 } // namespace
 
-class TestFieldLink : public SimWindowTest {
+class TestMonitorScan : public SimWindowTest {
     Q_OBJECT
 
     void trigger(const char *action)
@@ -67,17 +67,17 @@ private slots:
     void scan_finds_the_controller();
 };
 
-void TestFieldLink::init()
+void TestMonitorScan::init()
 {
     catch_boxes();
 }
 
-void TestFieldLink::cleanup()
+void TestMonitorScan::cleanup()
 {
     stop_all();
 }
 
-void TestFieldLink::monitor_shows_each_verdict_data()
+void TestMonitorScan::monitor_shows_each_verdict_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<QString>("verdict");
@@ -90,7 +90,7 @@ void TestFieldLink::monitor_shows_each_verdict_data()
                                << "  исключение, код 2 (недопустимый адрес данных), " << 3;
 }
 
-void TestFieldLink::monitor_shows_each_verdict()
+void TestMonitorScan::monitor_shows_each_verdict()
 {
     QFETCH(QStringList, options);
     QFETCH(QString, verdict);
@@ -113,7 +113,7 @@ void TestFieldLink::monitor_shows_each_verdict()
     QVERIFY(log.counters().requests >= expected[kind]);
 }
 
-void TestFieldLink::scan_finds_the_controller_data()
+void TestMonitorScan::scan_finds_the_controller_data()
 {
     QTest::addColumn<int>("address");
     QTest::addColumn<bool>("selectable");
@@ -121,7 +121,7 @@ void TestFieldLink::scan_finds_the_controller_data()
     QTest::newRow("above the address list") << 200 << false;
 }
 
-void TestFieldLink::scan_finds_the_controller()
+void TestMonitorScan::scan_finds_the_controller()
 {
     QFETCH(int, address);
     QFETCH(bool, selectable);
@@ -180,9 +180,9 @@ void TestFieldLink::scan_finds_the_controller()
     }
     QCOMPARE(slad->currentIndex(), address);
     // Polling goes on where it stopped, now to the address found.
-    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_link_ok, event_wait_ms);
+    QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_connected, event_wait_ms);
     QTRY_COMPARE_WITH_TIMEOUT(box_colour(m_win.get(), 0), QRgb(0x00FF00), event_wait_ms);
 }
 
-QTEST_MAIN(TestFieldLink)
-#include "tst_field_link.moc"
+QTEST_MAIN(TestMonitorScan)
+#include "tst_monitor_scan.moc"
