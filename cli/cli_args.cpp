@@ -271,8 +271,13 @@ QList<int> address_list(const QString &text, QString *why)
 
 int fail(int code, const QString &text)
 {
-    std::fprintf(stderr, "rzt604-cli: %s\n", qUtf8Printable(text));
+    note(text);
     return code;
+}
+
+void note(const QString &text)
+{
+    std::fprintf(stderr, "rzt604-cli: %s\n", qUtf8Printable(text));
 }
 
 void usage_error(const QString &text)

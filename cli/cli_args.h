@@ -74,4 +74,6 @@ ParsedArgs parse_args_or_error(const QStringList &arguments);
 
 // "rzt604-cli: text" on standard error; returns code.
 int fail(int code, const QString &text);
+// A notice, said the same way; the run goes on.
+void note(const QString &text);
 [[noreturn]] void usage_error(const QString &text);

@@ -43,13 +43,12 @@ int CliLine::open(const CliArgs &args)
     // Only what the command asks goes on the line: no poll is left in flight
     // when it ends, for the next run to take as its answer.
     line.set_polling(false);
-    QObject::connect(&line, &Line::exchanged, [this](const Exchange &e) { note(e); });
+    QObject::connect(&line, &Line::exchanged, [this](const Exchange &e) { tally(e); });
     QObject::connect(&line, &Line::port_lost, [this] {
-        fail(exit_ok, QStringLiteral("порт %1 потерян, ожидание подключения").arg(m_label));
+        note(QStringLiteral("порт %1 потерян, ожидание подключения").arg(m_label));
     });
-    QObject::connect(&line, &Line::port_returned, [this] {
-        fail(exit_ok, QStringLiteral("порт %1 снова открыт").arg(m_label));
-    });
+    QObject::connect(&line, &Line::port_returned,
+                     [this] { note(QStringLiteral("порт %1 снова открыт").arg(m_label)); });
 
     // Without --port the port comes from тп.ini; from a file that cannot be
     // read it would be COM1 without its "Ports" entry: maybe another device.
@@ -110,7 +109,6 @@ bool CliLine::run(const std::function<bool()> &done)
     });
     m_loop = &loop;
     m_done = false;
-    m_timed_out = false;
     progress();
     for (int a : std::as_const(m_addresses))
         m_last_answer_ms[a] = QDateTime::currentMSecsSinceEpoch();
@@ -135,12 +133,10 @@ void CliLine::after_tick(const std::function<bool()> &done)
         return;
     }
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (m_keep_waiting) {
+    if (m_keep_waiting)
         check_silences(now);
-    } else if (now >= m_deadline_ms) {
-        m_timed_out = true;
+    else if (now >= m_deadline_ms)
         stop();
-    }
 }
 
 void CliLine::check_silences(qint64 now)
@@ -149,7 +145,7 @@ void CliLine::check_silences(qint64 now)
         if (m_silent.contains(a) || now - m_last_answer_ms.value(a) < m_timeout_ms)
             continue;
         m_silent.insert(a);
-        fail(exit_ok, silence_text(who(a)));
+        note(silence_text(who(a)));
         if (answering)
             answering(a, false);
     }
@@ -164,7 +160,7 @@ void CliLine::progress(int address)
         m_last_answer_ms[a] = now;
         if (!m_silent.remove(a))
             continue;
-        fail(exit_ok, QStringLiteral("ответы от %1 через %2 снова идут").arg(who(a), m_label));
+        note(QStringLiteral("ответы от %1 через %2 снова идут").arg(who(a), m_label));
         if (answering)
             answering(a, true);
     }
@@ -182,7 +178,7 @@ void CliLine::stop()
     m_loop = nullptr;
 }
 
-void CliLine::note(const Exchange &e)
+void CliLine::tally(const Exchange &e)
 {
     if (e.exception_code >= 0)
         m_last_exception = e.exception_code;

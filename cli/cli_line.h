@@ -23,8 +23,8 @@ public:
     const QString &port_label() const { return m_label; }
 
     // Ticks until done() holds after a tick (true), or until stop() or
-    // SIGINT/SIGTERM (false), or the timeout passes without progress (false,
-    // timed_out()). The first frame goes out at once.
+    // SIGINT/SIGTERM (false), or the timeout passes without progress
+    // (false). The first frame goes out at once.
     bool run(const std::function<bool()> &done);
     // What was asked for came closer (from this address, with several on
     // the line): the timeout starts again.
@@ -36,7 +36,6 @@ public:
     std::function<void(int address, bool answering)> answering;
     const QList<int> &addresses() const { return m_addresses; }
     void stop();
-    bool timed_out() const { return m_timed_out; }
     bool interrupted() const { return m_interrupted; }
 
     // The timeout message on standard error, naming the addresses that did
@@ -45,7 +44,8 @@ public:
 
 private:
     void after_tick(const std::function<bool()> &done);
-    void note(const Exchange &e);
+    // Keeps what the silence message may name: exceptions, bad CRCs, noise.
+    void tally(const Exchange &e);
     QString silence_text(const QString &who) const;
     QString who(int address) const;
     void check_silences(qint64 now);
@@ -60,7 +60,6 @@ private:
     QList<int> m_addresses;
     QHash<int, qint64> m_last_answer_ms; // per address, in keep_waiting runs
     QSet<int> m_silent;
-    bool m_timed_out = false;
     bool m_interrupted = false;
     int m_last_exception = -1;
     int m_crc_failures = 0;

@@ -14,8 +14,8 @@ int run_journal(const CliArgs &args)
 {
     const QString path = journal_path_for(config_path());
     const JournalRead read = read_journal(path);
-    for (const QString &note : read.notes)
-        fail(exit_ok, QStringLiteral("журнал: ") + note);
+    for (const QString &problem : read.notes)
+        note(QStringLiteral("журнал: ") + problem);
     QList<JournalEntry> shown;
     for (const JournalEntry &e : read.entries) {
         const QDateTime t = journal_time(e);
@@ -34,9 +34,8 @@ int run_journal(const CliArgs &args)
     } else if (!shown.isEmpty()) {
         out = journal_table(shown).toUtf8();
     } else {
-        fail(exit_ok, read.entries.isEmpty()
-                          ? QStringLiteral("журнал %1 пуст").arg(path)
-                          : QStringLiteral("в журнале %1 нет таких записей").arg(path));
+        note(read.entries.isEmpty() ? QStringLiteral("журнал %1 пуст").arg(path)
+                                    : QStringLiteral("в журнале %1 нет таких записей").arg(path));
     }
     std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
     return std::fflush(stdout) == 0 ? exit_ok

@@ -56,8 +56,8 @@ struct Controller {
 
 class Publication {
 public:
-    Publication(CliLine &link, const CliArgs &args)
-        : m_link(link), m_args(args), m_prefix(topic_prefix(args))
+    Publication(CliLine &cli, const CliArgs &args)
+        : m_cli(cli), m_args(args), m_prefix(topic_prefix(args))
     {
     }
 
@@ -72,13 +72,13 @@ public:
             QObject::connect(p.get(), &MqttPublisher::notice, [this](const QString &text) {
                 // Every publisher meets the same broker: say each thing once.
                 if (text != m_last_notice)
-                    fail(exit_ok, text);
+                    note(text);
                 m_last_notice = text;
             });
             // Retrying cannot mend a refused login: the run ends.
             QObject::connect(p.get(), &MqttPublisher::refused, [this] {
                 m_refused = true;
-                m_link.stop();
+                m_cli.stop();
             });
             p->start();
             m_controllers[a].publisher = std::move(p);
@@ -98,7 +98,7 @@ public:
         c.publisher->publish(topic(m.address, "measurement"),
                              QJsonDocument(o).toJson(QJsonDocument::Compact), false);
         set_online(m.address, true);
-        m_link.progress(m.address);
+        m_cli.progress(m.address);
     }
 
     // What the controller's model holds, once all nine are known and
@@ -109,7 +109,7 @@ public:
         if (it == m_controllers.end() || !model.all_held())
             return;
         Controller &c = it->second;
-        m_link.progress(model.address());
+        m_cli.progress(model.address());
         const ParKnown held = model.held_all();
         if (held == c.published)
             return;
@@ -124,7 +124,7 @@ public:
             file.software = versions->second;
         }
         c.publisher->publish(topic(model.address(), "parameters"),
-                             param_file_json(m_link.line().table(), file), true);
+                             param_file_json(m_cli.line().table(), file), true);
     }
 
     void set_online(int address, bool online)
@@ -186,7 +186,7 @@ private:
             .arg(m_prefix, QString::number(address), QLatin1String(leaf));
     }
 
-    CliLine &m_link;
+    CliLine &m_cli;
     const CliArgs &m_args;
     QString m_prefix;
     QString m_last_notice;
@@ -202,11 +202,11 @@ int run_publish(const CliArgs &args)
         usage_error(QStringLiteral("publish: нужен --mqtt mqtt://УЗЕЛ[:ПОРТ]"));
     if (const QString why = topic_error(args); !why.isEmpty())
         usage_error(why);
-    CliLine link;
-    if (const int code = link.open(args))
+    CliLine cli;
+    if (const int code = cli.open(args))
         return code;
-    Line &line = link.line();
-    Publication pub(link, args);
+    Line &line = cli.line();
+    Publication pub(cli, args);
     pub.start();
     for (int a : args.addresses) {
         ControllerModel &model = line.controller(a);
@@ -221,7 +221,7 @@ int run_publish(const CliArgs &args)
         for (int a : args.addresses)
             line.read_all(a);
     });
-    link.answering = [&](int address, bool answering) {
+    cli.answering = [&](int address, bool answering) {
         if (!answering)
             pub.set_online(address, false);
     };
@@ -235,9 +235,9 @@ int run_publish(const CliArgs &args)
                                    : std::vector<int>{});
     QObject owner;
     if (args.duration_ms >= 0)
-        QTimer::singleShot(args.duration_ms, &owner, [&link] { link.stop(); });
-    link.keep_waiting();
+        QTimer::singleShot(args.duration_ms, &owner, [&cli] { cli.stop(); });
+    cli.keep_waiting();
     if (!pub.refused())
-        link.run([] { return false; });
+        cli.run([] { return false; });
     return pub.finish();
 }
