@@ -55,7 +55,6 @@ public:
     // Whether port n can be opened now; it is closed again at once.
     bool probe(int n);
     void close();
-    PortError last_open_error() const { return m_last_open_error; }
 
     // What the status line says while no port is open: no controller is to
     // blame then. "Порт не выбран", "Порт COMn потерян, ожидание подключения"

@@ -212,7 +212,6 @@ void MqttPublisher::refuse(const QString &why)
     m_connect_timer.stop();
     m_misc_timer.stop();
     m_state = State::waiting;
-    m_refused = true;
     emit notice(QStringLiteral("брокер %1 не принял подключение: %2").arg(m_settings.url, why));
     emit refused();
     finish_stop();

@@ -116,7 +116,6 @@ bool MqttPublisher::configure_tls()
     }
     if (error.isEmpty())
         return true;
-    m_refused = true;
     emit notice(QStringLiteral("брокер %1: %2").arg(m_settings.url, error));
     emit refused();
     return false;

@@ -66,17 +66,14 @@ public:
     void stop(int timeout_ms = 5000);
 
     const MqttSettings &settings() const { return m_settings; }
-    bool is_connected() const { return m_state == State::connected; }
     // Measurements waiting for the broker.
     int waiting() const { return m_outbox.waiting(); }
     // Messages handed to the broker and not yet acknowledged (QoS 1 and 2)
     // or not yet written (QoS 0).
     int in_flight() const { return m_unacknowledged; }
     // How the run went, for its exit status: whether the broker was ever
-    // reached, whether it refused us, and what it had not received when the
-    // publisher stopped.
+    // reached, and what it had not received when the publisher stopped.
     bool ever_connected() const { return m_was_connected; }
-    bool was_refused() const { return m_refused; }
     int undelivered() const { return m_undelivered; }
 
 signals:
@@ -138,7 +135,6 @@ private:
     QList<QHostAddress> m_addresses; // of the name, as last looked up
     qsizetype m_address = 0;         // the one tried now
     QStringList m_round_failures;    // "::1: соединение отвергнуто", this round
-    bool m_refused = false;
     int m_undelivered = 0;
     // Handed to libmosquitto and not yet written (QoS 0) or acknowledged.
     int m_unacknowledged = 0;

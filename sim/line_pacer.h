@@ -33,8 +33,6 @@ public:
     // out; returns when their last byte will have arrived.
     Clock::time_point send(const QByteArray &bytes, Clock::time_point at);
 
-    Clock::duration byte_time() const { return m_byte_time; }
-
 private:
     struct Piece {
         QByteArray bytes;

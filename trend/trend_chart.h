@@ -42,7 +42,6 @@ public:
     // Series s as drawn now.
     const TrendTrace &trace(int s) const;
     // Series s's entry in the legend.
-    QLineSeries *legend_entry(int s) const { return m_legend[size_t(s)]; }
     QLineSeries *limit(int which) const { return m_limits[size_t(which)]; }
     QValueAxis *axis_of(int s) const;
     qint64 shown_from() const { return m_from; }
