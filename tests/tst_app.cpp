@@ -142,7 +142,7 @@ private slots:
     void configured_port_is_used_and_address_file_value_ignored()
     {
         Rig r({7});
-        r.write_ini("[PC config]\nCOM = 7 \n[VRE config]\nMBSLAD=5\n");
+        QVERIFY(r.write_ini("[PC config]\nCOM = 7 \n[VRE config]\nMBSLAD=5\n"));
         BoxAnswers boxes;
         QVERIFY(r.w->Form_Load());
         QCOMPARE(r.port->port_number(), 7);
@@ -165,7 +165,7 @@ private slots:
         QFETCH(QString, text);
         Rig r;
         r.port->open_result[3] = PortError(result);
-        r.write_ini("[PC config]\r\nCOM=3\r\n");
+        QVERIFY(r.write_ini("[PC config]\r\nCOM=3\r\n"));
         BoxAnswers boxes;
         boxes.answers = {QMessageBox::Cancel};
         QVERIFY(!r.w->Form_Load());
@@ -180,15 +180,17 @@ private slots:
     void port_error_ok_shows_the_dialog_then_starts()
     {
         Rig r({2});
-        r.write_ini("[PC config]\r\nCOM=3\r\n");
+        QVERIFY(r.write_ini("[PC config]\r\nCOM=3\r\n"));
         BoxAnswers boxes;
         boxes.answers = {QMessageBox::Ok};
         DialogDriver driver;
-        driver.actions = {[](WndSetCom &dlg) {
-            choose(dlg, QStringLiteral("COM2"));
-            click(dlg, "OK");
+        bool chosen = false;
+        driver.actions = {[&chosen](WndSetCom &dlg) {
+            chosen = choose(dlg, QStringLiteral("COM2"));
+            click(dlg, chosen ? "OK" : "Отмена");
         }};
         QVERIFY(r.w->Form_Load());
+        QVERIFY(chosen);
         QCOMPARE(driver.seen, 1);
         QCOMPARE(boxes.shown.size(), 1);
         QCOMPARE(boxes.shown[0].text, missing_text.arg(3));
@@ -205,7 +207,7 @@ private slots:
     void port_error_dialog_closed_without_a_port_then_a_late_plug()
     {
         Rig r({});
-        r.write_ini("[PC config]\r\nCOM=3\r\n");
+        QVERIFY(r.write_ini("[PC config]\r\nCOM=3\r\n"));
         BoxAnswers boxes;
         boxes.answers = {QMessageBox::Ok};
         DialogDriver driver;
@@ -235,16 +237,18 @@ private slots:
         // COM=17 cannot be set; the dialog then opens COM2, so the open that
         // follows finds the port busy and asks a second time.
         Rig r({2});
-        r.write_ini("[PC config]\r\nCOM=17\r\n");
+        QVERIFY(r.write_ini("[PC config]\r\nCOM=17\r\n"));
         BoxAnswers boxes;
         boxes.answers = {QMessageBox::Ok, QMessageBox::Ok};
         DialogDriver driver;
-        driver.actions = {[](WndSetCom &dlg) {
-                              choose(dlg, QStringLiteral("COM2"));
-                              click(dlg, "OK");
+        bool chosen = false;
+        driver.actions = {[&chosen](WndSetCom &dlg) {
+                              chosen = choose(dlg, QStringLiteral("COM2"));
+                              click(dlg, chosen ? "OK" : "Отмена");
                           },
                           [](WndSetCom &dlg) { click(dlg, "OK"); }};
         QVERIFY(r.w->Form_Load());
+        QVERIFY(chosen);
         QCOMPARE(boxes.shown.size(), 2);
         QCOMPARE(boxes.shown[0].text, missing_text.arg(17));
         QCOMPARE(boxes.shown[1].text, busy_text.arg(2));
@@ -257,15 +261,17 @@ private slots:
     void bad_number_then_busy_round_cancel()
     {
         Rig r({2});
-        r.write_ini("[PC config]\r\nCOM=17\r\n");
+        QVERIFY(r.write_ini("[PC config]\r\nCOM=17\r\n"));
         BoxAnswers boxes;
         boxes.answers = {QMessageBox::Ok, QMessageBox::Cancel};
         DialogDriver driver;
-        driver.actions = {[](WndSetCom &dlg) {
-            choose(dlg, QStringLiteral("COM2"));
-            click(dlg, "OK");
+        bool chosen = false;
+        driver.actions = {[&chosen](WndSetCom &dlg) {
+            chosen = choose(dlg, QStringLiteral("COM2"));
+            click(dlg, chosen ? "OK" : "Отмена");
         }};
         QVERIFY(!r.w->Form_Load());
+        QVERIFY(chosen);
         QVERIFY(!r.w->isVisible());
     }
 
@@ -284,7 +290,7 @@ private slots:
         QVERIFY(LineDriver::timer(r.w->line())->isActive());
         r.w->menuBar()->actions()[0]->trigger();
         QCOMPARE(r.w->port_dialog(), dlg.data()); // shown again, not loaded again
-        choose(*dlg, QStringLiteral("COM4"));
+        QVERIFY(choose(*dlg, QStringLiteral("COM4")));
         QCOMPARE(r.port->port_number(), 4);
         click(*dlg, "OK");
         QTRY_VERIFY(dlg.isNull());
@@ -298,7 +304,7 @@ private slots:
     {
         Rig r;
         BoxAnswers boxes;
-        r.start_answered();
+        QVERIFY(r.start_answered());
         r.w->mnu_monitor_Click();
         r.w->mnu_scan_Click();
         const auto texts = [](const QWidget *w) {
@@ -347,7 +353,7 @@ private slots:
     {
         Rig r({1, 2});
         BoxAnswers boxes;
-        r.start_answered();
+        QVERIFY(r.start_answered());
         r.w->mnu_monitor_Click();
         r.w->mnu_scan_Click();
         r.w->mnu_settings_Click();

@@ -24,7 +24,7 @@ private slots:
     {
         Rig r;
         BoxAnswers boxes;
-        r.start_answered();
+        QVERIFY(r.start_answered());
         const RequestRing &ring = LineDriver::ring(r.w->line());
         const int before = ring.pending();
         QLineEdit *box = r.box(4);
@@ -57,7 +57,7 @@ private slots:
     {
         Rig r;
         BoxAnswers boxes;
-        r.start_answered();
+        QVERIFY(r.start_answered());
         QLineEdit *box = r.box(4);
         QApplication::setActiveWindow(r.w.get());
         box->setFocus();
@@ -93,7 +93,7 @@ private slots:
     {
         Rig r;
         BoxAnswers boxes;
-        r.start_answered();
+        QVERIFY(r.start_answered());
         r.w->findChild<QAction *>(QStringLiteral("mnu_journal"))->trigger();
         JournalWindow *journal = r.w->journal_window();
         QVERIFY(journal != nullptr && journal->isVisible());
@@ -116,7 +116,7 @@ private slots:
     {
         Rig r;
         BoxAnswers boxes;
-        r.start_answered();
+        QVERIFY(r.start_answered());
         r.controller.ignore_writes = true;
         enter(r.box(4), QStringLiteral("30,5"));
         r.box(0)->setText(QStringLiteral("50"));
@@ -145,7 +145,7 @@ private slots:
     {
         Rig r;
         BoxAnswers boxes;
-        r.start_answered();
+        QVERIFY(r.start_answered());
         const RequestRing &ring = LineDriver::ring(r.w->line());
         const int before = ring.pending();
         QLineEdit *box = r.box(5);
@@ -205,7 +205,7 @@ private slots:
     {
         Rig r;
         BoxAnswers boxes;
-        r.start_answered();
+        QVERIFY(r.start_answered());
         r.controller.silent = true;
         enter(r.box(4), QStringLiteral("40"));
         r.ticks(2);
@@ -240,7 +240,7 @@ private slots:
     {
         Rig r;
         BoxAnswers boxes;
-        r.start_answered();
+        QVERIFY(r.start_answered());
         const auto grey = [&] {
             return r.w->findChild<QLabel *>("lbl_phAI")->palette().color(QPalette::WindowText) ==
                    QColor(0x80, 0x80, 0x80);
@@ -358,7 +358,7 @@ private slots:
     {
         Rig r;
         BoxAnswers boxes;
-        r.start_answered();
+        QVERIFY(r.start_answered());
         QString chosen;
         file_dialog_fn() = [&](QWidget *, FileChoice &) { return chosen; };
         const auto run = [&](const char *name) {

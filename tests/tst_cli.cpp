@@ -4,6 +4,7 @@
 
 #include "event_wait.h"
 #include "port_lock.h"
+#include "sim_process.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -38,8 +39,9 @@ struct Run {
 
 struct Sim {
     std::unique_ptr<QProcess> process;
-    QString link;
+    QString symlink; // its --link, the port the tool is given
     QString memory;
+    QString error; // why it did not come up; empty when it did
 
     // Requests the simulator received since the last call, as hex, in order,
     // from its frame log on standard error. Waits for `count` of them (the
@@ -47,21 +49,12 @@ struct Sim {
     // looks a little longer for any that should not have come.
     QStringList received(qsizetype count = 0) const
     {
-        QStringList rx;
-        const auto take = [&] {
-            while (process->canReadLine()) {
-                const QByteArray line = process->readLine().trimmed();
-                const qsizetype at = line.indexOf(" rx ");
-                if (at >= 0)
-                    rx << QString::fromLatin1(line.mid(at + 4));
-            }
-        };
         const QDeadlineTimer deadline(event_wait_ms);
-        take();
+        QStringList rx = sim_requests(*process);
         while (rx.size() < count && process->waitForReadyRead(int(deadline.remainingTime())))
-            take();
+            rx += sim_requests(*process);
         QTest::qWait(300);
-        take();
+        rx += sim_requests(*process);
         return rx;
     }
 };
@@ -102,9 +95,10 @@ class TestCli : public QObject {
     QString m_cli;
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
-    // A simulator on its own link; memory is written to its file first when given.
-    const Sim &start_sim(const QString &name, const QStringList &options = {},
-                         const QByteArray &memory = {});
+    // A simulator on its own symbolic link; memory is written to its file
+    // first when given. Its error says why it did not come up.
+    const Sim &add_sim(const QString &name, const QStringList &options = {},
+                       const QByteArray &memory = {});
     Run cli(const QStringList &args, const QString &program = {});
 
 private slots:
@@ -147,37 +141,30 @@ void TestCli::init()
 
 void TestCli::cleanup()
 {
-    for (Sim &s : m_sims) {
-        s.process->terminate();
-        if (!s.process->waitForFinished(3000))
-            s.process->kill();
-        s.process->waitForFinished(3000);
-    }
+    for (Sim &s : m_sims)
+        stop_process(*s.process);
     m_sims.clear();
     m_dir.reset();
 }
 
-const Sim &TestCli::start_sim(const QString &name, const QStringList &options,
-                              const QByteArray &memory)
+const Sim &TestCli::add_sim(const QString &name, const QStringList &options,
+                            const QByteArray &memory)
 {
     Sim s;
-    s.link = path(name);
+    s.symlink = path(name);
     // A line of several controllers keeps a memory file for each.
     const int at = int(options.indexOf(QStringLiteral("--address")));
     const bool line = at >= 0 && options.value(at + 1).contains(QRegularExpression("[,-]"));
     s.memory = path(name + (line ? QStringLiteral("-{address}.bin") : QStringLiteral(".bin")));
-    if (!memory.isEmpty())
-        write_file(s.memory, memory);
     s.process = std::make_unique<QProcess>();
-    s.process->start(QStringLiteral(SIM_PATH),
-                     QStringList{"-v", "--link", s.link, "--memory", s.memory} + options);
-    s.process->waitForStarted(event_wait_ms);
-    // The first line on standard output comes once the link is in place.
-    const QDeadlineTimer deadline(event_wait_ms);
-    while (!s.process->canReadLine() &&
-           s.process->waitForReadyRead(int(deadline.remainingTime()))) {
+    if (!memory.isEmpty() && !write_file(s.memory, memory)) {
+        s.error = s.memory + QStringLiteral(" not written");
+    } else {
+        // The first line on standard output comes once the symbolic link is in place.
+        s.error =
+            start_sim(*s.process, QStringList{"--link", s.symlink, "--memory", s.memory} + options)
+                .error;
     }
-    s.process->setReadChannel(QProcess::StandardError); // the frame log, for received()
     m_sims.push_back(std::move(s));
     return m_sims.back();
 }
@@ -197,18 +184,20 @@ Run TestCli::cli(const QStringList &args, const QString &program)
 
 void TestCli::params_copied_between_controllers()
 {
-    const Sim &a = start_sim("a", {}, default_memory);
-    const Sim &b = start_sim("b", {}, other_memory);
+    const Sim &a = add_sim("a", {}, default_memory);
+    QVERIFY2(a.error.isEmpty(), qPrintable(a.error));
+    const Sim &b = add_sim("b", {}, other_memory);
+    QVERIFY2(b.error.isEmpty(), qPrintable(b.error));
     const QString file_a = path("a.json");
     const QString file_b = path("b.json");
 
-    QCOMPARE(cli({"--port", a.link, "params", "get", file_a}).code, 0);
-    const Run set = cli({"--port", b.link, "params", "set", file_a, "--verify"});
+    QCOMPARE(cli({"--port", a.symlink, "params", "get", file_a}).code, 0);
+    const Run set = cli({"--port", b.symlink, "params", "set", file_a, "--verify"});
     QVERIFY2(set.code == 0, set.err.constData());
     // Byte for byte what the first controller holds, in the second one's memory.
     QCOMPARE(read_file(b.memory).toHex(), default_memory.toHex());
 
-    const Run get_b = cli({"--port", b.link, "params", "get"});
+    const Run get_b = cli({"--port", b.symlink, "params", "get"});
     QCOMPARE(get_b.code, 0);
     QVERIFY(write_file(file_b, get_b.out));
     QCOMPARE(without_saved(read_file(file_b)), without_saved(read_file(file_a)));
@@ -231,15 +220,16 @@ void TestCli::params_copied_between_controllers()
 void TestCli::verify_catches_a_value_the_controller_keeps()
 {
     // Writes to timer_s (262) are echoed but not kept.
-    const Sim &s = start_sim("s", {"--ignore-write", "262"}, default_memory);
-    QByteArray json = cli({"--port", s.link, "params", "get"}).out;
+    const Sim &s = add_sim("s", {"--ignore-write", "262"}, default_memory);
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+    QByteArray json = cli({"--port", s.symlink, "params", "get"}).out;
     json.replace("\"raw\": 125", "\"raw\": 300").replace("\"raw\": 5000", "\"raw\": 1500");
     QVERIFY(write_file(path("f.json"), json));
 
     // Every write is read back: the echo alone cannot tell, the memory can.
     for (const QStringList &verify : {QStringList(), QStringList{"--verify"}}) {
         const Run set =
-            cli(QStringList{"--port", s.link, "params", "set", path("f.json")} + verify);
+            cli(QStringList{"--port", s.symlink, "params", "set", path("f.json")} + verify);
         QCOMPARE(set.code, 5);
         const QString err = QString::fromUtf8(set.err);
         QVERIFY2(err.contains("timer_s") && err.contains("12.5 с") && err.contains("30 с"),
@@ -252,7 +242,7 @@ void TestCli::verify_catches_a_value_the_controller_keeps()
     int timer_rows = 0;
     for (const QByteArray &line : journal.out.split('\n')) {
         const QJsonObject o = QJsonDocument::fromJson(line).object();
-        if (o["parameter"].toString() != QLatin1String("timer_s") || o["port"] != s.link)
+        if (o["parameter"].toString() != QLatin1String("timer_s") || o["port"] != s.symlink)
             continue;
         ++timer_rows;
         QCOMPARE(o["outcome"].toString(), QStringLiteral("not_taken"));
@@ -262,7 +252,7 @@ void TestCli::verify_catches_a_value_the_controller_keeps()
     }
     QCOMPARE(timer_rows, 2);
     // And a comparison reads afresh and names the difference.
-    const Run compare = cli({"--port", s.link, "params", "compare", path("f.json")});
+    const Run compare = cli({"--port", s.symlink, "params", "compare", path("f.json")});
     QCOMPARE(compare.code, 5);
     QVERIFY2(compare.out.contains("timer_s") && !compare.out.contains("imax_timed"),
              compare.out.constData());
@@ -286,14 +276,15 @@ void TestCli::invalid_file_is_refused_before_a_byte()
 {
     QFETCH(QByteArray, from);
     QFETCH(QByteArray, to);
-    const Sim &s = start_sim("s", {}, default_memory);
-    QByteArray json = cli({"--port", s.link, "params", "get"}).out;
+    const Sim &s = add_sim("s", {}, default_memory);
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+    QByteArray json = cli({"--port", s.symlink, "params", "get"}).out;
     QVERIFY(json.contains(from));
     s.received(4); // the get's own: the versions and the three reads
     if (!from.isEmpty())
         QVERIFY(write_file(path("f.json"), json.replace(from, to)));
 
-    const Run r = cli({"--port", s.link, "params", "set", path("f.json"), "--verify"});
+    const Run r = cli({"--port", s.symlink, "params", "set", path("f.json"), "--verify"});
     QCOMPARE(r.code, 3);
     QVERIFY(!r.err.isEmpty());
     QCOMPARE(s.received(), QStringList());
@@ -302,8 +293,9 @@ void TestCli::invalid_file_is_refused_before_a_byte()
 
 void TestCli::read_json_carries_every_field_as_numbers()
 {
-    const Sim &s = start_sim("s");
-    const Run r = cli({"--port", s.link, "read", "--json"});
+    const Sim &s = add_sim("s");
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+    const Run r = cli({"--port", s.symlink, "read", "--json"});
     QCOMPARE(r.code, 0);
     QJsonParseError error;
     const QJsonObject o = QJsonDocument::fromJson(r.out, &error).object();
@@ -323,8 +315,9 @@ void TestCli::read_json_carries_every_field_as_numbers()
 
 void TestCli::monitor_writes_a_row_per_reply()
 {
-    const Sim &s = start_sim("s");
-    const Run r = cli({"--port", s.link, "monitor", "--duration", "2", "--interval", "200"});
+    const Sim &s = add_sim("s");
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+    const Run r = cli({"--port", s.symlink, "monitor", "--duration", "2", "--interval", "200"});
     QCOMPARE(r.code, 0);
     QList<QByteArray> lines = r.out.split('\n');
     QCOMPARE(lines.takeLast(), QByteArray()); // every line ends
@@ -340,13 +333,14 @@ void TestCli::monitor_writes_a_row_per_reply()
 
 void TestCli::monitor_ends_the_file_cleanly_on_sigterm()
 {
-    const Sim &s = start_sim("s");
+    const Sim &s = add_sim("s");
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
     const QString csv = path("m.csv");
     QProcess p;
-    p.start(m_cli, {"--port", s.link, "monitor", "--csv", csv});
+    p.start(m_cli, {"--port", s.symlink, "monitor", "--csv", csv});
     // Rows are in the file while the monitor still runs.
     QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= 4, event_wait_ms);
-    const QString lock = port_lock_file(s.link);
+    const QString lock = port_lock_file(s.symlink);
     QVERIFY2(QFile::exists(lock), qPrintable(lock));
     p.terminate();
     QVERIFY(p.waitForFinished(event_wait_ms));
@@ -370,17 +364,18 @@ void TestCli::window_releases_the_port_on_a_signal_data()
 void TestCli::window_releases_the_port_on_a_signal()
 {
     QFETCH(int, signal);
-    const Sim &s = start_sim("s");
+    const Sim &s = add_sim("s");
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
     // A copy of the program in a folder of its own, so that its тп.ini is ours.
     const QString bin = path("bin");
     QVERIFY(QDir().mkpath(bin));
     const QString program = bin + QStringLiteral("/rzt604-modbus");
     QVERIFY(QFile::copy(QStringLiteral(APP_PATH), program));
     QVERIFY(write_file(bin + QStringLiteral("/тп.ini"),
-                       "[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=" + s.link.toUtf8() + "\r\n"));
+                       "[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=" + s.symlink.toUtf8() + "\r\n"));
     QProcess p;
     p.start(program, {"-platform", "offscreen"});
-    const QString lock = port_lock_file(s.link);
+    const QString lock = port_lock_file(s.symlink);
     QVERIFY(!lock.isEmpty());
     // Open and polling: the simulator has its requests.
     QVERIFY(!s.received(3).isEmpty());
@@ -398,7 +393,8 @@ void TestCli::window_releases_the_port_on_a_signal()
 // after their time are never taken for the next controller's.
 void TestCli::a_line_read_at_its_own_speed()
 {
-    const Sim &s = start_sim("s", {"--address", "1-8", "--baud", "115200", "--turnaround", "2"});
+    const Sim &s = add_sim("s", {"--address", "1-8", "--baud", "115200", "--turnaround", "2"});
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
     const auto rows_per_address = [](const QByteArray &csv) {
         QMap<int, int> rows;
         for (const QByteArray &row : csv.trimmed().split('\n').mid(1))
@@ -406,7 +402,7 @@ void TestCli::a_line_read_at_its_own_speed()
         return rows;
     };
     const QStringList fast = {"monitor", "--interval", "0", "--duration", "2"};
-    const Run eight = cli(QStringList{"--port", s.link, "--address", "1-8"} + fast);
+    const Run eight = cli(QStringList{"--port", s.symlink, "--address", "1-8"} + fast);
     QCOMPARE(eight.code, 0);
     // On the window's tick each would be read 2 times in 2 s; the bound
     // only says the line, not a tick, sets the pace.
@@ -415,15 +411,16 @@ void TestCli::a_line_read_at_its_own_speed()
     for (int n : counts)
         QVERIFY2(n >= 10, eight.out.left(400).constData());
     const Run nine =
-        cli(QStringList{"--port", s.link, "--address", "1-9", "--reply-timeout", "50"} + fast);
+        cli(QStringList{"--port", s.symlink, "--address", "1-9", "--reply-timeout", "50"} + fast);
     const QMap<int, int> with_silent = rows_per_address(nine.out);
     QCOMPARE(with_silent.value(9), 0);
     for (int a = 1; a <= 8; ++a)
         QVERIFY2(with_silent.value(a) >= 5, nine.out.left(400).constData());
 
-    const Sim &late = start_sim("late", {"--address", "1,2", "--delay", "80"});
-    const Run r = cli({"--port", late.link, "--address", "1,2", "--reply-timeout", "50", "monitor",
-                       "--interval", "0", "--duration", "1.5"});
+    const Sim &late = add_sim("late", {"--address", "1,2", "--delay", "80"});
+    QVERIFY2(late.error.isEmpty(), qPrintable(late.error));
+    const Run r = cli({"--port", late.symlink, "--address", "1,2", "--reply-timeout", "50",
+                       "monitor", "--interval", "0", "--duration", "1.5"});
     // Each reply lands while the other controller's request is out: none
     // of them is a reading.
     QCOMPARE(r.code, 4);
@@ -432,7 +429,8 @@ void TestCli::a_line_read_at_its_own_speed()
 
 void TestCli::default_port_from_ini_and_nothing_written()
 {
-    const Sim &s = start_sim("s");
+    const Sim &s = add_sim("s");
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
     // A copy of the tool in a folder of its own, so that its тп.ini is ours.
     const QString bin = path("bin");
     QVERIFY(QDir().mkpath(bin));
@@ -440,10 +438,10 @@ void TestCli::default_port_from_ini_and_nothing_written()
     QVERIFY(QFile::copy(QStringLiteral(CLI_PATH), program));
 
     // No тп.ini: the tool must not make one.
-    QCOMPARE(cli({"--port", s.link, "read"}, program).code, 0);
+    QCOMPARE(cli({"--port", s.symlink, "read"}, program).code, 0);
     QVERIFY(!QFile::exists(bin + QStringLiteral("/тп.ini")));
 
-    const QByteArray ini = "[PC config]\r\nCOM=7\r\n[Ports]\r\nCOM7=" + s.link.toUtf8() + "\r\n";
+    const QByteArray ini = "[PC config]\r\nCOM=7\r\n[Ports]\r\nCOM7=" + s.symlink.toUtf8() + "\r\n";
     QVERIFY(write_file(bin + QStringLiteral("/тп.ini"), ini));
     const Run r = cli({"read", "--json"}, program);
     QVERIFY2(r.code == 0, r.err.constData());
@@ -461,7 +459,8 @@ void TestCli::default_port_from_ini_and_nothing_written()
     // A value that is no port number is not taken for COM1, whose entry
     // here leads to the simulator: nothing reaches it.
     s.received(1);
-    const QByteArray bad = "[PC config]\r\nCOM=-1\r\n[Ports]\r\nCOM1=" + s.link.toUtf8() + "\r\n";
+    const QByteArray bad =
+        "[PC config]\r\nCOM=-1\r\n[Ports]\r\nCOM1=" + s.symlink.toUtf8() + "\r\n";
     QVERIFY(write_file(bin + QStringLiteral("/тп.ini"), bad));
     const Run wrong = cli({"read"}, program);
     QCOMPARE(wrong.code, 2);
@@ -505,10 +504,12 @@ void TestCli::exit_codes()
     QFETCH(QString, message);
     // Address 1 answers; address 2 answers everything with exception 2. The
     // "%1%2%3" in a name must reach the message as it is.
-    const Sim &s = start_sim("s%1%2%3");
-    const Sim &refusing = start_sim("r", {"--address", "2", "--exception", "2"});
+    const Sim &s = add_sim("s%1%2%3");
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+    const Sim &refusing = add_sim("r", {"--address", "2", "--exception", "2"});
+    QVERIFY2(refusing.error.isEmpty(), qPrintable(refusing.error));
     if (!args.contains("--port"))
-        args = QStringList{"--port", args.contains("2") ? refusing.link : s.link} + args;
+        args = QStringList{"--port", args.contains("2") ? refusing.symlink : s.symlink} + args;
     const Run r = cli(args);
     QCOMPARE(r.code, code);
     QVERIFY(r.out.isEmpty());
@@ -520,8 +521,9 @@ void TestCli::exit_codes()
 
 void TestCli::scan_lists_the_addresses_that_answer()
 {
-    const Sim &s = start_sim("s", {"--address", "17"});
-    const Run r = cli({"--port", s.link, "scan", "--from", "10", "--to", "20"});
+    const Sim &s = add_sim("s", {"--address", "17"});
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+    const Run r = cli({"--port", s.symlink, "scan", "--from", "10", "--to", "20"});
     QCOMPARE(r.code, 0);
     QCOMPARE(r.out, QByteArray("17\n"));
     QSet<QString> asked; // the first byte of every request: the address
@@ -529,7 +531,7 @@ void TestCli::scan_lists_the_addresses_that_answer()
         asked.insert(rx.left(2));
     QCOMPARE(asked,
              QSet<QString>({"0a", "0b", "0c", "0d", "0e", "0f", "10", "11", "12", "13", "14"}));
-    const Run none = cli({"--port", s.link, "scan", "--to", "16"});
+    const Run none = cli({"--port", s.symlink, "scan", "--to", "16"});
     QCOMPARE(none.code, 4);
     QVERIFY(none.out.isEmpty());
 }
@@ -538,33 +540,35 @@ void TestCli::scan_lists_the_addresses_that_answer()
 // controller that stops answering, are said on stderr and waited for.
 void TestCli::monitor_says_what_it_waits_for()
 {
-    const Sim &first = start_sim("s");
+    const Sim &first = add_sim("s");
+    QVERIFY2(first.error.isEmpty(), qPrintable(first.error));
     const QString csv = path("m.csv");
     QProcess p;
-    p.start(m_cli, {"--port", first.link, "--timeout", "1", "monitor", "--csv", csv});
+    p.start(m_cli, {"--port", first.symlink, "--timeout", "1", "monitor", "--csv", csv});
     QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= 3, event_wait_ms);
     first.process->terminate();
-    first.process->waitForFinished(3000);
+    first.process->waitForFinished(event_wait_ms);
     QByteArray err;
     QTRY_VERIFY2_WITH_TIMEOUT((err += p.readAllStandardError()).contains("потерян"),
                               err.constData(), event_wait_ms);
 
     const qsizetype before = read_file(csv).count('\n');
-    const Sim &second = start_sim("s");
+    const Sim &second = add_sim("s");
+    QVERIFY2(second.error.isEmpty(), qPrintable(second.error));
     QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= before + 3, event_wait_ms);
     QVERIFY(p.state() == QProcess::Running);
 
     // Frozen for longer than the timeout: said once, then rows again.
     ::kill(pid_t(second.process->processId()), SIGSTOP);
     QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("нет полного ответа"),
-                             10000);
+                             event_wait_ms);
     const qsizetype frozen = read_file(csv).count('\n');
     ::kill(pid_t(second.process->processId()), SIGCONT);
     QTRY_VERIFY_WITH_TIMEOUT(read_file(csv).count('\n') >= frozen + 3, event_wait_ms);
     QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("снова идут"),
                              event_wait_ms);
     p.terminate();
-    QVERIFY(p.waitForFinished(5000));
+    QVERIFY(p.waitForFinished(event_wait_ms));
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(read_file(csv).endsWith('\n'));
 }
@@ -572,14 +576,15 @@ void TestCli::monitor_says_what_it_waits_for()
 // Restarting a logging service must not wipe the previous run.
 void TestCli::monitor_never_truncates_a_file()
 {
-    const Sim &s = start_sim("s");
+    const Sim &s = add_sim("s");
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
     const QString csv = path("m.csv");
     const QByteArray header = "time,ia,ib,ic,frequency,ain1,ain2\n";
     const QByteArray old =
         header + "2026-12-07T10:00:00.000+03:00,1.000,1.000,1.000,50.00,0.00,0.00\n";
     QVERIFY(write_file(csv, old + "2026-12-07T10:00:00.1")); // a row cut short by a crash
-    const QStringList run = {"--port",     s.link, "monitor", "--duration", "1",
-                             "--interval", "100",  "--csv",   csv};
+    const QStringList run = {"--port",     s.symlink, "monitor", "--duration", "1",
+                             "--interval", "100",     "--csv",   csv};
 
     const Run refused = cli(run);
     QCOMPARE(refused.code, 3);
@@ -594,7 +599,7 @@ void TestCli::monitor_never_truncates_a_file()
     QVERIFY(!text.contains("10:00:00.1\n") && !text.contains("10:00:00.12026"));
 
     QVERIFY(write_file(path("other.csv"), "time,address,ia\n"));
-    QCOMPARE(cli({"--port", s.link, "monitor", "--duration", "1", "--csv", path("other.csv"),
+    QCOMPARE(cli({"--port", s.symlink, "monitor", "--duration", "1", "--csv", path("other.csv"),
                   "--append"})
                  .code,
              3);
@@ -609,7 +614,8 @@ void TestCli::monitor_never_truncates_a_file()
 // message, and every whole row written stays.
 void TestCli::monitor_stops_on_a_failed_write()
 {
-    const Sim &s = start_sim("s");
+    const Sim &s = add_sim("s");
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
     const QString csv = path("m.csv");
     QProcess p;
     p.setChildProcessModifier([] {
@@ -617,8 +623,8 @@ void TestCli::monitor_stops_on_a_failed_write()
         const rlimit limit{300, 300};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     });
-    p.start(m_cli, {"--port", s.link, "monitor", "--csv", csv});
-    QVERIFY(p.waitForFinished(20000));
+    p.start(m_cli, {"--port", s.symlink, "monitor", "--csv", csv});
+    QVERIFY(p.waitForFinished(event_wait_ms));
     QCOMPARE(p.exitCode(), 3);
     QVERIFY(!p.readAllStandardError().isEmpty());
     const QByteArray text = read_file(csv);
@@ -630,16 +636,18 @@ void TestCli::monitor_stops_on_a_failed_write()
 // "-" is standard input or output, as shells expect.
 void TestCli::params_through_standard_input_and_output()
 {
-    const Sim &a = start_sim("a", {}, default_memory);
-    const Sim &b = start_sim("b", {}, other_memory);
-    const Run get = cli({"--port", a.link, "params", "get", "-"});
+    const Sim &a = add_sim("a", {}, default_memory);
+    QVERIFY2(a.error.isEmpty(), qPrintable(a.error));
+    const Sim &b = add_sim("b", {}, other_memory);
+    QVERIFY2(b.error.isEmpty(), qPrintable(b.error));
+    const Run get = cli({"--port", a.symlink, "params", "get", "-"});
     QCOMPARE(get.code, 0);
     QProcess set;
-    set.start(m_cli, {"--port", b.link, "params", "set", "-", "--verify"});
-    QVERIFY(set.waitForStarted(5000));
+    set.start(m_cli, {"--port", b.symlink, "params", "set", "-", "--verify"});
+    QVERIFY(set.waitForStarted(event_wait_ms));
     set.write(get.out);
     set.closeWriteChannel();
-    QVERIFY(set.waitForFinished(20000));
+    QVERIFY(set.waitForFinished(event_wait_ms));
     QVERIFY2(set.exitCode() == 0, set.readAllStandardError().constData());
     QCOMPARE(read_file(b.memory).toHex(), default_memory.toHex());
 }
@@ -648,8 +656,9 @@ void TestCli::params_through_standard_input_and_output()
 // keeps their answers apart.
 void TestCli::several_controllers_on_one_line()
 {
-    const Sim &s = start_sim("s", {"--address", "1,2,5"});
-    const QStringList line = {"--port", s.link, "--address", "1,2,5"};
+    const Sim &s = add_sim("s", {"--address", "1,2,5"});
+    QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+    const QStringList line = {"--port", s.symlink, "--address", "1,2,5"};
 
     const Run read = cli(line + QStringList{"read", "--json"});
     QVERIFY2(read.code == 0, read.err.constData());

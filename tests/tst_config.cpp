@@ -1,4 +1,5 @@
 #include "config.h"
+#include "fake_config_view.h"
 #include "ini_file.h"
 
 #include <QDateTime>
@@ -11,8 +12,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <functional>
-
 #ifdef Q_OS_UNIX
 #include <csignal>
 #include <sys/resource.h>
@@ -23,32 +22,16 @@ namespace {
 const QString reading = QStringLiteral("Чтение конфигурации");
 const QString saving = QStringLiteral("Сохранение конфигурации");
 
-struct FakeView : ConfigView {
-    QStringList statuses;
-    QStringList boxes; // title + text of every box asked
-    int address = -1;
-    std::function<bool()> answer = [] { return false; };
-
-    void show_status_now(const QString &text) override { statuses << text; }
-    int selected_address() const override { return address; }
-    bool ask_retry(const QString &title, const QString &text) override
-    {
-        boxes << title + text;
-        return answer();
-    }
-};
-
 QByteArray load(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-void store(const QString &path, const QByteArray &data)
+[[nodiscard]] bool store(const QString &path, const QByteArray &data)
 {
     QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(data);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
 
 bool set_modified(const QString &path, const QDateTime &time)
@@ -84,7 +67,7 @@ private slots:
 
     void missing_file_is_created()
     {
-        FakeView view;
+        FakeConfigView view;
         uint8_t port = 9;
         read_config(ini, port, view);
         QCOMPARE(port, uint8_t(1));
@@ -120,8 +103,8 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QFETCH(int, expected);
-        store(ini, file);
-        FakeView view;
+        QVERIFY(store(ini, file));
+        FakeConfigView view;
         uint8_t port = 200;
         read_config(ini, port, view);
         QCOMPARE(load(ini), file);
@@ -143,13 +126,11 @@ private slots:
 
     void retry_rereads_file()
     {
-        store(ini, "[PC config]\nCOM=abc\n");
-        FakeView view;
-        view.answer = [&] {
-            if (view.boxes.size() == 2)
-                store(ini, "[PC config]\nCOM=7\n");
-            return true;
-        };
+        QVERIFY(store(ini, "[PC config]\nCOM=abc\n"));
+        FakeConfigView view;
+        // Retry, the second time with the file mended; Cancel when it could
+        // not be.
+        view.answer = [&] { return view.boxes.size() != 2 || store(ini, "[PC config]\nCOM=7\n"); };
         uint8_t port = 0;
         read_config(ini, port, view);
         QCOMPARE(port, uint8_t(7));
@@ -182,9 +163,9 @@ private slots:
         QFETCH(QString, said);
         const QByteArray text = "[PC config]\r\nCOM=7\r\n[Ports]\r\nCOM7=/dev/ttyS9\r\n";
         if (kind == "binary")
-            store(ini, text + QByteArray(16, '\0'));
+            QVERIFY(store(ini, text + QByteArray(16, '\0')));
         else if (kind == "utf16")
-            store(ini, "\xFF\xFE" + QByteArray(text).replace("", "\0"));
+            QVERIFY(store(ini, "\xFF\xFE" + QByteArray(text).replace("", "\0")));
         else if (kind == "folder")
             QVERIFY(QDir().mkpath(ini));
 #ifdef Q_OS_WIN
@@ -198,7 +179,7 @@ private slots:
             QVERIFY(QFile::link(ini, ini));
 #endif
         else if (kind == "unreadable")
-            store(ini, text);
+            QVERIFY(store(ini, text));
         // A pipe is never opened here: the read would wait for a writer.
         const auto contents = [&] { return QFileInfo(ini).isFile() ? load(ini) : QByteArray(); };
         const QByteArray before = contents();
@@ -213,7 +194,7 @@ private slots:
                 QSKIP("this user reads any file (root)");
         }
 
-        FakeView view;
+        FakeConfigView view;
         uint8_t port = 9;
         read_config(ini, port, view);
         QCOMPARE(port, uint8_t(1));
@@ -251,7 +232,7 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QFETCH(QString, expected);
-        store(ini, file);
+        QVERIFY(store(ini, file));
         QCOMPARE(read_ini_string(ini, QStringLiteral("PC config"), QStringLiteral("COM"),
                                  QStringLiteral("def")),
                  expected);
@@ -295,15 +276,15 @@ private slots:
         QFETCH(QString, value);
         QFETCH(QByteArray, after);
         if (before != "<missing>")
-            store(ini, before);
+            QVERIFY(store(ini, before));
         QVERIFY(write_ini_string(ini, section, QStringLiteral("COM"), value));
         QCOMPARE(load(ini), after);
     }
 
     void save_updates_both_keys()
     {
-        store(ini, "[VRE config]\nMBSLAD=5\n[PC config]\nCOM=3\n");
-        FakeView view;
+        QVERIFY(store(ini, "[VRE config]\nMBSLAD=5\n[PC config]\nCOM=3\n"));
+        FakeConfigView view;
         view.address = 42;
         save_config(ini, 12, view);
         QCOMPARE(load(ini), QByteArray("[VRE config]\nMBSLAD=42\n[PC config]\nCOM=12\n"));
@@ -326,23 +307,23 @@ private slots:
         QTemporaryDir sub(dir.filePath(QStringLiteral("ro-XXXXXX")));
         const QString path = sub.filePath(QStringLiteral("тп.ini"));
         const QByteArray original = "[PC config]\r\nCOM=3\r\n";
-        const auto readOnly =
+        const auto read_only =
             QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner;
         if (lock_folder) {
-            QVERIFY(QFile::setPermissions(sub.path(), readOnly));
+            QVERIFY(QFile::setPermissions(sub.path(), read_only));
         } else {
-            store(path, original);
+            QVERIFY(store(path, original));
             QVERIFY(QFile::setPermissions(path,
                                           QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         }
-        FakeView view;
+        FakeConfigView view;
         save_config(path, 8, view);
         QVERIFY(!write_ini_string(path, QStringLiteral("PC config"), QStringLiteral("COM"),
                                   QStringLiteral("9")));
         QCOMPARE(load(path), lock_folder ? QByteArray("<missing>") : original);
         QCOMPARE(view.statuses, QStringList({saving, QString()}));
         QVERIFY(view.boxes.isEmpty());
-        QFile::setPermissions(sub.path(), readOnly | QFile::WriteOwner);
+        QFile::setPermissions(sub.path(), read_only | QFile::WriteOwner);
     }
 
     void full_disk_keeps_old_file()
@@ -354,7 +335,7 @@ private slots:
         const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {mnt.path()}); });
         const QString path = mnt.filePath(QStringLiteral("тп.ini"));
         const QByteArray original = "[PC config]\r\nCOM=3\r\n[VRE config]\r\nMBSLAD=5\r\n";
-        store(path, original);
+        QVERIFY(store(path, original));
         QFile filler(mnt.filePath(QStringLiteral("filler")));
         QVERIFY(filler.open(QIODevice::WriteOnly));
         filler.write(QByteArray(128 * 1024, 'x'));
@@ -362,7 +343,7 @@ private slots:
         QCOMPARE(QStorageInfo(mnt.path()).bytesAvailable(), 0);
 
         QVERIFY(!write_ini_string(path, "PC config", "COM", "12"));
-        FakeView view;
+        FakeConfigView view;
         save_config(path, 12, view);
         QCOMPARE(load(path), original);
         QCOMPARE(files_in(mnt.path()), QStringList({"filler", "тп.ini"}));
@@ -378,7 +359,7 @@ private slots:
         QTemporaryDir sub(dir.filePath(QStringLiteral("cut-XXXXXX")));
         const QString path = sub.filePath(QStringLiteral("тп.ini"));
         const QByteArray original = "[PC config]\r\nCOM=3\r\n";
-        store(path, original);
+        QVERIFY(store(path, original));
         // Writes past 4 KiB fail with EFBIG part way through the new file. The
         // value fits Qt's write buffer, so the failure shows only at the flush.
         const auto handler = std::signal(SIGXFSZ, SIG_IGN);
@@ -405,7 +386,7 @@ private slots:
         QTemporaryDir sub(dir.filePath(QStringLiteral("link-XXXXXX")));
         const QString real = sub.filePath(QStringLiteral("real.ini"));
         const QString symlink = sub.filePath(QStringLiteral("тп.ini"));
-        store(real, "[PC config]\nCOM=3\n");
+        QVERIFY(store(real, "[PC config]\nCOM=3\n"));
         const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
         QVERIFY(QFile::setPermissions(real, mode));
         QVERIFY(QFile::link(real, symlink));
@@ -453,7 +434,7 @@ private slots:
         const auto restore_user = qScopeGuard([&] { qputenv(user_var, user_base); });
         qputenv(user_var, home.filePath(QStringLiteral("user")).toLocal8Bit());
         if (file_there)
-            store(program + QStringLiteral("/тп.ini"), "[PC config]\r\nCOM=3\r\n");
+            QVERIFY(store(program + QStringLiteral("/тп.ini"), "[PC config]\r\nCOM=3\r\n"));
         const QString made = home.filePath(QStringLiteral("program"));
         const auto unlock = qScopeGuard([&] {
             QFile::setPermissions(made, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -482,7 +463,7 @@ private slots:
         QByteArray data = "[PC config]\r\nCOM=3\r\n" + QByteArray(1'000'000, '\n') + "[Ports]\r\n";
         for (int n = 1; n <= 16; ++n)
             data += "COM" + QByteArray::number(n) + "=/dev/ttyX" + QByteArray::number(n) + "\r\n";
-        store(ini, data);
+        QVERIFY(store(ini, data));
         const QDateTime stamp = QDateTime::currentDateTime().addSecs(-60);
         QVERIFY(set_modified(ini, stamp));
 
@@ -507,7 +488,7 @@ private slots:
     void oversized_file_is_not_read()
     {
         const QByteArray head = "[PC config]\r\nCOM=3\r\n[Ports]\r\nCOM5=/dev/ttyX\r\n";
-        store(ini, head);
+        QVERIFY(store(ini, head));
         QFile f(ini);
         QVERIFY(f.resize(2 << 20)); // sparse: no disk is used for the zeros
         QCOMPARE(read_ini_string(ini, "Ports", "COM5", "-"), QStringLiteral("-"));
@@ -520,11 +501,11 @@ private slots:
 
     void rewrite_within_one_clock_tick_is_seen()
     {
-        store(ini, "[PC config]\nCOM=2\n");
+        QVERIFY(store(ini, "[PC config]\nCOM=2\n"));
         const QDateTime stamp = QFileInfo(ini).lastModified();
         QCOMPARE(com(ini), QStringLiteral("2"));
         // Another program writes as many bytes before the file system's clock moves on.
-        store(ini, "[PC config]\nCOM=5\n");
+        QVERIFY(store(ini, "[PC config]\nCOM=5\n"));
         QVERIFY(set_modified(ini, stamp));
         QCOMPARE(com(ini), QStringLiteral("5"));
     }

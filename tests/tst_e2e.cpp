@@ -80,17 +80,6 @@ class TestEndToEnd : public SimWindowTest {
         QFile f(m_dir->filePath(QStringLiteral("memory.bin")));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    // Requests the simulator received, in order, as hex.
-    QStringList sim_requests() const
-    {
-        QStringList out;
-        for (const QByteArray &line : m_sim->readAllStandardError().split('\n')) {
-            const qsizetype at = line.indexOf(" rx ");
-            if (at >= 0)
-                out.append(QString::fromLatin1(line.mid(at + 4)));
-        }
-        return out;
-    }
     void click(const char *name)
     {
         m_win->findChild<QPushButton *>(QString::fromLatin1(name))->click();
@@ -133,7 +122,7 @@ void TestEndToEnd::cleanup()
 
 void TestEndToEnd::startup_reads_all_parameters_and_live_values()
 {
-    start({});
+    QVERIFY2(start({}), qPrintable(m_start_error));
     QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), event_wait_ms);
     QTRY_COMPARE_WITH_TIMEOUT(caption(m_win.get(), Caption::sw_ver), QStringLiteral("1 .12 "),
                               event_wait_ms);
@@ -151,7 +140,7 @@ void TestEndToEnd::startup_reads_all_parameters_and_live_values()
 
 void TestEndToEnd::write_all_and_enter_write_the_boxes()
 {
-    start({});
+    QVERIFY2(start({}), qPrintable(m_start_error));
     QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), event_wait_ms);
 
     click("cmd_writeall");
@@ -183,11 +172,11 @@ void TestEndToEnd::persistent_fault_repeats_the_head_request()
 {
     QFETCH(QStringList, options);
     QFETCH(QString, text);
-    start(options);
+    QVERIFY2(start(options), qPrintable(m_start_error));
     const int queued = LineDriver::ring(m_win->line()).pending();
     QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text, event_wait_ms);
     QStringList requests;
-    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 4, event_wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests(*m_sim)).size() >= 4, event_wait_ms);
     QCOMPARE(m_win->status(), text);
     QCOMPARE(requests.count(requests.first()), requests.size());
     QVERIFY2(requests.first().startsWith(QLatin1String("01 64 01 01 05")),
@@ -201,10 +190,10 @@ void TestEndToEnd::split_replies_fail_the_exchange()
     // The parts of one reply land in different ticks, so the exchange fails
     // and the head goes out again (the rest of one reply and the start of
     // the next can happen to form a whole frame, so no more is promised).
-    start({"--split", "1"});
+    QVERIFY2(start({"--split", "1"}), qPrintable(m_start_error));
     QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_crc_mismatch, event_wait_ms);
     QStringList requests;
-    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 2, event_wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests(*m_sim)).size() >= 2, event_wait_ms);
     QVERIFY2(requests[0].startsWith(QLatin1String("01 64 01 01 05")), qPrintable(requests[0]));
     QCOMPARE(requests[1], requests[0]);
 }
@@ -221,7 +210,7 @@ void TestEndToEnd::intermittent_faults_lose_nothing_data()
 void TestEndToEnd::intermittent_faults_lose_nothing()
 {
     QFETCH(QStringList, options);
-    start(options);
+    QVERIFY2(start(options), qPrintable(m_start_error));
     QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), event_wait_ms);
 
     // All queued in one go, between two ticks: write-all with two edited
@@ -241,7 +230,7 @@ void TestEndToEnd::intermittent_faults_lose_nothing()
 
 void TestEndToEnd::exception_reply_is_reported_and_removes_the_request()
 {
-    start({"--exception", "2"});
+    QVERIFY2(start({"--exception", "2"}), qPrintable(m_start_error));
     const QString dash = caption(m_win.get(), Caption::phAI);
     const QString blank = box(0)->text();
     QTRY_VERIFY_WITH_TIMEOUT(only_polls(), event_wait_ms);
@@ -249,7 +238,7 @@ void TestEndToEnd::exception_reply_is_reported_and_removes_the_request()
                               text_connected + QStringLiteral(" Нарушение протокола, код: 2"),
                               event_wait_ms);
     QStringList requests;
-    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests()).size() >= 5, event_wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests(*m_sim)).size() >= 5, event_wait_ms);
     // Each of the three start-up reads went out once, then only polls.
     for (int k = 0; k < 3; ++k)
         QVERIFY2(requests[k].startsWith(QLatin1String("01 64 01")), qPrintable(requests[k]));
@@ -269,7 +258,7 @@ void TestEndToEnd::exception_reply_is_reported_and_removes_the_request()
 // rest of its group be written.
 void TestEndToEnd::written_means_read_back()
 {
-    start({"--ignore-write", "262"});
+    QVERIFY2(start({"--ignore-write", "262"}), qPrintable(m_start_error));
     QTRY_VERIFY_WITH_TIMEOUT(all_green(default_texts), event_wait_ms);
     type(4, QStringLiteral("30,5"));
     type(5, QString());

@@ -29,7 +29,7 @@ struct Rig {
     {
         return port.written.isEmpty() ? QByteArray() : port.written.last();
     }
-    void enqueue(const QByteArray &pdu) { QVERIFY(push_pdu(m.ring, pdu)); }
+    [[nodiscard]] bool enqueue(const QByteArray &pdu) { return push_pdu(m.ring, pdu); }
     Verdict step()
     {
         last = exchange_step(m);
@@ -163,7 +163,7 @@ private slots:
         QFETCH(Verdict, verdict);
         QFETCH(int, exception);
         Rig r;
-        r.enqueue(hex("64010105"));
+        QVERIFY(r.enqueue(hex("64010105")));
         r.step(); // sends the read request
         COMPARE_HEX(r.last_written(), with_crc(hex("0164010105")));
         r.port.incoming = reply;
@@ -259,7 +259,7 @@ private slots:
     void a_reply_for_an_earlier_generation_answers_nothing()
     {
         Rig r;
-        r.enqueue(hex("64010608"));
+        QVERIFY(r.enqueue(hex("64010608")));
         r.step();
         next_generation(r.m);
         r.port.incoming = with_crc(hex("01640106080000007d00000000"));
@@ -291,7 +291,7 @@ private slots:
     void slave_address_taken_at_send_time()
     {
         Rig r;
-        r.enqueue(hex("64010e01"));
+        QVERIFY(r.enqueue(hex("64010e01")));
         r.m.address = 0;
         r.step();
         COMPARE_HEX(r.last_written(), with_crc(hex("0064010e01")));
@@ -307,8 +307,8 @@ private slots:
     {
         Rig r;
         r.step(); // default poll pending
-        r.enqueue(hex("64010105"));
-        r.enqueue(hex("65010602007d"));
+        QVERIFY(r.enqueue(hex("64010105")));
+        QVERIFY(r.enqueue(hex("65010602007d")));
         const QByteArray answers[] = {zero_block, with_crc(hex("01640101050000000000")),
                                       with_crc(hex("0165010602007d")), zero_block};
         QList<QByteArray> sent;
@@ -329,8 +329,8 @@ private slots:
     void reply_to_a_dropped_head_answers_nothing()
     {
         Rig r;
-        r.enqueue(hex("65010602007d"));
-        r.enqueue(hex("65010602007e"));
+        QVERIFY(r.enqueue(hex("65010602007d")));
+        QVERIFY(r.enqueue(hex("65010602007e")));
         r.step();
         QCOMPARE(drop_requests(r.m, [&](int slot) { return slot == r.m.ring.req_read_idx; }), 1);
         r.port.incoming = with_crc(hex("0165010602007d"));

@@ -95,7 +95,7 @@ void TestMonitorScan::monitor_shows_each_verdict()
     QFETCH(QStringList, options);
     QFETCH(QString, verdict);
     QFETCH(int, kind);
-    start(options);
+    QVERIFY2(start(options), qPrintable(m_start_error));
     trigger("mnu_monitor");
     MonitorWindow *monitor = m_win->monitor();
     QVERIFY(monitor != nullptr && monitor->isVisible());
@@ -125,7 +125,7 @@ void TestMonitorScan::scan_finds_the_controller()
 {
     QFETCH(int, address);
     QFETCH(bool, selectable);
-    start({"--address", QString::number(address)});
+    QVERIFY2(start({"--address", QString::number(address)}), qPrintable(m_start_error));
     QTRY_COMPARE_WITH_TIMEOUT(m_win->status(), text_no_answer, event_wait_ms);
     const RequestRing ring = LineDriver::ring(m_win->line());
 

@@ -2,6 +2,7 @@
 // opens the slave through a "Ports" entry, the test plays the device on the
 // master. Nothing here runs an event loop unless it says so.
 
+#include "event_wait.h"
 #include "port_lock.h"
 #include "port_map.h"
 #include "qt_serial_port.h"
@@ -65,7 +66,7 @@ public:
         const int expected = waiting_at_slave() + int(data.size());
         if (::write(m_master, data.constData(), size_t(data.size())) != data.size())
             return false;
-        for (int ms = 0; waiting_at_slave() < expected && ms < 2000; ++ms)
+        for (int ms = 0; waiting_at_slave() < expected && ms < event_wait_ms; ++ms)
             ::usleep(1000);
         return waiting_at_slave() == expected;
     }
@@ -125,11 +126,11 @@ class TestQtSerialPort : public QObject {
     QTemporaryDir m_dir;
     QString m_ini = m_dir.filePath(QStringLiteral("тп.ini"));
 
-    void write_ports(const QString &entries)
+    [[nodiscard]] bool write_ports(const QString &entries)
     {
         QFile f(m_ini);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write("[Ports]\r\n" + entries.toUtf8());
+        const QByteArray text = "[Ports]\r\n" + entries.toUtf8();
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
     }
 
 private slots:
@@ -147,7 +148,7 @@ private slots:
                      {0, ""},
                      {17, ""},
                      {-1, ""}};
-        write_ports(QStringLiteral("COM99=/dev/elsewhere\r\n"));
+        QVERIFY(write_ports(QStringLiteral("COM99=/dev/elsewhere\r\n")));
         for (const auto &row : table) {
 #ifdef Q_OS_WIN
             const QString expected = *row.posix ? QStringLiteral("COM%1").arg(row.n) : QString();
@@ -166,12 +167,12 @@ private slots:
         Pty first, second;
         REQUIRE_PTY(first);
         REQUIRE_PTY(second);
-        write_ports(QStringLiteral("COM5=%1\r\n").arg(first.path()));
+        QVERIFY(write_ports(QStringLiteral("COM5=%1\r\n").arg(first.path())));
         QCOMPARE(port_device_path(5, m_ini), first.path());
         QtSerialPort port(m_ini);
         QCOMPARE(port.set_port_number(5), PortError::None);
         QCOMPARE(port.device_name(5), first.path());
-        write_ports(QStringLiteral("COM5=%1\r\n").arg(second.path()));
+        QVERIFY(write_ports(QStringLiteral("COM5=%1\r\n").arg(second.path())));
         QCOMPARE(port.set_port_number(5), PortError::None);
         QCOMPARE(port.device_name(5), second.path());
 
@@ -195,7 +196,7 @@ private slots:
     {
         Pty pty;
         REQUIRE_PTY(pty);
-        write_ports(QStringLiteral("COM5=%1\r\n").arg(pty.path()));
+        QVERIFY(write_ports(QStringLiteral("COM5=%1\r\n").arg(pty.path())));
         QtSerialPort port(m_ini);
         QCOMPARE(open_as(port, 5), PortError::None);
         QCOMPARE(port.bytes_waiting(), 0);
@@ -226,7 +227,8 @@ private slots:
     {
         Pty pty;
         REQUIRE_PTY(pty);
-        write_ports(QStringLiteral("COM5=%1\r\nCOM6=/tmp/does-not-exist\r\n").arg(pty.path()));
+        QVERIFY(
+            write_ports(QStringLiteral("COM5=%1\r\nCOM6=/tmp/does-not-exist\r\n").arg(pty.path())));
         QtSerialPort port(m_ini);
         QCOMPARE(open_as(port, 6), PortError::NotAvailable);
         QVERIFY(!port.is_open());
@@ -259,7 +261,7 @@ private slots:
     {
         Pty pty;
         REQUIRE_PTY(pty);
-        write_ports(QStringLiteral("COM5=%1\r\n").arg(pty.path()));
+        QVERIFY(write_ports(QStringLiteral("COM5=%1\r\n").arg(pty.path())));
         QtSerialPort first(m_ini), second(m_ini);
         QCOMPARE(open_as(first, 5), PortError::None);
         QCOMPARE(open_as(second, 5), PortError::Busy);
@@ -311,9 +313,9 @@ private slots:
         QFETCH(bool, gone);
         QProcess ended;
         ended.start(QStringLiteral("true"));
-        QVERIFY(ended.waitForStarted());
+        QVERIFY(ended.waitForStarted(event_wait_ms));
         const qint64 gone_pid = ended.processId();
-        QVERIFY(ended.waitForFinished());
+        QVERIFY(ended.waitForFinished(event_wait_ms));
         const QString lock = m_dir.filePath(QStringLiteral("LCK..ttyUSB0"));
         QFile f(lock);
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -346,7 +348,8 @@ private slots:
         Pty gone, next;
         REQUIRE_PTY(gone);
         REQUIRE_PTY(next);
-        write_ports(QStringLiteral("COM5=%1\r\nCOM7=%2\r\n").arg(gone.path(), next.path()));
+        QVERIFY(
+            write_ports(QStringLiteral("COM5=%1\r\nCOM7=%2\r\n").arg(gone.path(), next.path())));
         QtSerialPort port(m_ini);
         QCOMPARE(open_as(port, 5), PortError::None);
         gone.close_master();

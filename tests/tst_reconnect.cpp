@@ -2,9 +2,10 @@
 // port and takes it up again by itself, and the request ring loses nothing.
 // First with a fake port and the steps driven by hand, then with the real
 // serial layer against a simulator that is stopped and replaced behind the
-// same "Ports" link.
+// same symbolic link of a "Ports" entry.
 
 #include "event_wait.h"
+#include "fake_config_view.h"
 #include "fake_serial_port.h"
 #include "frames.h"
 #include "frm_main.h"
@@ -12,12 +13,12 @@
 #include "message_box.h"
 #include "par_box.h"
 #include "qt_serial_port.h"
+#include "sim_process.h"
 #include "window_probe.h"
 #include "wnd_set_com.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -55,33 +56,6 @@ public:
     ~NoBoxes() { message_box_fn() = nullptr; }
 };
 
-class SilentView : public ConfigView {
-public:
-    void show_status_now(const QString &) override {}
-    int selected_address() const override { return 1; }
-    bool ask_retry(const QString &, const QString &) override { return false; }
-};
-
-// Requests a simulator received, in order, as hex.
-QStringList sim_requests(QProcess &sim)
-{
-    QStringList out;
-    for (const QByteArray &line : sim.readAllStandardError().split('\n')) {
-        const qsizetype at = line.indexOf(" rx ");
-        if (at >= 0)
-            out.append(QString::fromLatin1(line.mid(at + 4)));
-    }
-    return out;
-}
-
-void stop(QProcess &sim)
-{
-    sim.terminate();
-    if (!sim.waitForFinished(3000))
-        sim.kill();
-    sim.waitForFinished(3000);
-}
-
 } // namespace
 
 class TestReconnect : public QObject {
@@ -89,18 +63,16 @@ class TestReconnect : public QObject {
 
     QTemporaryDir m_dir;
 
+    QString m_sim_error; // why start_behind() failed
+
     // A simulator behind the symbolic link, its parameter memory in the
-    // file of that name; false when it did not come up.
-    bool start_sim(QProcess &sim, const QString &link, const QString &memory = "memory.bin")
+    // file of that name; false with why in m_sim_error when it did not
+    // come up.
+    [[nodiscard]] bool start_behind(QProcess &sim, const QString &symlink,
+                                    const QString &memory = QStringLiteral("memory.bin"))
     {
-        sim.start(QStringLiteral(SIM_PATH),
-                  {"-v", "--memory", m_dir.filePath(memory), "--link", link});
-        if (!sim.waitForStarted(event_wait_ms))
-            return false;
-        const QDeadlineTimer deadline(event_wait_ms);
-        while (!sim.canReadLine() && sim.state() == QProcess::Running && !deadline.hasExpired())
-            sim.waitForReadyRead(100);
-        return sim.readLine().startsWith('/');
+        m_sim_error = start_sim(sim, {"--memory", m_dir.filePath(memory), "--link", symlink}).error;
+        return m_sim_error.isEmpty();
     }
 
 private slots:
@@ -192,7 +164,7 @@ private slots:
         QCOMPARE(session.open_configured(), PortError::None);
         port.lose();
 
-        SilentView view;
+        FakeConfigView view(1);
         WndSetCom dlg(line, view);
         dlg.form_load();
         auto *list = dlg.findChild<QComboBox *>(QStringLiteral("cmbCOMList"));
@@ -212,22 +184,22 @@ private slots:
     }
 
     // The adapter is pulled and plugged back in, onto another controller:
-    // the simulator behind the "Ports" link stops, and another one with
-    // other settings comes up behind the same link. Its values replace the
-    // first one's; the write typed meanwhile for the first one never
-    // reaches it, and the box says why.
+    // the simulator behind the "Ports" entry's symbolic link stops, and
+    // another one with other settings comes up behind the same one. Its
+    // values replace the first one's; the write typed meanwhile for the
+    // first one never reaches it, and the box says why.
     void replugged_device_is_taken_up_again()
     {
 #ifndef Q_OS_UNIX
         QSKIP("needs POSIX pseudo-terminals");
 #endif
-        const QString link = m_dir.filePath(QStringLiteral("ttyRZT"));
+        const QString symlink = m_dir.filePath(QStringLiteral("ttyRZT"));
         QProcess first, second;
-        QVERIFY(start_sim(first, link));
+        QVERIFY2(start_behind(first, symlink), qPrintable(m_sim_error));
         const QString ini = m_dir.filePath(QStringLiteral("тп.ini"));
         QFile f(ini);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[PC config]\r\nCOM=16\r\n[Ports]\r\nCOM16=" + link.toLocal8Bit() + "\r\n");
+        f.write("[PC config]\r\nCOM=16\r\n[Ports]\r\nCOM16=" + symlink.toLocal8Bit() + "\r\n");
         f.close();
 
         NoBoxes boxes;
@@ -235,7 +207,7 @@ private slots:
         QVERIFY(w.Form_Load());
         QTRY_VERIFY_WITH_TIMEOUT(box_colour(&w, 8) == colour_green, event_wait_ms);
         QCOMPARE(par_box(&w, 0)->text(), QStringLiteral("100 "));
-        stop(first);
+        stop_process(first);
         QTRY_COMPARE_WITH_TIMEOUT(w.status(), lost_text(16), event_wait_ms);
 
         // Entered while the port is away; the wait must not spin (a spinning
@@ -258,7 +230,8 @@ private slots:
                                         "0000"
                                         "01"));
         other.close();
-        QVERIFY(start_sim(second, link, QStringLiteral("other.bin")));
+        QVERIFY2(start_behind(second, symlink, QStringLiteral("other.bin")),
+                 qPrintable(m_sim_error));
         QElapsedTimer back;
         back.start();
         QStringList requests;
@@ -281,7 +254,7 @@ private slots:
         QCOMPARE(requests.filter(QStringLiteral("01 65")).size(), 0);
         QCOMPARE(LineDriver::session(w.line()).reconnects(), 1);
         QVERIFY2(boxes.shown.isEmpty(), qPrintable(boxes.shown.value(0)));
-        stop(second);
+        stop_process(second);
     }
 
     // "Настройка порта" moves the line to another controller: the boxes are
@@ -305,8 +278,8 @@ private slots:
                                         "01"));
         other.close();
         QProcess first, second;
-        QVERIFY(start_sim(first, a, QStringLiteral("a.bin")));
-        QVERIFY(start_sim(second, b, QStringLiteral("b.bin")));
+        QVERIFY2(start_behind(first, a, QStringLiteral("a.bin")), qPrintable(m_sim_error));
+        QVERIFY2(start_behind(second, b, QStringLiteral("b.bin")), qPrintable(m_sim_error));
         const QString ini = m_dir.filePath(QStringLiteral("тп.ini"));
         QFile f(ini);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -345,8 +318,8 @@ private slots:
         // It went out to the first one while it was silent; never to the second.
         QVERIFY(sim_requests(second).filter(QStringLiteral("01 65")).isEmpty());
         QVERIFY2(boxes.shown.isEmpty(), qPrintable(boxes.shown.value(0)));
-        stop(first);
-        stop(second);
+        stop_process(first);
+        stop_process(second);
     }
 
     // The adapter is plugged in after start-up: the window, started without
@@ -356,11 +329,11 @@ private slots:
 #ifndef Q_OS_UNIX
         QSKIP("needs POSIX pseudo-terminals");
 #endif
-        const QString link = m_dir.filePath(QStringLiteral("ttyLate"));
+        const QString symlink = m_dir.filePath(QStringLiteral("ttyLate"));
         const QString ini = m_dir.filePath(QStringLiteral("тп.ini"));
         QFile f(ini);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[PC config]\r\nCOM=14\r\n[Ports]\r\nCOM14=" + link.toLocal8Bit() + "\r\n");
+        f.write("[PC config]\r\nCOM=14\r\n[Ports]\r\nCOM14=" + symlink.toLocal8Bit() + "\r\n");
         f.close();
         QStringList shown;
         message_box_fn() = [&](QWidget *, const QString &text, const QString &,
@@ -383,10 +356,10 @@ private slots:
                                  event_wait_ms);
 
         QProcess sim;
-        QVERIFY(start_sim(sim, link, QStringLiteral("late.bin")));
+        QVERIFY2(start_behind(sim, symlink, QStringLiteral("late.bin")), qPrintable(m_sim_error));
         QTRY_VERIFY_WITH_TIMEOUT(box_colour(&w, 8) == colour_green, event_wait_ms);
         QCOMPARE(w.status(), text_connected);
-        stop(sim);
+        stop_process(sim);
     }
 };
 

@@ -10,6 +10,7 @@
 #include "line_driver.h"
 #include "message_box.h"
 #include "qt_serial_port.h"
+#include "sim_process.h"
 #include "window_probe.h"
 
 #include <QDeadlineTimer>
@@ -29,52 +30,19 @@
 
 namespace {
 
-void stop(QProcess &p)
-{
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(3000))
-        p.kill();
-    p.waitForFinished(3000);
-}
-
 // Waits for a line of standard output or standard error that contains text.
-bool wait_for_text(QProcess &p, QProcess::ProcessChannel channel, const QByteArray &text,
-                   QByteArray *line = nullptr)
+bool wait_for_text(QProcess &p, QProcess::ProcessChannel channel, const QByteArray &text)
 {
     p.setReadChannel(channel);
     const QDeadlineTimer deadline(event_wait_ms);
     while (p.state() == QProcess::Running && !deadline.hasExpired()) {
         while (p.canReadLine()) {
-            const QByteArray got = p.readLine();
-            if (got.contains(text)) {
-                if (line != nullptr)
-                    *line = got.trimmed();
+            if (p.readLine().contains(text))
                 return true;
-            }
         }
         p.waitForReadyRead(100);
     }
     return false;
-}
-
-// The simulator on its pseudo-terminal, logging every frame.
-bool start_sim(QProcess &sim, const QStringList &options, QString *pty)
-{
-    sim.start(QStringLiteral(SIM_PATH), QStringList{"-v"} + options);
-    QByteArray line;
-    if (!sim.waitForStarted(5000) || !wait_for_text(sim, QProcess::StandardOutput, "/", &line))
-        return false;
-    *pty = QString::fromLocal8Bit(line);
-    sim.setReadChannel(QProcess::StandardError);
-    return true;
-}
-
-// Requests the simulator has logged since the last call.
-int sim_requests(QProcess &sim)
-{
-    return int(sim.readAllStandardError().count(" rx "));
 }
 
 // A loopback port nobody listens on, for a server about to start there.
@@ -95,7 +63,7 @@ bool start_server(QProcess &socat, const QString &pty, quint16 port, bool fork =
         listen += QStringLiteral(",fork,max-children=1");
     socat.start(QStringLiteral("socat"),
                 {"-d", "-d", listen, QStringLiteral("FILE:%1,raw,echo=0").arg(pty)});
-    return socat.waitForStarted(5000) &&
+    return socat.waitForStarted(event_wait_ms) &&
            wait_for_text(socat, QProcess::StandardError, "listening on");
 }
 
@@ -140,8 +108,8 @@ Run cli(const QStringList &args)
     QProcess p;
     p.start(QStringLiteral(CLI_PATH), args);
     Run r;
-    if (!p.waitForFinished(20000)) {
-        stop(p);
+    if (!p.waitForFinished(event_wait_ms)) {
+        stop_process(p);
         return r;
     }
     r.code = p.exitCode();
@@ -180,8 +148,8 @@ void TestTcpPort::a_flooding_server_never_holds_the_command_line()
 {
     QProcess server;
     server.start(QStringLiteral(HOSTILE_PATH), {"flood"});
-    QVERIFY(server.waitForStarted(5000));
-    QVERIFY(server.waitForReadyRead(5000));
+    QVERIFY(server.waitForStarted(event_wait_ms));
+    QVERIFY(server.waitForReadyRead(event_wait_ms));
     const QString device = QStringLiteral("tcp://127.0.0.1:%1").arg(server.readLine().trimmed());
     QElapsedTimer clock;
     clock.start();
@@ -191,7 +159,7 @@ void TestTcpPort::a_flooding_server_never_holds_the_command_line()
     QVERIFY2(took < 15000, qPrintable(QString::number(took)));
     QCOMPARE(r.code, 4);
     QVERIFY2(r.out.count('\n') <= 1, r.out.constData()); // the header alone
-    stop(server);
+    stop_process(server);
 }
 
 void TestTcpPort::a_malformed_reply_is_never_a_reading_data()
@@ -219,13 +187,13 @@ void TestTcpPort::a_malformed_reply_is_never_a_reading()
     QFETCH(QByteArray, reply);
     QProcess server;
     server.start(QStringLiteral(HOSTILE_PATH), {"reply", QString::fromLatin1(reply.toHex())});
-    QVERIFY(server.waitForStarted(5000));
-    QVERIFY(server.waitForReadyRead(5000));
+    QVERIFY(server.waitForStarted(event_wait_ms));
+    QVERIFY(server.waitForReadyRead(event_wait_ms));
     const QString device = QStringLiteral("tcp://127.0.0.1:%1").arg(server.readLine().trimmed());
     const Run r = cli({"--port", device, "--timeout", "1", "read", "--json"});
     QCOMPARE(r.code, 4);
     QVERIFY2(r.out.isEmpty(), r.out.constData());
-    stop(server);
+    stop_process(server);
 }
 
 void TestTcpPort::open_failures_say_why_data()
@@ -273,10 +241,10 @@ void TestTcpPort::window_polls_through_a_server_that_goes_away_and_comes_back()
     QSKIP("needs POSIX pseudo-terminals");
 #endif
     QProcess sim, first, second;
-    QString pty;
-    QVERIFY(start_sim(sim, {"--memory", m_dir.filePath(QStringLiteral("memory.bin"))}, &pty));
+    const SimStart started = start_sim(sim, {"--memory", m_dir.filePath("memory.bin")});
+    QVERIFY2(started.error.isEmpty(), qPrintable(started.error));
     const quint16 port = free_port();
-    QVERIFY(start_server(first, pty, port));
+    QVERIFY(start_server(first, started.path, port));
     const QString ini = m_dir.filePath(QStringLiteral("тп.ini"));
     QFile f(ini);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -295,18 +263,18 @@ void TestTcpPort::window_polls_through_a_server_that_goes_away_and_comes_back()
     QVERIFY(w->Form_Load());
     QTRY_COMPARE_WITH_TIMEOUT(w->status(), text_connected, event_wait_ms);
 
-    stop(first);
+    stop_process(first);
     QTRY_COMPARE_WITH_TIMEOUT(w->status(), lost_text(5), event_wait_ms);
     // At least one reconnect try meets a closed port and keeps waiting.
     QTest::qWait(1500);
     QCOMPARE(w->status(), lost_text(5));
     sim_requests(sim);
 
-    QVERIFY(start_server(second, pty, port));
+    QVERIFY(start_server(second, started.path, port));
     QElapsedTimer back;
     back.start();
-    int requests = 0;
-    QTRY_VERIFY_WITH_TIMEOUT((requests += sim_requests(sim)) > 0, event_wait_ms);
+    QStringList requests;
+    QTRY_VERIFY_WITH_TIMEOUT(!(requests += sim_requests(sim)).isEmpty(), event_wait_ms);
     const qint64 resumed_ms = back.elapsed();
     qInfo("polling resumed %lld ms after the server came back", resumed_ms);
     // Retried about once a second, so well within two; the bound allows for load.
@@ -317,8 +285,8 @@ void TestTcpPort::window_polls_through_a_server_that_goes_away_and_comes_back()
 
     w.reset();
     message_box_fn() = nullptr;
-    stop(second);
-    stop(sim);
+    stop_process(second);
+    stop_process(sim);
 }
 
 // One pty with three controllers, each read by its address, and an address
@@ -329,10 +297,10 @@ void TestTcpPort::cli_reads_a_line_of_controllers_through_a_server()
     QSKIP("needs POSIX pseudo-terminals");
 #endif
     QProcess sim, server;
-    QString pty;
-    QVERIFY(start_sim(sim, {"--address", "1,2,5"}, &pty));
+    const SimStart started = start_sim(sim, {"--address", "1,2,5"});
+    QVERIFY2(started.error.isEmpty(), qPrintable(started.error));
     const quint16 port = free_port();
-    QVERIFY(start_server(server, pty, port, true));
+    QVERIFY(start_server(server, started.path, port, true));
     const QString device = QStringLiteral("tcp://127.0.0.1:%1").arg(port);
 
     for (int address : {2, 5, 1}) {
@@ -351,8 +319,8 @@ void TestTcpPort::cli_reads_a_line_of_controllers_through_a_server()
     QCOMPARE(refused.code, 2);
     QVERIFY2(QString::fromUtf8(refused.err).contains(QStringLiteral("отказал в соединении")),
              refused.err.constData());
-    stop(server);
-    stop(sim);
+    stop_process(server);
+    stop_process(sim);
 }
 
 // Eight controllers each at its unit id, read in one run; a unit nobody
@@ -360,14 +328,14 @@ void TestTcpPort::cli_reads_a_line_of_controllers_through_a_server()
 void TestTcpPort::cli_reads_a_line_of_controllers_over_modbus_tcp()
 {
     QProcess sim;
-    sim.start(QStringLiteral(SIM_PATH),
-              {"--address", "1-8", "--mbtcp", "0", "--gateway-exceptions"});
-    QByteArray device;
-    QVERIFY(sim.waitForStarted(5000));
-    QVERIFY(wait_for_text(sim, QProcess::StandardOutput, "mbtcp://127.0.0.1:", &device));
+    const SimStart started =
+        start_sim(sim, {"--address", "1-8", "--mbtcp", "0", "--gateway-exceptions"});
+    QVERIFY2(started.error.isEmpty(), qPrintable(started.error));
+    QVERIFY2(started.path.startsWith(QLatin1String("mbtcp://127.0.0.1:")),
+             qPrintable(started.path));
+    const QString device = started.path;
 
-    const Run r =
-        cli({"read", "--port", QString::fromLatin1(device), "--address", "1-8", "--json"});
+    const Run r = cli({"read", "--port", device, "--address", "1-8", "--json"});
     QVERIFY2(r.code == 0, r.err.constData());
     const QList<QByteArray> lines = r.out.trimmed().split('\n');
     QCOMPARE(lines.size(), 8);
@@ -377,13 +345,12 @@ void TestTcpPort::cli_reads_a_line_of_controllers_over_modbus_tcp()
         const double ia = o.value("ia").toDouble();
         QVERIFY2(qAbs(ia - (1.2 + 0.1 * (address - 1))) < 0.05, lines[address - 1].constData());
     }
-    const Run silent =
-        cli({"read", "--port", QString::fromLatin1(device), "--address", "9", "--timeout", "1"});
+    const Run silent = cli({"read", "--port", device, "--address", "9", "--timeout", "1"});
     QCOMPARE(silent.code, 4);
     QVERIFY2(QString::fromUtf8(silent.err)
                  .contains(QStringLiteral("исключение 11: шлюз: устройство не ответило")),
              silent.err.constData());
-    stop(sim);
+    stop_process(sim);
 }
 
 QTEST_MAIN(TestTcpPort)

@@ -63,13 +63,17 @@ private:
     QTimer m_poll;
 };
 
-inline void choose(WndSetCom &dlg, const QString &item)
+// The operator's choice of item from the dialog's port list; false, and
+// nothing chosen, when the list has no such item.
+[[nodiscard]] inline bool choose(WndSetCom &dlg, const QString &item)
 {
     auto *list = dlg.findChild<QComboBox *>(QStringLiteral("cmbCOMList"));
-    const int i = list->findText(item);
-    QVERIFY2(i >= 0, qPrintable(item));
+    const int i = list != nullptr ? list->findText(item) : -1;
+    if (i < 0)
+        return false;
     list->setCurrentIndex(i);
     emit list->activated(i);
+    return true;
 }
 
 inline void click(WndSetCom &dlg, const char *name)
@@ -101,18 +105,20 @@ struct Rig {
             LineDriver::tick(w->line());
     }
     // Start-up with the controller answering, until the three reads and a
-    // poll are answered: every box green, every value shown.
-    void start_answered()
+    // poll are answered: every box green, every value shown. False when
+    // Form_Load refused to start.
+    [[nodiscard]] bool start_answered()
     {
         connect_controller();
-        QVERIFY(w->Form_Load());
+        if (!w->Form_Load())
+            return false;
         ticks(5);
+        return true;
     }
-    void write_ini(const QByteArray &text) const
+    [[nodiscard]] bool write_ini(const QByteArray &text) const
     {
         QFile f(ini());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(text);
+        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
     }
     QLineEdit *box(int i) const
     {

@@ -7,6 +7,7 @@
 #include "frm_main.h"
 #include "message_box.h"
 #include "qt_serial_port.h"
+#include "sim_process.h"
 
 #include <QFile>
 #include <QObject>
@@ -22,6 +23,7 @@ protected:
     QProcess *m_sim = nullptr;
     std::unique_ptr<FrmMain> m_win;
     QStringList m_boxes_shown;
+    QString m_start_error; // why start() failed
 
     // For init().
     void catch_boxes()
@@ -38,12 +40,8 @@ protected:
     void stop_all()
     {
         m_win.reset();
-        if (m_sim != nullptr) {
-            m_sim->terminate();
-            if (!m_sim->waitForFinished(3000))
-                m_sim->kill();
-            m_sim->waitForFinished(3000);
-        }
+        if (m_sim != nullptr)
+            stop_process(*m_sim);
         delete m_sim;
         m_sim = nullptr;
         delete m_dir;
@@ -51,30 +49,45 @@ protected:
         message_box_fn() = nullptr;
     }
 
-    // The simulator logs every frame (-v) on its standard error.
-    void start(const QStringList &sim_options)
+    // The simulator with sim_options, and the window started over it with no
+    // message box and its port open; false with why in m_start_error when
+    // any of it did not come up.
+    [[nodiscard]] bool start(const QStringList &sim_options)
     {
         m_dir = new QTemporaryDir;
-        QVERIFY(m_dir->isValid());
+        if (!m_dir->isValid())
+            return failed(QStringLiteral("no temporary folder: ") + m_dir->errorString());
         m_sim = new QProcess;
-        m_sim->start(QStringLiteral(SIM_PATH),
-                     QStringList{"-v", "--memory", m_dir->filePath(QStringLiteral("memory.bin"))} +
-                         sim_options);
-        QVERIFY2(m_sim->waitForStarted(event_wait_ms), qPrintable(m_sim->errorString()));
-        QTRY_VERIFY_WITH_TIMEOUT(m_sim->canReadLine() || m_sim->state() != QProcess::Running,
-                                 event_wait_ms);
-        const QString pty = QString::fromLocal8Bit(m_sim->readLine()).trimmed();
-        QVERIFY2(pty.startsWith(QLatin1Char('/')), qPrintable(m_sim->readAllStandardError()));
+        const SimStart sim = start_sim(
+            *m_sim,
+            QStringList{"--memory", m_dir->filePath(QStringLiteral("memory.bin"))} + sim_options);
+        if (!sim.error.isEmpty())
+            return failed(sim.error);
+        if (!sim.path.startsWith(QLatin1Char('/')))
+            return failed(QStringLiteral("rzt604-sim is on no pseudo-terminal: ") + sim.path);
 
         const QString ini = m_dir->filePath(QStringLiteral("тп.ini"));
         QFile f(ini);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=" + pty.toLocal8Bit() + "\r\n");
+        const QByteArray text =
+            "[PC config]\r\nCOM=5\r\n[Ports]\r\nCOM5=" + sim.path.toLocal8Bit() + "\r\n";
+        if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
+            return failed(ini + QStringLiteral(" not written: ") + f.errorString());
         f.close();
 
         m_win = std::make_unique<FrmMain>(std::make_unique<QtSerialPort>(ini), ini);
-        QVERIFY(m_win->Form_Load());
-        QVERIFY2(m_boxes_shown.isEmpty(), qPrintable(m_boxes_shown.value(0)));
-        QVERIFY(m_win->port().is_open());
+        if (!m_win->Form_Load())
+            return failed(QStringLiteral("Form_Load refused: ") + m_boxes_shown.join(" | "));
+        if (!m_boxes_shown.isEmpty())
+            return failed(QStringLiteral("a message box: ") + m_boxes_shown.first());
+        if (!m_win->port().is_open())
+            return failed(QStringLiteral("the port is not open"));
+        return true;
+    }
+
+private:
+    bool failed(const QString &why)
+    {
+        m_start_error = why;
+        return false;
     }
 };
