@@ -2,6 +2,7 @@
 // after an incident. An intent is on disk before its frame leaves; a write
 // that cannot be recorded is not made; several programs append whole lines;
 // a damaged line costs only itself; a full journal goes on in a new file.
+#include "event_wait.h"
 #include "frames.h"
 #include "line_rig.h"
 
@@ -135,7 +136,7 @@ private slots:
         a.start(QStringLiteral(CHILD_PATH), {path, QStringLiteral("300"), QStringLiteral("a")});
         b.start(QStringLiteral(CHILD_PATH), {path, QStringLiteral("300"), QStringLiteral("b")});
         for (QProcess *p : {&a, &b}) {
-            QVERIFY(p->waitForFinished(60000));
+            QVERIFY(p->waitForFinished(event_wait_ms));
             QCOMPARE(p->exitCode(), 0);
         }
         const JournalRead read = read_journal(path);

@@ -334,7 +334,7 @@ private:
     {
         QProcess cli;
         cli.start(QStringLiteral(CLI_PATH), args);
-        if (!cli.waitForStarted())
+        if (!cli.waitForStarted(event_wait_ms))
             return -1;
         QDeadlineTimer deadline(event_wait_ms);
         while (cli.state() != QProcess::NotRunning && !deadline.hasExpired())

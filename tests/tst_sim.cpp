@@ -395,7 +395,7 @@ void TstSim::baud_and_turnaround_hold_the_reply()
 #else
     QProcess sim;
     sim.start(QStringLiteral(SIM_PATH), {"--baud", "9600", "--turnaround", "30"});
-    QVERIFY(sim.waitForStarted(5000));
+    QVERIFY(sim.waitForStarted(event_wait_ms));
     QVERIFY(sim.waitForReadyRead(event_wait_ms));
     const QByteArray path = sim.readLine().trimmed();
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY);
@@ -419,7 +419,7 @@ void TstSim::baud_and_turnaround_hold_the_reply()
     const qint64 took = clock.elapsed();
     ::close(fd);
     sim.terminate();
-    sim.waitForFinished(5000);
+    sim.waitForFinished(event_wait_ms);
     QCOMPARE(reply.size(), 25);
     QVERIFY2(took >= 50, qPrintable(QString::number(took)));
 #endif

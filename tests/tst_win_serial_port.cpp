@@ -5,6 +5,7 @@
 // controller. socat ends the pair after 20 s without traffic, and the near
 // end's device goes, as an adapter's goes when it is pulled out.
 
+#include "event_wait.h"
 #include "win_serial_port.h"
 
 #include <QDateTime>
@@ -15,17 +16,19 @@
 namespace {
 
 const QByteArray poll_frame = QByteArray::fromHex("010300c8000a4433");
+// socat's -T: the pair ends after this long without traffic.
+constexpr int socat_idle_ms = 20000;
 
 std::span<const uint8_t> bytes(const QByteArray &a)
 {
     return {reinterpret_cast<const uint8_t *>(a.constData()), size_t(a.size())};
 }
 
-// What arrives within 5 s, up to count bytes.
+// Up to count bytes, as they arrive.
 QByteArray receive(SerialPort &port, int count)
 {
     QByteArray got;
-    while (got.size() < count && port.wait_for_bytes(5000)) {
+    while (got.size() < count && port.wait_for_bytes(event_wait_ms)) {
         while (port.bytes_waiting() > 0)
             got.append(char(port.read_byte()));
     }
@@ -101,7 +104,8 @@ private slots:
     {
         auto port = open_near();
         QVERIFY(port);
-        QTRY_VERIFY_WITH_TIMEOUT(port->bytes_waiting() == 0 && port->lost(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(port->bytes_waiting() == 0 && port->lost(),
+                                 socat_idle_ms + event_wait_ms);
         QVERIFY(!port->is_open());
         port->write_frame(bytes(poll_frame));
         port->close();

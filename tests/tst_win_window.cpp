@@ -5,6 +5,7 @@
 // green. The simulator's log, read by the script, shows the polling period.
 
 #include "app_rig.h"
+#include "event_wait.h"
 #include "par_box.h"
 #include "serial_port_factory.h"
 #include "window_probe.h"
@@ -41,8 +42,8 @@ private slots:
             }
             return true;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(all_green(), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(caption(&w, Caption::fr).toDouble() > 45, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(all_green(), event_wait_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(caption(&w, Caption::fr).toDouble() > 45, event_wait_ms);
         QCOMPARE(w.status(), text_connected);
 
         QLineEdit *timer = par_box(&w, 4);
@@ -50,7 +51,7 @@ private slots:
         QTest::keyClicks(timer, QStringLiteral("7,5"));
         QVERIFY(box_colour(&w, 4) != colour_green);
         QTest::keyClick(timer, Qt::Key_Return);
-        QTRY_VERIFY_WITH_TIMEOUT(box_colour(&w, 4) == colour_green, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(box_colour(&w, 4) == colour_green, event_wait_ms);
         QCOMPARE(timer->text(), QStringLiteral("7.5 "));
         QVERIFY2(boxes.shown.isEmpty(), qPrintable(boxes.shown.value(0).text));
     }
