@@ -52,13 +52,13 @@ QString symlink_refusal(const QString &path, CsvExisting existing)
     return {};
 }
 
+#ifdef Q_OS_UNIX
 // The file opened for writing by the name given, never through a symbolic link
 // put in its place after the checks (O_NOFOLLOW; O_EXCL for a new file), and
 // emptied only once it is known to be a regular file. A symbolic link that
 // passed symlink_refusal is followed. -1 with errno set on failure.
 int open_for_writing(const QString &path, CsvExisting existing)
 {
-#ifdef Q_OS_UNIX
     const QByteArray name = QFile::encodeName(path);
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
     if (!QFileInfo(path).isSymLink())
@@ -75,12 +75,8 @@ int open_for_writing(const QString &path, CsvExisting existing)
         return -1;
     }
     return fd;
-#else
-    Q_UNUSED(path);
-    Q_UNUSED(existing);
-    return -1;
-#endif
 }
+#endif
 
 } // namespace
 
