@@ -19,12 +19,14 @@ namespace {
 constexpr int start_wait_ms = 10000;
 constexpr int stop_wait_ms = 3000;
 
+#ifndef Q_OS_WIN
 // COM1 of the run's тп.ini is the simulator's pseudo-terminal.
 QByteArray demo_ini(const QString &device)
 {
     return "[PC config]\r\nCOM=1\r\n[VRE config]\r\nMBSLAD=1\r\n[Ports]\r\nCOM1=" +
            device.toLocal8Bit() + "\r\n";
 }
+#endif
 
 } // namespace
 
