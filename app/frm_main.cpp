@@ -173,15 +173,7 @@ void FrmMain::mnu_journal_Click()
 
 void FrmMain::journal_appended(const QJsonObject &record)
 {
-    const QString id = record.value(QLatin1String("id")).toString();
-    if (record.value(QLatin1String("kind")).toString() == QLatin1String("intent")) {
-        m_changes.append({record, {}, {}});
-        return;
-    }
-    for (JournalEntry &e : m_changes) {
-        if (e.intent.value(QLatin1String("id")).toString() == id)
-            e.outcome = record;
-    }
+    journal_take(m_changes, record);
 }
 
 void FrmMain::mnu_scan_Click()

@@ -274,17 +274,8 @@ int run_params_set(const CliArgs &args)
         return code;
     // What this run changed, as the journal has it and in its words.
     QList<JournalEntry> changed;
-    QObject::connect(&cli.line().journal(), &Journal::appended, [&](const QJsonObject &r) {
-        const QString id = r.value(QLatin1String("id")).toString();
-        if (r.value(QLatin1String("kind")).toString() == QLatin1String("intent")) {
-            changed.append({r, {}, {}});
-            return;
-        }
-        for (JournalEntry &e : changed) {
-            if (e.intent.value(QLatin1String("id")).toString() == id)
-                e.outcome = r;
-        }
-    });
+    QObject::connect(&cli.line().journal(), &Journal::appended,
+                     [&](const QJsonObject &r) { journal_take(changed, r); });
     const int code = for_each_address(
         cli, args, [&](int a) { return set_one(cli, args, a, *raws, shown_path); });
     const QByteArray table = changed.isEmpty() ? QByteArray() : journal_table(changed).toUtf8();

@@ -40,6 +40,10 @@ struct JournalEntry {
     QString file;        // where the intent was read from
 };
 
+// A record as it is appended joins the entries: an intent as a new entry,
+// an outcome to the intent it answers.
+void journal_take(QList<JournalEntry> &entries, const QJsonObject &record);
+
 // A column of the journal as people read it; the window's table, the
 // command line's table, the CSV export and the commissioning sheet all
 // take their columns from here.

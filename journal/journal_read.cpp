@@ -135,6 +135,19 @@ const std::array<JournalColumn, 8> journal_columns = {{
     {"outcome", "Итог", journal_outcome_text},
 }};
 
+void journal_take(QList<JournalEntry> &entries, const QJsonObject &record)
+{
+    const QString id = record.value(QLatin1String("id")).toString();
+    if (record.value(QLatin1String("kind")).toString() == QLatin1String("intent")) {
+        entries.append({record, {}, {}});
+        return;
+    }
+    for (JournalEntry &e : entries) {
+        if (e.intent.value(QLatin1String("id")).toString() == id)
+            e.outcome = record;
+    }
+}
+
 QString journal_outcome_text(const JournalEntry &e)
 {
     const QString outcome = e.outcome.value(QLatin1String("outcome")).toString();
